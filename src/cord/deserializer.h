@@ -1,0 +1,84 @@
+// The reading half of the encoding: a strict, forward-only reader over borrowed bytes. A reader
+// is owned by one decoding call; it takes no locks and never copies its input.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "cord/width.h"
+#include "errors/cord_error.h"
+
+namespace ostrel::cord {
+
+class Deserializer {
+ public:
+  static constexpr std::size_t kMaxDepth = 128;
+  static constexpr std::uint64_t kMaxLength = 16'777'216;
+
+  explicit Deserializer(std::span<const std::uint8_t> input)
+      : pos_(input.data()), remaining_(input.size()) {}
+
+  std::size_t remaining() const { return remaining_; }
+  const std::uint8_t* position() const { return pos_; }
+  std::size_t depth() const { return depth_; }
+
+  // The next n bytes as a view; UnexpectedEnd (nothing consumed) when fewer remain.
+  Result<std::span<const std::uint8_t>> take_bytes(std::size_t n) {
+    if (n > remaining_) return std::unexpected(Error::UnexpectedEnd);
+    std::span<const std::uint8_t> v(pos_, n);
+    pos_ += n;
+    remaining_ -= n;
+    return v;
+  }
+  Result<std::uint8_t> read_u8() {
+    if (remaining_ < 1) return std::unexpected(Error::UnexpectedEnd);
+    --remaining_;
+    return *pos_++;
+  }
+  // Fixed-width integer fields; they never consult a hint.
+  Result<std::uint32_t> read_u32_field() {
+    if (remaining_ < 4) return std::unexpected(Error::UnexpectedEnd);
+    return static_cast<std::uint32_t>(take_be(4));
+  }
+  Result<std::uint64_t> read_u64_field() {
+    if (remaining_ < 8) return std::unexpected(Error::UnexpectedEnd);
+    return take_be(8);
+  }
+
+  // A variant index in the hint's width. The 8-byte form is consumed whole and fails with
+  // Overflow when its upper four bytes are not zero.
+  Result<std::uint32_t> read_u32(WidthHint hint);
+  // A length or element count in the hint's width, bounded by kMaxLength.
+  Result<std::uint64_t> read_len(WidthHint hint) { return read_len_width(width_of(hint), kMaxLength); }
+  Result<std::uint64_t> read_len_width(Width w, std::uint64_t bound);
+  // A text in the hint's width, bounded by kMaxLength, as a view into the input.
+  Result<std::string_view> read_str(WidthHint hint) { return read_str_width(width_of(hint), kMaxLength); }
+  // Length, bound, UTF-8, then NFC (skipped for all-ASCII text).
+  Result<std::string_view> read_str_width(Width w, std::uint64_t bound);
+
+  // Depth accounting of compound values: 128 levels are allowed, the 129th is refused.
+  Status enter() {
+    if (depth_ + 1 > kMaxDepth) return std::unexpected(Error::DepthLimitExceeded);
+    ++depth_;
+    return {};
+  }
+  void leave() { --depth_; }
+
+ private:
+  // REQUIRES: n <= remaining_.
+  std::uint64_t take_be(int n) {
+    std::uint64_t v = 0;
+    for (int i = 0; i < n; ++i) v = (v << 8) | pos_[i];
+    pos_ += n;
+    remaining_ -= n;
+    return v;
+  }
+
+  const std::uint8_t* pos_;
+  std::size_t remaining_;
+  std::size_t depth_ = 0;
+};
+
+}  // namespace ostrel::cord

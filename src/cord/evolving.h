@@ -1,0 +1,119 @@
+// Evolving slots: a payload behind its own length, decoded on its own. A payload that holds a
+// variant index this version does not know is kept as raw bytes and written back unchanged, so
+// records written by a later version pass through. Templates only; safe from any thread.
+#pragma once
+
+#include <utility>
+#include <variant>
+
+#include "cord/codec.h"
+
+namespace ostrel::cord {
+
+template <class T, Width W = Width::W32>
+class Evolving {
+ public:
+  Evolving() = default;
+  Evolving(T value) : form_(std::move(value)) {}  // NOLINT: a known value is an evolving value
+  static Evolving raw(Bytes payload) {
+    Evolving e;
+    e.form_.template emplace<1>(Raw{std::move(payload)});
+    return e;
+  }
+
+  bool is_raw() const { return form_.index() == 1; }
+  // The decoded value, or null in the raw form.
+  const T* known() const { return std::get_if<0>(&form_); }
+  T* known() { return std::get_if<0>(&form_); }
+  // The payload bytes. REQUIRES: is_raw().
+  const Bytes& raw_payload() const { return std::get<1>(form_).payload; }
+
+  friend bool operator==(const Evolving&, const Evolving&) = default;
+
+ private:
+  struct Raw {
+    Bytes payload;
+    friend bool operator==(const Raw&, const Raw&) = default;
+  };
+  std::variant<T, Raw> form_;
+};
+
+namespace detail {
+inline Error conflicting_sentinel() {
+  return Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers");
+}
+}  // namespace detail
+
+// Reads an evolving value under the wrapper `name`. Under an evolving name the payload is decoded
+// by a fresh reader (limits restart); an unknown variant anywhere inside yields the raw form,
+// other failures come back wrapped once more, and unused payload bytes are refused. Under any
+// other name the value is read in place.
+template <class T, Width W>
+Status deserialize_evolving(Deserializer& d, WidthHint hint, std::string_view name, Evolving<T, W>& out) {
+  const auto w = evolving_width(name);
+  if (!w) {
+    if (name == marker::kUuid) {
+      OSTREL_TRY(d.take_bytes(16));
+      return std::unexpected(Error::validation("FixedBytesDeserializer only supports deserialize_bytes"));
+    }
+    if (auto h = marker_hint(name)) {
+      if (hint != WidthHint::None) return std::unexpected(detail::conflicting_sentinel());
+      hint = *h;
+    }
+    T value{};
+    OSTREL_TRY(cord::decode(d, value, hint));
+    out = Evolving<T, W>(std::move(value));
+    return {};
+  }
+  if (hint != WidthHint::None) return std::unexpected(detail::conflicting_sentinel());
+  OSTREL_TRY_ASSIGN(auto len, d.read_len_width(*w, Deserializer::kMaxLength));
+  OSTREL_TRY_ASSIGN(auto payload, d.take_bytes(len));
+
+  Deserializer inner(payload);
+  T value{};
+  if (auto r = cord::decode(inner, value); !r) {
+    if (r.error().kind() == Error::UnknownVariant) {
+      out = Evolving<T, W>::raw(Bytes(payload.begin(), payload.end()));
+      return {};
+    }
+    return std::unexpected(Error::wrap_de(r.error()));
+  }
+  if (inner.remaining() != 0) return std::unexpected(Error::custom("trailing bytes in evolving payload"));
+  out = Evolving<T, W>(std::move(value));
+  return {};
+}
+
+template <class T, Width W>
+struct Codec<Evolving<T, W>> {
+  static constexpr std::string_view name() {
+    switch (W) {
+      case Width::W8: return marker::kEvolving8;
+      case Width::W16: return marker::kEvolving16;
+      default: return marker::kEvolving32;
+    }
+  }
+
+  // A known value is staged on its own (no hint), then written behind its length; a raw one is
+  // written verbatim behind its length, reproducing the slot that was read.
+  static Status encode(Serializer& s, const Evolving<T, W>& v, WidthHint hint) {
+    static_assert(W != Width::W64, "evolving slots have 1-, 2- or 4-byte lengths");
+    if (hint != WidthHint::None) return std::unexpected(Error::ConflictingHints);
+    if (const T* known = v.known()) {
+      Buffer scratch;
+      Serializer inner(scratch);
+      OSTREL_TRY(cord::encode(inner, *known));
+      OSTREL_TRY(write_len(s.out(), scratch.size(), W));
+      s.write_raw(scratch);
+      return {};
+    }
+    const Bytes& raw = v.raw_payload();
+    OSTREL_TRY(write_len(s.out(), raw.size(), W));
+    s.write_raw(raw);
+    return {};
+  }
+  static Status decode(Deserializer& d, Evolving<T, W>& out, WidthHint hint) {
+    return deserialize_evolving(d, hint, name(), out);
+  }
+};
+
+}  // namespace ostrel::cord

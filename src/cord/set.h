@@ -1,0 +1,192 @@
+// Canonical sets: held in memory as a plain collection, written in ascending order of their
+// elements' encodings with no two alike, and read back only when the bytes already stand in that
+// order. Templates only; safe from any thread.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "cord/codec.h"
+
+namespace ostrel::cord {
+
+// A set of values. Its iteration order means nothing to the encoding; a set read from bytes
+// holds its elements in the order they were read (ascending encoding).
+template <class T>
+class Set {
+ public:
+  Set() = default;
+  explicit Set(std::vector<T> items) : items_(std::move(items)) {}
+
+  // Adds `value` unless an equal element is already present. Linear; for building small sets.
+  bool insert(T value) {
+    if (std::find(items_.begin(), items_.end(), value) != items_.end()) return false;
+    items_.push_back(std::move(value));
+    return true;
+  }
+
+  std::size_t size() const { return items_.size(); }
+  bool empty() const { return items_.empty(); }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+  const std::vector<T>& items() const { return items_; }
+  std::vector<T>& items() { return items_; }
+
+  // Equal when each holds the other's elements, in any order.
+  friend bool operator==(const Set& a, const Set& b) {
+    if (a.items_.size() != b.items_.size()) return false;
+    for (const T& e : a.items_) {
+      if (std::find(b.items_.begin(), b.items_.end(), e) == b.items_.end()) return false;
+    }
+    return true;
+  }
+
+ private:
+  std::vector<T> items_;
+};
+
+// Byte order of encodings: the first differing byte decides, else the shorter comes first.
+inline bool bytes_less(ByteView a, ByteView b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  if (n != 0) {
+    if (int c = std::memcmp(a.data(), b.data(), n); c != 0) return c < 0;
+  }
+  return a.size() < b.size();
+}
+
+// Whether `a` comes before `b` in encoding order; a value that cannot be encoded counts as the
+// empty byte string.
+template <class T>
+bool encoding_is_less(const T& a, const T& b) {
+  auto ea = to_vec(a);
+  auto eb = to_vec(b);
+  const ByteView va = ea ? ByteView(*ea) : ByteView();
+  const ByteView vb = eb ? ByteView(*eb) : ByteView();
+  return bytes_less(va, vb);
+}
+
+// Appends the canonical set: count in the hint's class, then the elements sorted by encoding.
+// An element that cannot be written, or two that write alike, fail as Serialization errors;
+// nothing reaches `s` unless every element was written and checked.
+template <class T>
+Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hint) {
+  const std::size_t n = elements.size();
+  Buffer scratch;
+  scratch.reserve(16 * n);
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  ranges.reserve(n);
+  {
+    Serializer es(scratch);
+    for (const T& e : elements) {
+      const std::size_t start = scratch.size();
+      if (auto r = cord::encode(es, e); !r) return std::unexpected(Error::wrap_ser(r.error()));
+      ranges.emplace_back(start, scratch.size());
+    }
+  }
+  auto view = [&](std::size_t i) {
+    return ByteView(scratch.data() + ranges[i].first, ranges[i].second - ranges[i].first);
+  };
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  if (n >= 2) {
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t i, std::size_t j) { return bytes_less(view(i), view(j)); });
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+      const ByteView a = view(order[k]);
+      const ByteView b = view(order[k + 1]);
+      if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin()))
+        return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+    }
+  }
+  // "__cord_set" is an ordinary name: the count takes the pending hint.
+  OSTREL_TRY(s.write_len(n, hint));
+  // The encoding is deterministic, so the staged bytes are exactly a second write's bytes.
+  for (std::size_t i : order) s.write_raw(view(i));
+  return {};
+}
+
+namespace detail {
+// The marker dispatch ahead of a set body; may set the hint for the body's count. Returns an
+// error for names under which no set can be read.
+template <class T>
+Status set_marker(Deserializer& d, WidthHint& hint, std::string_view name) {
+  if (auto w = evolving_width(name)) {
+    if (hint != WidthHint::None)
+      return std::unexpected(
+          Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers"));
+    OSTREL_TRY_ASSIGN(auto len, d.read_len_width(*w, Deserializer::kMaxLength));
+    OSTREL_TRY(d.take_bytes(len));
+    return std::unexpected(Error::invalid_type("byte array", "set"));
+  }
+  if (name == marker::kUuid) {
+    OSTREL_TRY(d.take_bytes(16));
+    return std::unexpected(Error::validation("FixedBytesDeserializer only supports deserialize_bytes"));
+  }
+  if (auto h = marker_hint(name)) {
+    if (hint != WidthHint::None)
+      return std::unexpected(
+          Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers"));
+    hint = *h;
+  }
+  return {};
+}
+
+// Types that keep their canonical bytes receive them from the set reader, which has them.
+template <class T>
+concept AdoptsEncoding = requires(T& t, ByteView v) { t.cord_adopt_encoding(v); };
+}  // namespace detail
+
+// Reads a canonical set under the wrapper `name`. An element that fails to decode fails the set
+// with its own error; one whose encoding is not strictly greater than its predecessor's fails
+// with "Duplicate element in set" as a Deserialization error.
+//
+// The order check compares the bytes each element consumed. Decoding is strict (NFC only,
+// ordered sets, exact tags, exact payloads), so those bytes are exactly what the writer would
+// produce for the decoded element; comparing them is comparing re-encodings, without encoding.
+template <class T>
+Status deserialize_set(Deserializer& d, WidthHint hint, std::string_view name, std::vector<T>& out) {
+  OSTREL_TRY(detail::set_marker<T>(d, hint, name));
+  OSTREL_TRY(d.enter());
+  OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
+  out.clear();
+  ByteView prev;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const std::uint8_t* start = d.position();
+    T element{};
+    OSTREL_TRY(cord::decode(d, element));
+    const ByteView cur(start, static_cast<std::size_t>(d.position() - start));
+    if (i > 0 && !bytes_less(prev, cur))
+      return std::unexpected(Error::wrap_de(Error::DuplicateElement));
+    if constexpr (detail::AdoptsEncoding<T>) element.cord_adopt_encoding(cur);
+    out.push_back(std::move(element));
+    prev = cur;
+  }
+  d.leave();
+  return {};
+}
+
+template <class T>
+struct Codec<Set<T>> {
+  static Status encode(Serializer& s, const Set<T>& v, WidthHint hint) {
+    return serialize_set(s, v.items(), hint);
+  }
+  static Status decode(Deserializer& d, Set<T>& out, WidthHint hint) {
+    return deserialize_set(d, hint, marker::kSet, out.items());
+  }
+};
+
+// A versioned store value whose variant 0 holds a canonical set: 00 00 00 00, then the set.
+template <class T>
+Result<Buffer> to_vec_versioned(const Set<T>& set) {
+  Buffer out;
+  out.reserve(64);
+  Serializer s(out);
+  s.write_u32(0);
+  OSTREL_TRY(serialize_set(s, set.items(), WidthHint::None));
+  return out;
+}
+
+}  // namespace ostrel::cord
