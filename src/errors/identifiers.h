@@ -10,7 +10,10 @@
 #include <span>
 #include <string>
 #include <tuple>
+#include <string_view>
 #include <vector>
+
+#include "errors/core_error.h"
 
 namespace ostrel {
 
@@ -36,8 +39,9 @@ struct HashValue {
 std::size_t hash_bytes(std::span<const std::uint8_t> bytes);
 
 // One distinct type per kind of identifier; each holds one HashValue and adds nothing.
-#define OSTREL_DEFINE_ID(Name)                                                             \
+#define OSTREL_DEFINE_ID(Name, ...)                                                        \
   struct Name {                                                                            \
+    __VA_ARGS__                                                                            \
     HashValue value;                                                                       \
     Name() = default;                                                                      \
     explicit Name(HashValue v) : value(std::move(v)) {}                                    \
@@ -48,13 +52,25 @@ std::size_t hash_bytes(std::span<const std::uint8_t> bytes);
     std::string debug() const { return #Name "(" + value.debug() + ")"; }                  \
   }
 
-OSTREL_DEFINE_ID(UserId);
+struct SecretSelectorV1;
+struct GroupMemberIdInputV1;
+
+// The derivations are defined by the core layer (core/ids.cc).
+OSTREL_DEFINE_ID(UserId,
+  /* Domain hash "ostrel.user.v1" over the signing key, then the HPKE key, as byte strings. */
+  static CoreResult<UserId> from_public_keys(std::span<const std::uint8_t> signing_public_key,
+                                             std::span<const std::uint8_t> hpke_public_key););
 OSTREL_DEFINE_ID(GroupId);
 OSTREL_DEFINE_ID(GrantId);
-OSTREL_DEFINE_ID(SecretId);
-OSTREL_DEFINE_ID(GroupMemberId);
-OSTREL_DEFINE_ID(UserHandleId);
-OSTREL_DEFINE_ID(VaultHandleId);
+OSTREL_DEFINE_ID(SecretId,
+  static CoreResult<SecretId> derive(const SecretSelectorV1& selector););
+OSTREL_DEFINE_ID(GroupMemberId,
+  static CoreResult<GroupMemberId> derive(const GroupMemberIdInputV1& input););
+OSTREL_DEFINE_ID(UserHandleId,
+  /* Normalises the handle first; does not validate it. */
+  static CoreResult<UserHandleId> derive(std::string_view handle););
+OSTREL_DEFINE_ID(VaultHandleId,
+  static CoreResult<VaultHandleId> derive(std::string_view handle););
 
 #undef OSTREL_DEFINE_ID
 
