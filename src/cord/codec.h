@@ -175,7 +175,7 @@ Status encode_fields(Serializer& s, const Tuple& fields) {
   return std::apply(
       [&](const auto&... f) -> Status {
         Status st;
-        ((st = cord::encode(s, f)) && ...);
+        (void)((st = cord::encode(s, f)) && ...);
         return st;
       },
       fields);
@@ -186,7 +186,7 @@ Status decode_fields(Deserializer& d, Tuple&& fields) {
   Status st = std::apply(
       [&](auto&... f) -> Status {
         Status r;
-        ((r = cord::decode(d, f)) && ...);
+        (void)((r = cord::decode(d, f)) && ...);
         return r;
       },
       fields);

@@ -93,21 +93,31 @@ struct Codec<Evolving<T, W>> {
     }
   }
 
-  // A known value is staged on its own (no hint), then written behind its length; a raw one is
+  // A known value is written in place behind a placeholder length that is filled in once the
+  // payload's size is known (the same bytes as staging it apart, without a copy); a raw one is
   // written verbatim behind its length, reproducing the slot that was read.
   static Status encode(Serializer& s, const Evolving<T, W>& v, WidthHint hint) {
     static_assert(W != Width::W64, "evolving slots have 1-, 2- or 4-byte lengths");
     if (hint != WidthHint::None) return std::unexpected(Error::ConflictingHints);
+    Buffer& out = s.out();
     if (const T* known = v.known()) {
-      Buffer scratch;
-      Serializer inner(scratch);
-      OSTREL_TRY(cord::encode(inner, *known));
-      OSTREL_TRY(write_len(s.out(), scratch.size(), W));
-      s.write_raw(scratch);
+      constexpr std::size_t kLen = std::size_t{1} << static_cast<int>(W);
+      const std::size_t start = out.size();
+      out.resize(start + kLen);
+      if (auto r = cord::encode(s, *known); !r) {
+        out.resize(start);
+        return r;
+      }
+      const std::uint64_t n = out.size() - start - kLen;
+      if (n > max_of(W)) {
+        out.resize(start);
+        return std::unexpected(Error::Overflow);
+      }
+      for (std::size_t i = 0; i < kLen; ++i) out[start + i] = static_cast<std::uint8_t>(n >> (8 * (kLen - 1 - i)));
       return {};
     }
     const Bytes& raw = v.raw_payload();
-    OSTREL_TRY(write_len(s.out(), raw.size(), W));
+    OSTREL_TRY(write_len(out, raw.size(), W));
     s.write_raw(raw);
     return {};
   }

@@ -3,7 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -18,6 +20,14 @@ namespace ostrel::cord {
 // hold a secret (a decrypted value, a sealed identity), and growth must leave no copies behind.
 using Buffer = std::vector<std::uint8_t, platform::WipingAllocator<std::uint8_t>>;
 using ByteView = std::span<const std::uint8_t>;
+
+// Appends n bytes; the hot path of every writer.
+inline void append(Buffer& out, const std::uint8_t* p, std::size_t n) {
+  const std::size_t at = out.size();
+  if (out.capacity() - at < n) out.reserve(std::max(out.capacity() * 2, at + n));
+  out.resize(at + n);
+  if (n != 0) std::memcpy(out.data() + at, p, n);
+}
 
 // Appends `value` in width class `w` (big-endian); Overflow when it does not fit. Nothing is
 // appended on failure.
@@ -36,7 +46,7 @@ class Serializer {
   void write_u8(std::uint8_t v) { out_.push_back(v); }
   void write_u32(std::uint32_t v);
   void write_u64(std::uint64_t v);
-  void write_raw(ByteView bytes) { out_.insert(out_.end(), bytes.begin(), bytes.end()); }
+  void write_raw(ByteView bytes) { append(out_, bytes.data(), bytes.size()); }
 
   Status write_len(std::uint64_t value, WidthHint hint) {
     return cord::write_len(out_, value, width_of(hint));

@@ -92,7 +92,8 @@ Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hi
   std::vector<std::size_t> order(n);
   std::iota(order.begin(), order.end(), std::size_t{0});
   if (n >= 2) {
-    std::stable_sort(order.begin(), order.end(),
+    // Equal encodings are refused below, so the order of ties never reaches the output.
+    std::sort(order.begin(), order.end(),
                      [&](std::size_t i, std::size_t j) { return bytes_less(view(i), view(j)); });
     for (std::size_t k = 0; k + 1 < n; ++k) {
       const ByteView a = view(order[k]);
