@@ -1,0 +1,92 @@
+// Buffers for secret bytes (seeds, private keys, derived keys, plaintexts): they wipe themselves
+// when destroyed or moved from, cannot be copied by accident and never turn into a string or a
+// vector by themselves. Not thread-safe: one owner at a time, like any value.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <utility>
+
+#include "platform/secure_memory.h"
+
+namespace ostrel::crypto {
+
+// A secret of a size fixed at compile time, held inline.
+template <std::size_t N>
+class SecretArray {
+ public:
+  static constexpr std::size_t kSize = N;
+
+  // All zeros.
+  SecretArray() noexcept : bytes_{} {}
+  explicit SecretArray(std::span<const std::uint8_t, N> bytes) noexcept {
+    for (std::size_t i = 0; i < N; ++i) bytes_[i] = bytes[i];
+  }
+
+  SecretArray(const SecretArray&) = delete;
+  SecretArray& operator=(const SecretArray&) = delete;
+  // A move copies the bytes and wipes the source, so only one copy lives on.
+  SecretArray(SecretArray&& other) noexcept : bytes_(other.bytes_) { other.wipe(); }
+  SecretArray& operator=(SecretArray&& other) noexcept {
+    if (this != &other) {
+      bytes_ = other.bytes_;
+      other.wipe();
+    }
+    return *this;
+  }
+  ~SecretArray() { wipe(); }
+
+  // The one way to make a second copy: it has to be asked for by name.
+  SecretArray clone() const noexcept { return SecretArray(span()); }
+
+  static constexpr std::size_t size() noexcept { return N; }
+  std::uint8_t* data() noexcept { return bytes_.data(); }
+  const std::uint8_t* data() const noexcept { return bytes_.data(); }
+  std::span<std::uint8_t, N> span() noexcept { return bytes_; }
+  std::span<const std::uint8_t, N> span() const noexcept { return bytes_; }
+
+  void wipe() noexcept { platform::secure_wipe(bytes_.data(), N); }
+
+ private:
+  std::array<std::uint8_t, N> bytes_;
+};
+
+// A secret whose length is known only at run time (a decrypted plaintext, a long HKDF output).
+// The length is fixed when it is made; it never grows, so no stale copy is ever left behind by a
+// reallocation.
+class SecretBytes {
+ public:
+  // Empty.
+  SecretBytes() noexcept = default;
+  // `n` zero bytes.
+  explicit SecretBytes(std::size_t n);
+  static SecretBytes copy_of(std::span<const std::uint8_t> bytes);
+
+  SecretBytes(const SecretBytes&) = delete;
+  SecretBytes& operator=(const SecretBytes&) = delete;
+  // A move hands the storage over; the source is left empty.
+  SecretBytes(SecretBytes&& other) noexcept;
+  SecretBytes& operator=(SecretBytes&& other) noexcept;
+  ~SecretBytes() { release(); }
+
+  SecretBytes clone() const { return copy_of(span()); }
+
+  std::size_t size() const noexcept { return size_; }
+  bool empty() const noexcept { return size_ == 0; }
+  std::uint8_t* data() noexcept { return bytes_.get(); }
+  const std::uint8_t* data() const noexcept { return bytes_.get(); }
+  std::span<std::uint8_t> span() noexcept { return {bytes_.get(), size_}; }
+  std::span<const std::uint8_t> span() const noexcept { return {bytes_.get(), size_}; }
+
+ private:
+  // Wipes and frees the storage; leaves the buffer empty.
+  void release() noexcept;
+
+  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::size_t size_ = 0;
+};
+
+}  // namespace ostrel::crypto
