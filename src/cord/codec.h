@@ -274,6 +274,22 @@ struct Codec<std::variant<Alts...>> {
   };
 };
 
+// Named enumeration types derive from std::variant and say so with `cord_variant`; they encode
+// exactly as their variant.
+template <class T>
+concept DerivesVariant = requires { typename T::cord_variant; } && std::derived_from<T, typename T::cord_variant>;
+
+template <DerivesVariant T>
+struct Codec<T> {
+  using Base = typename T::cord_variant;
+  static Status encode(Serializer& s, const T& v, WidthHint hint) {
+    return Codec<Base>::encode(s, static_cast<const Base&>(v), hint);
+  }
+  static Status decode(Deserializer& d, T& out, WidthHint hint) {
+    return Codec<Base>::decode(d, static_cast<Base&>(out), hint);
+  }
+};
+
 // ---- entry points ----------------------------------------------------------------------------
 
 // The encoding of one value; a failed write yields no partial bytes.

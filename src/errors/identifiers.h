@@ -52,8 +52,10 @@ std::size_t hash_bytes(std::span<const std::uint8_t> bytes);
     std::string debug() const { return #Name "(" + value.debug() + ")"; }                  \
   }
 
+namespace core {
 struct SecretSelectorV1;
 struct GroupMemberIdInputV1;
+}  // namespace core
 
 // The derivations are defined by the core layer (core/ids.cc).
 OSTREL_DEFINE_ID(UserId,
@@ -63,9 +65,9 @@ OSTREL_DEFINE_ID(UserId,
 OSTREL_DEFINE_ID(GroupId);
 OSTREL_DEFINE_ID(GrantId);
 OSTREL_DEFINE_ID(SecretId,
-  static CoreResult<SecretId> derive(const SecretSelectorV1& selector););
+  static CoreResult<SecretId> derive(const core::SecretSelectorV1& selector););
 OSTREL_DEFINE_ID(GroupMemberId,
-  static CoreResult<GroupMemberId> derive(const GroupMemberIdInputV1& input););
+  static CoreResult<GroupMemberId> derive(const core::GroupMemberIdInputV1& input););
 OSTREL_DEFINE_ID(UserHandleId,
   /* Normalises the handle first; does not validate it. */
   static CoreResult<UserHandleId> derive(std::string_view handle););
