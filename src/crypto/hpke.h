@@ -1,0 +1,81 @@
+// HPKE base mode, single shot, for the one suite the vault uses: DHKEM(X25519, HKDF-SHA256),
+// HKDF-SHA256, ChaCha20Poly1305. Seals a short plaintext (a content key) to a recipient's X25519
+// public key and opens it with the matching private key. Pure functions apart from the
+// ephemeral key drawn from the OS for each sealing; safe from any thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "crypto/secret.h"
+#include "errors/crypto_error.h"
+
+namespace ostrel::crypto::hpke {
+
+inline constexpr std::size_t kPublicKeyBytes = 32;
+inline constexpr std::size_t kPrivateKeyBytes = 32;
+inline constexpr std::size_t kEncapsulatedKeyBytes = 32;
+inline constexpr std::size_t kTagBytes = 16;
+inline constexpr std::size_t kKeyBytes = 32;
+inline constexpr std::size_t kNonceBytes = 12;
+
+// What the sender stores: the encapsulated key (the ephemeral public key) and the ciphertext
+// (plaintext length + 16 bytes).
+struct Sealed {
+  std::vector<std::uint8_t> encapsulated_key;
+  std::vector<std::uint8_t> ciphertext;
+};
+
+// Seals `plaintext` to `recipient_public_key` under a fresh ephemeral key whose 32 bytes of
+// keying material come from the OS. A key that is not 32 bytes is InvalidHpkePublicKey; a
+// small-order key (all-zero shared point) is Hpke.
+CryptoResult<Sealed> seal(std::span<const std::uint8_t> recipient_public_key,
+                          std::span<const std::uint8_t> info, std::span<const std::uint8_t> aad,
+                          std::span<const std::uint8_t> plaintext);
+
+// As seal, with the ephemeral key pair derived from the given keying material instead of fresh
+// OS bytes. Only for reproducing published vectors: sealing twice with the same material to
+// the same recipient reuses the key and nonce.
+CryptoResult<Sealed> seal_with_ephemeral_ikm(std::span<const std::uint8_t> recipient_public_key,
+                                             const SecretArray<32>& ephemeral_ikm,
+                                             std::span<const std::uint8_t> info,
+                                             std::span<const std::uint8_t> aad,
+                                             std::span<const std::uint8_t> plaintext);
+
+// Opens what seal made. An encapsulated key that is not 32 bytes is InvalidHpkeEncapsulatedKey;
+// a wrong key, info, aad or ciphertext is Hpke.
+CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                               std::span<const std::uint8_t> info,
+                               std::span<const std::uint8_t> aad,
+                               std::span<const std::uint8_t> ciphertext);
+
+// ---- the steps of seal and open, exposed so each can be checked on its own -------------------
+
+struct Encapsulation {
+  SecretArray<32> shared_secret;
+  std::array<std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key;
+};
+
+// Encap with the ephemeral pair DeriveKeyPair(ephemeral_ikm).
+CryptoResult<Encapsulation> encap(std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
+                                  const SecretArray<32>& ephemeral_ikm);
+CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key);
+
+// mode_base || psk_id_hash || info_hash, with an empty psk_id.
+std::array<std::uint8_t, 65> key_schedule_context(std::span<const std::uint8_t> info);
+
+struct KeySchedule {
+  SecretArray<kKeyBytes> key;
+  SecretArray<kNonceBytes> base_nonce;
+};
+
+// KeySchedule of base mode (empty psk and psk_id). The exporter secret is not derived: nothing
+// exports from a single-shot context.
+KeySchedule key_schedule(const SecretArray<32>& shared_secret, std::span<const std::uint8_t> info);
+
+}  // namespace ostrel::crypto::hpke
