@@ -1,0 +1,177 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace ostrel::platform {
+namespace {
+
+OsError last_error() { return OsError{errno}; }
+
+FileInfo info_of(const struct stat& st) {
+  FileInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.type = FileType::Regular;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.type = FileType::Directory;
+  } else if (S_ISLNK(st.st_mode)) {
+    info.type = FileType::Symlink;
+  }
+  info.size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
+  info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
+  info.uid = static_cast<std::uint32_t>(st.st_uid);
+  return info;
+}
+
+OsResult<File> open_path(const std::filesystem::path& path, int flags, mode_t mode = 0) {
+  for (;;) {
+    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    if (fd >= 0) return File(fd);
+    if (errno != EINTR) return std::unexpected(last_error());
+  }
+}
+
+// The folder that holds `path`'s final entry, for syncing after a change to that entry.
+std::filesystem::path parent_for_sync(const std::filesystem::path& path) {
+  std::filesystem::path parent = path.parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+}  // namespace
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    (void)close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() { (void)close(); }
+
+OsResult<void> File::close() {
+  if (fd_ < 0) return {};
+  const int fd = fd_;
+  fd_ = -1;
+  // Linux releases the descriptor even when close reports EINTR; retrying could close another.
+  if (::close(fd) != 0 && errno != EINTR) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<File> open_for_read(const std::filesystem::path& path) {
+  return open_path(path, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+}
+
+OsResult<File> create_new(const std::filesystem::path& path, std::uint32_t mode) {
+  return open_path(path, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, static_cast<mode_t>(mode));
+}
+
+OsResult<File> open_lock_file(const std::filesystem::path& path, std::uint32_t mode) {
+  return open_path(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY, static_cast<mode_t>(mode));
+}
+
+OsResult<FileInfo> stat(const File& file) {
+  struct stat st {};
+  if (::fstat(file.fd(), &st) != 0) return std::unexpected(last_error());
+  return info_of(st);
+}
+
+OsResult<FileInfo> lstat(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return std::unexpected(last_error());
+  return info_of(st);
+}
+
+OsResult<FileInfo> stat(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::unexpected(last_error());
+  return info_of(st);
+}
+
+OsResult<std::size_t> read_some(const File& file, std::span<std::uint8_t> out) {
+  for (;;) {
+    const ssize_t n = ::read(file.fd(), out.data(), out.size());
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) return std::unexpected(last_error());
+  }
+}
+
+OsResult<void> write_all(const File& file, std::span<const std::uint8_t> bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(file.fd(), bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      // write() returning 0 for a non-empty buffer means no progress is possible.
+      return std::unexpected(n == 0 ? OsError{EIO} : last_error());
+    }
+  }
+  return {};
+}
+
+OsResult<void> sync(const File& file) {
+  if (::fsync(file.fd()) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> set_mode(const File& file, std::uint32_t mode) {
+  if (::fchmod(file.fd(), static_cast<mode_t>(mode)) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> rename(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> remove_file(const std::filesystem::path& path) {
+  if (::unlink(path.c_str()) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> sync_directory(const std::filesystem::path& dir) {
+  auto opened = open_path(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
+  if (!opened) return std::unexpected(opened.error());
+  if (::fsync(opened->fd()) != 0 && errno != EINVAL) return std::unexpected(last_error());
+  return opened->close();
+}
+
+OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mode) {
+  if (dir.empty()) return {};  // the current directory
+  if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0) {
+    return sync_directory(parent_for_sync(dir));
+  }
+  const int err = errno;
+  if (err == EEXIST) {
+    auto info = stat(dir);
+    if (info && info->type == FileType::Directory) return {};
+    return std::unexpected(OsError{EEXIST});
+  }
+  if (err != ENOENT) return std::unexpected(OsError{err});
+
+  // A missing ancestor: create it first. A path that ends in "." or ".." has a lexical parent
+  // that may not be its real one, but mkdir on it only fails with ENOENT when an ancestor is
+  // missing, and that ancestor is then created here.
+  const std::filesystem::path parent = dir.parent_path();
+  if (parent.empty() || parent == dir) return std::unexpected(OsError{err});
+  if (auto made = create_dir_all(parent, mode); !made) return made;
+  if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0) {
+    return sync_directory(parent_for_sync(dir));
+  }
+  if (errno == EEXIST) {  // made by someone else meanwhile
+    auto info = stat(dir);
+    if (info && info->type == FileType::Directory) return {};
+  }
+  return std::unexpected(last_error());
+}
+
+std::uint32_t effective_user_id() { return static_cast<std::uint32_t>(::geteuid()); }
+
+}  // namespace ostrel::platform

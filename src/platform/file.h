@@ -1,0 +1,99 @@
+// Thin wrappers over the POSIX file calls the store needs: an owning descriptor, opens with the
+// flags each use requires, whole reads and writes, syncing, renames, directory creation.
+// Functions keep no state and are safe from any thread; a File is used by one thread at a time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <filesystem>
+#include <span>
+
+namespace ostrel::platform {
+
+// A failed system call: its errno value.
+struct OsError {
+  int code = 0;
+  friend bool operator==(const OsError&, const OsError&) = default;
+};
+
+template <class T>
+using OsResult = std::expected<T, OsError>;
+
+// An open file descriptor, closed when dropped.
+class File {
+ public:
+  File() = default;
+  explicit File(int fd) : fd_(fd) {}
+  File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File();
+
+  bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+
+  // Closes the descriptor and reports the close's own failure; the descriptor is gone either way.
+  OsResult<void> close();
+
+ private:
+  int fd_ = -1;
+};
+
+enum class FileType { Regular, Directory, Symlink, Other };
+
+// What the store looks at in a file's metadata.
+struct FileInfo {
+  FileType type = FileType::Other;
+  std::uint64_t size = 0;
+  std::uint32_t mode = 0;  // permission bits only (07777)
+  std::uint32_t uid = 0;
+};
+
+// Opens an existing file read-only without blocking on FIFOs or devices and without taking a
+// controlling terminal; symbolic links are followed.
+OsResult<File> open_for_read(const std::filesystem::path& path);
+
+// Creates a new file for writing; fails with EEXIST when the name is taken (also by a link).
+// `mode` is filtered by the umask.
+OsResult<File> create_new(const std::filesystem::path& path, std::uint32_t mode);
+
+// Opens a lock file read-write, creating it with `mode` (filtered by the umask) when missing; never
+// truncates and refuses a symbolic link in the final component.
+OsResult<File> open_lock_file(const std::filesystem::path& path, std::uint32_t mode);
+
+OsResult<FileInfo> stat(const File& file);
+// Metadata of the path itself, not of a link's target.
+OsResult<FileInfo> lstat(const std::filesystem::path& path);
+// Metadata of the path, following links; a missing path is ENOENT.
+OsResult<FileInfo> stat(const std::filesystem::path& path);
+
+// One read of up to out.size() bytes; 0 at end of file. EINTR is retried.
+OsResult<std::size_t> read_some(const File& file, std::span<std::uint8_t> out);
+// Writes every byte, continuing after short writes and EINTR.
+OsResult<void> write_all(const File& file, std::span<const std::uint8_t> bytes);
+// Flushes data and metadata to stable storage.
+OsResult<void> sync(const File& file);
+// Sets the permission bits exactly, bypassing the umask.
+OsResult<void> set_mode(const File& file, std::uint32_t mode);
+
+// Replaces `to` with `from` in one step when both are files.
+OsResult<void> rename(const std::filesystem::path& from, const std::filesystem::path& to);
+OsResult<void> remove_file(const std::filesystem::path& path);
+
+// Flushes a directory's entries, so that a rename, creation or deletion in it survives power
+// loss. File systems that cannot sync directories (EINVAL) count as success.
+OsResult<void> sync_directory(const std::filesystem::path& dir);
+
+// Creates `dir` and every missing ancestor with `mode` (filtered by the umask), syncing each new
+// folder's parent. An existing directory, or a link to one, is success; an existing non-directory
+// fails with EEXIST.
+OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mode);
+
+// The effective user id of this process, the owner of every file it creates.
+std::uint32_t effective_user_id();
+
+}  // namespace ostrel::platform

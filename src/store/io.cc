@@ -1,0 +1,177 @@
+#include "store/io.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <utility>
+
+#include "platform/file.h"
+#include "platform/random.h"
+
+namespace ostrel::store {
+namespace {
+
+IoError os_error(platform::OsError e) { return IoError::from_os(e.code); }
+
+std::uint32_t file_mode(FileAccess access) { return access == FileAccess::Private ? 0600 : 0666; }
+std::uint32_t dir_mode(FileAccess access) { return access == FileAccess::Private ? 0700 : 0777; }
+
+// The folder holding `path`'s entry; "." for a bare name.
+std::filesystem::path folder_of(const std::filesystem::path& path) {
+  std::filesystem::path parent = path.parent_path();
+  return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+std::string hex_digits(std::uint64_t v) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out(16, '0');
+  for (int i = 15; i >= 0; --i, v >>= 4) out[static_cast<std::size_t>(i)] = kDigits[v & 0x0f];
+  return out;
+}
+
+// The temporary file is gone once a write fails; its own deletion failing changes nothing.
+void discard(const std::filesystem::path& temp) { (void)platform::remove_file(temp); }
+
+}  // namespace
+
+IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
+                                                              std::uint64_t max) {
+  // The open does not block on a FIFO, so its type can be refused before any read waits.
+  auto file = platform::open_for_read(path);
+  if (!file) return std::unexpected(os_error(file.error()));
+  auto info = platform::stat(*file);
+  if (!info) return std::unexpected(os_error(info.error()));
+  if (info->type != platform::FileType::Regular) {
+    return std::unexpected(IoError(IoError::InvalidInput, "not a regular file"));
+  }
+  if (info->size > max) {
+    return std::unexpected(IoError(IoError::InvalidData,
+                                   "file is " + std::to_string(info->size) +
+                                       " bytes, above the supported maximum of " + std::to_string(max)));
+  }
+
+  // Files such as those under /proc report size 0 yet have content, and a file may grow while it
+  // is read: past the reported size the buffer grows, but never beyond max + 1 bytes.
+  const std::uint64_t limit = max == std::numeric_limits<std::uint64_t>::max() ? max : max + 1;
+  std::vector<std::uint8_t> buf(static_cast<std::size_t>(info->size));
+  std::size_t len = 0;
+  for (;;) {
+    if (len < buf.size()) {
+      auto n = platform::read_some(*file, std::span(buf).subspan(len));
+      if (!n) return std::unexpected(os_error(n.error()));
+      if (*n == 0) break;
+      len += *n;
+      continue;
+    }
+    if (len >= limit) break;
+    // Buffer full: probe on the stack first, so a file of exactly the reported size is read into
+    // its single allocation.
+    std::array<std::uint8_t, 64> probe{};
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(probe.size(), limit - len));
+    auto n = platform::read_some(*file, std::span(probe).first(want));
+    if (!n) return std::unexpected(os_error(n.error()));
+    if (*n == 0) break;
+    const std::size_t grown = static_cast<std::size_t>(
+        std::min<std::uint64_t>(limit, std::max<std::uint64_t>(len * 2, len + 8192)));
+    buf.resize(grown);
+    std::memcpy(buf.data() + len, probe.data(), *n);
+    len += *n;
+  }
+  buf.resize(len);
+  if (len > max) {
+    return std::unexpected(IoError(IoError::InvalidData, "file exceeds the supported maximum of " +
+                                                            std::to_string(max) + " bytes"));
+  }
+  return buf;
+}
+
+StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
+  if (auto removed = platform::remove_file(path); !removed) {
+    IoError error = os_error(removed.error());
+    if (error.kind() == IoError::NotFound) return {};
+    return std::unexpected(StoreError::io(path, std::move(error)));
+  }
+  const std::filesystem::path dir = folder_of(path);
+  if (auto synced = platform::sync_directory(dir); !synced) {
+    return std::unexpected(StoreError::io(dir, os_error(synced.error())));
+  }
+  return {};
+}
+
+std::filesystem::path temp_path_for(const std::filesystem::path& target) {
+  std::string name = target.filename().native();
+  if (name.empty() || name == "." || name == ".." || path_text(name) != name) name = "ostrel-write";
+
+  std::array<std::uint8_t, 16> random{};
+  platform::random_bytes(random);
+  std::uint64_t low = 0, high = 0;
+  std::memcpy(&low, random.data(), 8);
+  std::memcpy(&high, random.data() + 8, 8);
+
+  std::filesystem::path temp = target.parent_path();
+  temp /= "." + name + ".tmp." + hex_digits(high) + hex_digits(low);
+  return temp;
+}
+
+StoreResult<void> rename_replace(const std::filesystem::path& temp,
+                                 const std::filesystem::path& target) {
+  // rename(2) replaces an existing file in one step, so there is no delete-and-retry fallback.
+  if (auto renamed = platform::rename(temp, target); !renamed) {
+    discard(temp);
+    return std::unexpected(StoreError::io(target, os_error(renamed.error())));
+  }
+  // Without this the new directory entry may be lost on power loss even though the data is safe.
+  const std::filesystem::path dir = folder_of(target);
+  if (auto synced = platform::sync_directory(dir); !synced) {
+    return std::unexpected(StoreError::io(dir, os_error(synced.error())));
+  }
+  return {};
+}
+
+StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access) {
+  if (auto made = platform::create_dir_all(dir, dir_mode(access)); !made) {
+    return std::unexpected(StoreError::io(dir, os_error(made.error())));
+  }
+  return {};
+}
+
+StoreResult<void> write_atomic(const std::filesystem::path& target,
+                               std::span<const std::uint8_t> bytes, FileAccess access) {
+  if (auto made = create_dir_all(folder_of(target), access); !made) return made;
+
+  std::uint32_t mode = file_mode(access);
+  bool exact_mode = false;
+  if (access == FileAccess::KeepTarget) {
+    if (auto current = platform::stat(target); current && current->type == platform::FileType::Regular) {
+      mode = current->mode;
+      exact_mode = true;
+    }
+  }
+
+  const std::filesystem::path temp = temp_path_for(target);
+  // While being written the file is readable by no one else; the kept mode comes afterwards.
+  auto file = platform::create_new(temp, exact_mode ? 0600 : mode);
+  if (!file) return std::unexpected(StoreError::io(temp, os_error(file.error())));
+
+  auto fail = [&](platform::OsError e) -> StoreResult<void> {
+    (void)file->close();
+    discard(temp);
+    return std::unexpected(StoreError::io(temp, os_error(e)));
+  };
+  if (exact_mode) {
+    if (auto set = platform::set_mode(*file, mode); !set) return fail(set.error());
+  }
+  if (auto written = platform::write_all(*file, bytes); !written) return fail(written.error());
+  if (auto synced = platform::sync(*file); !synced) return fail(synced.error());
+  // A close can report a deferred write error (e.g. on network file systems).
+  if (auto closed = file->close(); !closed) {
+    discard(temp);
+    return std::unexpected(StoreError::io(temp, os_error(closed.error())));
+  }
+  return rename_replace(temp, target);
+}
+
+}  // namespace ostrel::store

@@ -1,0 +1,55 @@
+// The one bounded reader and the one atomic writer of every stored file, with the small steps
+// around them. They take no locks: callers hold the store's locks where a file is shared between
+// processes. Safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "errors/store_error.h"
+
+namespace ostrel::store {
+
+// Permissions of what a write creates.
+enum class FileAccess {
+  Workspace,   // files 0666, folders 0777, both less the umask: the workspace's own files
+  Private,     // files 0600, folders 0700: everything under the state directory
+  KeepTarget,  // the replaced file keeps its permission bits; as Workspace while it is missing
+};
+
+// Reads a whole regular file of at most `max` bytes. Anything else (directory, FIFO, device,
+// socket) fails with kind InvalidInput "not a regular file" without being read; a file whose
+// size is above `max` fails with kind InvalidData before anything is allocated; a file that grows
+// past `max` while being read fails too. Never holds more than max + 1 bytes. Other failures are
+// the operating system's, a missing file being kind NotFound.
+IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
+                                                              std::uint64_t max);
+
+// Deletes a file; a missing file or folder counts as deleted. The deletion is synced, so the file
+// does not come back after a power loss.
+StoreResult<void> remove_file_if_present(const std::filesystem::path& path);
+
+// A fresh sibling of `target`: "." + the target's name (or "ostrel-write" when the name is not
+// UTF-8) + ".tmp." + 32 random lower-case hex digits.
+std::filesystem::path temp_path_for(const std::filesystem::path& target);
+
+// Moves `temp` over `target` in one step and syncs the folder. On failure the temporary file is
+// deleted and the error names the target.
+StoreResult<void> rename_replace(const std::filesystem::path& temp,
+                                 const std::filesystem::path& target);
+
+// Creates `dir` with every missing ancestor (folders as `access` says); an existing directory is
+// success. The error names `dir`.
+StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access);
+
+// Replaces the whole content of `target`: creates its folder, writes a new temporary sibling,
+// syncs and closes it, renames it over the target and syncs the folder. A crash leaves either the
+// old file or the new one; a failure leaves the old one and no temporary file. Reading the file
+// back is the caller's step.
+// REQUIRES: for a file under the state directory, prepare_state_dir has succeeded.
+StoreResult<void> write_atomic(const std::filesystem::path& target,
+                               std::span<const std::uint8_t> bytes, FileAccess access);
+
+}  // namespace ostrel::store
