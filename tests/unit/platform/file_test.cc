@@ -1,0 +1,152 @@
+// The POSIX layer: descriptor ownership, folder creation, lock-file opening, flock semantics and
+// environment lookups.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/env.h"
+#include "platform/file.h"
+#include "platform/lock.h"
+#include "unit/store/scratch.h"
+
+namespace ostrel::platform {
+namespace {
+
+using ostrel::testing::mode_of;
+using ostrel::testing::ScopedEnv;
+using ostrel::testing::ScopedUmask;
+using ostrel::testing::ScratchDir;
+using ostrel::testing::write_file;
+using Path = std::filesystem::path;
+
+bool fd_is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+TEST(File, OwnsItsDescriptorExactlyOnce) {
+  ScratchDir d;
+  write_file(d / "f", "x");
+  auto a = open_for_read(d / "f");
+  auto b = open_for_read(d / "f");
+  ASSERT_TRUE(a && b);
+  const int fd_a = a->fd(), fd_b = b->fd();
+
+  File moved = std::move(*a);
+  EXPECT_FALSE(a->is_open());
+  EXPECT_TRUE(fd_is_open(fd_a));
+  moved = std::move(*b);  // the descriptor it held is closed, the new one kept
+  EXPECT_FALSE(fd_is_open(fd_a));
+  EXPECT_TRUE(fd_is_open(fd_b));
+  EXPECT_TRUE(moved.close());
+  EXPECT_FALSE(fd_is_open(fd_b));
+  EXPECT_TRUE(moved.close());  // a second close touches nothing
+}
+
+TEST(File, DescriptorsAreNotInheritedByExec) {
+  ScratchDir d;
+  write_file(d / "f", "x");
+  auto read = open_for_read(d / "f");
+  auto created = create_new(d / "g", 0600);
+  auto lock = open_lock_file(d / "l", 0600);
+  ASSERT_TRUE(read && created && lock);
+  for (const File* f : {&*read, &*created, &*lock}) {
+    EXPECT_TRUE(::fcntl(f->fd(), F_GETFD) & FD_CLOEXEC);
+  }
+}
+
+TEST(CreateNew, RefusesAnExistingNameEvenADanglingLink) {
+  ScratchDir d;
+  write_file(d / "taken", "x");
+  std::filesystem::create_symlink(d / "target", d / "link");
+  EXPECT_EQ(create_new(d / "taken", 0600).error().code, EEXIST);
+  EXPECT_EQ(create_new(d / "link", 0600).error().code, EEXIST);
+  EXPECT_FALSE(std::filesystem::exists(d / "target"));
+}
+
+TEST(CreateDirAll, BuildsMissingAncestorsAndAcceptsExistingFolders) {
+  ScratchDir d;
+  ScopedUmask umask(022);
+  ASSERT_TRUE(create_dir_all(d / "a/b/c/", 0700));
+  EXPECT_EQ(mode_of(d / "a"), 0700u);
+  EXPECT_EQ(mode_of(d / "a/b/c"), 0700u);
+  EXPECT_TRUE(create_dir_all(d / "a/b", 0777));
+  EXPECT_EQ(mode_of(d / "a/b"), 0700u);  // an existing folder is left as it is
+
+  std::filesystem::create_directory_symlink(d / "a", d / "link");
+  EXPECT_TRUE(create_dir_all(d / "link", 0700));
+  EXPECT_TRUE(create_dir_all(d / "link/new", 0700));
+  EXPECT_TRUE(std::filesystem::is_directory(d / "a/new"));
+
+  write_file(d / "file", "x");
+  EXPECT_EQ(create_dir_all(d / "file", 0700).error().code, EEXIST);
+  EXPECT_EQ(create_dir_all(d / "file/sub", 0700).error().code, ENOTDIR);
+  EXPECT_TRUE(create_dir_all("", 0700));  // the current directory
+}
+
+TEST(OpenLockFile, CreatesWithoutTruncatingAndNeverThroughALink) {
+  ScratchDir d;
+  ScopedUmask umask(077);
+  auto fresh = open_lock_file(d / "new.lock", 0666);
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(mode_of(d / "new.lock"), 0600u);  // the umask applies
+
+  write_file(d / "old.lock", "content");
+  ASSERT_TRUE(open_lock_file(d / "old.lock", 0600));
+  EXPECT_EQ(std::filesystem::file_size(d / "old.lock"), 7u);
+
+  std::filesystem::create_symlink(d / "old.lock", d / "link.lock");
+  EXPECT_EQ(open_lock_file(d / "link.lock", 0600).error().code, ELOOP);
+}
+
+TEST(Flock, LocksBelongToOpenFilesNotToTheProcess) {
+  ScratchDir d;
+  auto a = open_lock_file(d / "l", 0600);
+  auto b = open_lock_file(d / "l", 0600);
+  ASSERT_TRUE(a && b);
+
+  ASSERT_TRUE(try_lock(*a, LockMode::Shared));
+  EXPECT_TRUE(try_lock(*b, LockMode::Shared));
+  ASSERT_TRUE(unlock(*b));
+  EXPECT_EQ(try_lock(*b, LockMode::Exclusive).error().code, EWOULDBLOCK);
+
+  // fcntl record locks would grant this second handle, since both belong to one process.
+  ASSERT_TRUE(try_lock(*a, LockMode::Exclusive));
+  EXPECT_EQ(try_lock(*b, LockMode::Shared).error().code, EWOULDBLOCK);
+
+  ASSERT_TRUE(a->close());
+  EXPECT_TRUE(try_lock(*b, LockMode::Exclusive));
+}
+
+TEST(SyncDirectory, FoldersOnly) {
+  ScratchDir d;
+  write_file(d / "f", "x");
+  EXPECT_TRUE(sync_directory(d.path()));
+  EXPECT_TRUE(sync_directory(""));
+  EXPECT_EQ(sync_directory(d / "f").error().code, ENOTDIR);
+  EXPECT_EQ(sync_directory(d / "missing").error().code, ENOENT);
+}
+
+TEST(Env, EmptyIsSetAndTempDirFallsBack) {
+  {
+    ScopedEnv v("OSTREL_TEST_VARIABLE", "");
+    EXPECT_EQ(env_var("OSTREL_TEST_VARIABLE"), std::optional<std::string>(""));
+  }
+  EXPECT_EQ(env_var("OSTREL_TEST_VARIABLE"), std::nullopt);
+  {
+    ScopedEnv raw("OSTREL_TEST_VARIABLE", "\xff\xfe");
+    EXPECT_EQ(env_var("OSTREL_TEST_VARIABLE"), std::optional<std::string>("\xff\xfe"));
+  }
+
+  struct Case {
+    std::optional<std::string> tmpdir;
+    Path want;
+  };
+  const Case cases[] = {{"/var/t", "/var/t"}, {std::nullopt, "/tmp"}, {"", "/tmp"}};
+  for (const Case& c : cases) {
+    ScopedEnv t("TMPDIR", c.tmpdir);
+    EXPECT_EQ(temp_dir(), c.want);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::platform
