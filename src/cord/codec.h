@@ -119,6 +119,21 @@ struct Codec<Bytes> {
   }
 };
 
+// A byte string that may hold a secret (a decrypted value, a field value): encoded exactly like
+// Bytes, held in memory that wipes itself.
+template <>
+struct Codec<Buffer> {
+  static Status encode(Serializer& s, const Buffer& v, WidthHint hint) { return s.serialize_bytes(v, hint); }
+  static Status decode(Deserializer& d, Buffer& out, WidthHint hint) {
+    OSTREL_TRY(d.enter());
+    OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
+    OSTREL_TRY_ASSIGN(auto bytes, d.take_bytes(n));
+    out.assign(bytes.begin(), bytes.end());
+    d.leave();
+    return {};
+  }
+};
+
 // ---- compound values -------------------------------------------------------------------------
 
 // Lists: count in the hint's class, then each element with no hint.

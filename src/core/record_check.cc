@@ -1,0 +1,118 @@
+#include "core/record_check.h"
+
+#include <unordered_set>
+
+#include "core/ids.h"
+#include "crypto/domain_hash.h"
+
+namespace ostrel::core {
+namespace {
+
+StructureCheck fail(const char* message) {
+  return std::unexpected(validate::ValidationIssue::invalid_structure(message));
+}
+
+// The id a group or grant seed derives, under its tag.
+CoreResult<HashValue> seed_id(std::string_view tag, const IdSeed& seed) {
+  return crypto::domain_hash_cord(tag, seed);
+}
+
+#define OSTREL_CHECK_DERIVED(expr, var)                                        \
+  auto var = (expr);                                                           \
+  if (!var) return std::unexpected(to_invalid_structure(var.error()))
+
+struct Rules {
+  const VaultRecordV1& record;
+  const UserId& root;
+
+  StructureCheck operator()(const VaultRootRecordV1& b) const {
+    OSTREL_CHECK_DERIVED(UserId::from_public_keys(record.signing_public_key(), b.hpke_public_key), id);
+    if (*id != b.user_id) return fail("invalid root record");
+    return {};
+  }
+  StructureCheck operator()(const EntryPointRecordV1& b) const {
+    if (b.user_id != root) return fail("invalid entry point record");
+    return {};
+  }
+  StructureCheck operator()(const UserRecordV1& b) const { return check(b); }
+  StructureCheck operator()(const UserHandleRecordV1& b) const {
+    if (!is_valid_handle(b.handle)) return fail("invalid user handle");
+    OSTREL_CHECK_DERIVED(UserHandleId::derive(b.handle), id);
+    if (*id != b.handle_id) return fail("invalid user handle");
+    return {};
+  }
+  StructureCheck operator()(const GroupRecordV1& b) const {
+    OSTREL_CHECK_DERIVED(seed_id("ostrel.group.v1", b.seed), id);
+    if (*id != b.group_id.value) return fail("invalid group record");
+    if (!is_valid_handle(b.handle)) return fail("invalid group record");
+    return {};
+  }
+  StructureCheck operator()(const GroupDeletedRecordV1&) const { return {}; }
+  StructureCheck operator()(const GroupMemberRecordV1& b) const {
+    OSTREL_CHECK_DERIVED(GroupMemberId::derive(GroupMemberIdInputV1{b.group_id, b.member}), id);
+    if (*id != b.group_member_id) return fail("invalid group membership");
+    return {};
+  }
+  StructureCheck operator()(const GroupMemberDeletedRecordV1& b) const {
+    OSTREL_CHECK_DERIVED(GroupMemberId::derive(GroupMemberIdInputV1{b.group_id, b.member}), id);
+    if (*id != b.group_member_id) return fail("invalid group membership deletion");
+    return {};
+  }
+  StructureCheck operator()(const GrantRecordV1& b) const {
+    OSTREL_CHECK_DERIVED(seed_id("ostrel.grant.v1", b.seed), id);
+    if (auto r = check_structure(b.permission); !r) return r;
+    if (*id != b.grant_id.value) return fail("invalid grant");
+    return {};
+  }
+  StructureCheck operator()(const GrantDeletedRecordV1& b) const { return check_structure(b.permission); }
+  StructureCheck operator()(const UserDeletedRecordV1& b) const {
+    if (b.user_id == root) return fail("invalid user deletion");
+    return {};
+  }
+  StructureCheck operator()(const SecretRecordV1& b) const {
+    if (auto r = check_structure(b.selector); !r) return r;
+    OSTREL_CHECK_DERIVED(SecretId::derive(b.selector), id);
+    if (*id != b.secret_id) return fail("invalid secret value");
+    // Slots are few; a seen-set keeps a hostile payload with many slots linear.
+    std::unordered_set<UserId> seen;
+    for (const RecipientSlotV1& slot : b.payload.recipient_slots) {
+      if (!seen.insert(slot.recipient).second) return fail("duplicate recipient slot");
+    }
+    return {};
+  }
+  StructureCheck operator()(const SecretDeletedRecordV1& b) const {
+    if (auto r = check_structure(b.selector); !r) return r;
+    OSTREL_CHECK_DERIVED(SecretId::derive(b.selector), id);
+    if (*id != b.secret_id) return fail("invalid secret deletion");
+    return {};
+  }
+  StructureCheck operator()(const VaultHandleRecordV1& b) const {
+    if (!is_valid_handle(b.handle)) return fail("invalid vault handle record");
+    OSTREL_CHECK_DERIVED(VaultHandleId::derive(b.handle), id);
+    if (*id != b.handle_id) return fail("invalid vault handle record");
+    return {};
+  }
+};
+
+#undef OSTREL_CHECK_DERIVED
+
+}  // namespace
+
+validate::ValidationIssue to_invalid_structure(const CoreError& error) {
+  return validate::ValidationIssue::invalid_structure(error.message());
+}
+
+StructureCheck check(const UserRecordV1& user) {
+  auto id = UserId::from_public_keys(user.signing_public_key, user.hpke_public_key);
+  if (!id) return std::unexpected(to_invalid_structure(id.error()));
+  if (*id != user.user_id) return fail("invalid user record");
+  return {};
+}
+
+StructureCheck check_structure(const VaultRecordV1& record, const RecordBodyV1& body, const UserId& root_user_id) {
+  if (body.kind() != RecordBodyV1::VaultRoot && body.counter() > kCounterCeiling)
+    return fail("counter exceeds the supported ceiling");
+  return std::visit(Rules{record, root_user_id}, body.variant());
+}
+
+}  // namespace ostrel::core

@@ -1,0 +1,245 @@
+// Vault records: the fourteen record kinds, the signed record VaultRecordV1 and the vault store
+// that the vault file holds. Plain values; a record is not changed once made.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <variant>
+#include <vector>
+
+#include "cord/codec.h"
+#include "cord/evolving.h"
+#include "cord/set.h"
+#include "core/access.h"
+#include "core/entity_key.h"
+#include "core/secret_value.h"
+#include "errors/identifiers.h"
+#include "errors/record_error.h"
+
+namespace ostrel::crypto {
+struct Identity;
+}  // namespace ostrel::crypto
+
+namespace ostrel::core {
+
+using cord::Bytes;
+class VaultRecordV1;
+
+#define OSTREL_RECORD_EQ(Name) friend bool operator==(const Name&, const Name&) = default;
+
+struct VaultRootRecordV1 {
+  UserId user_id;
+  Bytes hpke_public_key;
+  static auto cord_fields(auto& s) { return std::tie(s.user_id, s.hpke_public_key); }
+  OSTREL_RECORD_EQ(VaultRootRecordV1)
+};
+struct EntryPointRecordV1 {
+  UserId user_id;  // the vault's root user
+  Bytes entry;     // the author's HPKE public key
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.user_id, s.entry, s.counter); }
+  OSTREL_RECORD_EQ(EntryPointRecordV1)
+};
+struct UserRecordV1 {
+  UserId user_id;
+  Bytes signing_public_key;
+  Bytes hpke_public_key;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.user_id, s.signing_public_key, s.hpke_public_key, s.counter); }
+  OSTREL_RECORD_EQ(UserRecordV1)
+};
+struct UserHandleRecordV1 {
+  UserHandleId handle_id;
+  std::string handle;
+  UserId user_id;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.handle_id, s.handle, s.user_id, s.counter); }
+  OSTREL_RECORD_EQ(UserHandleRecordV1)
+};
+struct GroupRecordV1 {
+  GroupId group_id;
+  IdSeed seed;
+  std::string handle;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.group_id, s.seed, s.handle, s.counter); }
+  OSTREL_RECORD_EQ(GroupRecordV1)
+};
+struct GroupDeletedRecordV1 {
+  GroupId group_id;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.group_id, s.counter); }
+  OSTREL_RECORD_EQ(GroupDeletedRecordV1)
+};
+struct GroupMemberRecordV1 {
+  GroupMemberId group_member_id;
+  GroupId group_id;
+  PrincipalRefV1 member;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.group_member_id, s.group_id, s.member, s.counter); }
+  OSTREL_RECORD_EQ(GroupMemberRecordV1)
+};
+struct GroupMemberDeletedRecordV1 {
+  GroupMemberId group_member_id;
+  GroupId group_id;
+  PrincipalRefV1 member;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.group_member_id, s.group_id, s.member, s.counter); }
+  OSTREL_RECORD_EQ(GroupMemberDeletedRecordV1)
+};
+struct GrantRecordV1 {
+  GrantId grant_id;
+  IdSeed seed;
+  PrincipalRefV1 grantee;
+  GrantPermissionV1 permission;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.grant_id, s.seed, s.grantee, s.permission, s.counter); }
+  OSTREL_RECORD_EQ(GrantRecordV1)
+};
+struct GrantDeletedRecordV1 {
+  GrantId grant_id;
+  GrantPermissionV1 permission;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.grant_id, s.permission, s.counter); }
+  OSTREL_RECORD_EQ(GrantDeletedRecordV1)
+};
+struct UserDeletedRecordV1 {
+  UserId user_id;
+  std::optional<std::string> detail;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.user_id, s.detail, s.counter); }
+  OSTREL_RECORD_EQ(UserDeletedRecordV1)
+};
+struct SecretRecordV1 {
+  SecretId secret_id;
+  SecretSelectorV1 selector;
+  SealedPayloadV1 payload;
+  std::uint64_t counter = 0;
+
+  // The signed value record of a secret: the selector's id, the selector, the payload and the
+  // counter, signed by `author` (record_sign.cc).
+  static RecordResult<VaultRecordV1> create_signed(const crypto::Identity& author, SecretSelectorV1 selector,
+                                                   SealedPayloadV1 payload, std::uint64_t counter);
+  static auto cord_fields(auto& s) { return std::tie(s.secret_id, s.selector, s.payload, s.counter); }
+  OSTREL_RECORD_EQ(SecretRecordV1)
+};
+struct SecretDeletedRecordV1 {
+  SecretId secret_id;
+  SecretSelectorV1 selector;
+  std::uint64_t counter = 0;
+
+  // The signed deletion of a secret; it carries the same id as the selector's value records.
+  static RecordResult<VaultRecordV1> create_signed(const crypto::Identity& author, SecretSelectorV1 selector,
+                                                   std::uint64_t counter);
+  static auto cord_fields(auto& s) { return std::tie(s.secret_id, s.selector, s.counter); }
+  OSTREL_RECORD_EQ(SecretDeletedRecordV1)
+};
+struct VaultHandleRecordV1 {
+  VaultHandleId handle_id;
+  std::string handle;
+  std::uint64_t counter = 0;
+  static auto cord_fields(auto& s) { return std::tie(s.handle_id, s.handle, s.counter); }
+  OSTREL_RECORD_EQ(VaultHandleRecordV1)
+};
+
+#undef OSTREL_RECORD_EQ
+
+using RecordBodyVariant =
+    std::variant<VaultRootRecordV1, EntryPointRecordV1, UserRecordV1, UserHandleRecordV1, GroupRecordV1,
+                 GroupDeletedRecordV1, GroupMemberRecordV1, GroupMemberDeletedRecordV1, GrantRecordV1,
+                 GrantDeletedRecordV1, UserDeletedRecordV1, SecretRecordV1, SecretDeletedRecordV1,
+                 VaultHandleRecordV1>;
+
+// The fact a record states; the variant index is the kind (VaultRoot 0 … VaultHandle 13).
+struct RecordBodyV1 : RecordBodyVariant {
+  using cord_variant = RecordBodyVariant;
+  using RecordBodyVariant::RecordBodyVariant;
+  enum Kind : std::uint8_t {
+    VaultRoot, EntryPoint, User, UserHandle, Group, GroupDeleted, GroupMember, GroupMemberDeleted,
+    Grant, GrantDeleted, UserDeleted, Secret, SecretDeleted, VaultHandle,
+  };
+
+  const RecordBodyVariant& variant() const { return *this; }
+  Kind kind() const { return static_cast<Kind>(index()); }
+
+  // The entity the body concerns; only an entry point uses its author.
+  EntityKey record_key(const UserId& author) const;
+  // The Lamport counter; the vault root counts as 0.
+  std::uint64_t counter() const;
+
+  friend bool operator==(const RecordBodyV1& a, const RecordBodyV1& b) { return a.variant() == b.variant(); }
+};
+
+using EvolvingBody = cord::Evolving<RecordBodyV1>;
+
+// A signed record: a body (decoded, or raw when a later version wrote it), the author's Ed25519
+// public key and the signature over the body. It keeps its own canonical encoding, from which
+// the record hash, the signed message and every re-encoding come without encoding again.
+class VaultRecordV1 {
+ public:
+  VaultRecordV1() = default;
+  VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature);
+
+  const EvolvingBody& body() const { return body_; }
+  // The decoded body, or null for a raw one.
+  const RecordBodyV1* known_body() const { return body_.known(); }
+  const Bytes& signing_public_key() const { return signing_public_key_; }
+  const Bytes& signature() const { return signature_; }
+
+  // The record's canonical encoding. Empty only for a record whose fields are too long to
+  // encode, which no decoded or signed record is.
+  cord::ByteView encoding() const { return encoding_; }
+  // The bytes the signature covers: the body's evolving slot, the first 4 + B bytes of the
+  // encoding.
+  cord::ByteView signed_message() const;
+
+  // Structural equality of the three fields.
+  friend bool operator==(const VaultRecordV1& a, const VaultRecordV1& b) {
+    return a.body_ == b.body_ && a.signing_public_key_ == b.signing_public_key_ && a.signature_ == b.signature_;
+  }
+
+  static auto cord_fields(auto& s) { return std::tie(s.body_, s.signing_public_key_, s.signature_); }
+  void cord_adopt_encoding(cord::ByteView bytes) { encoding_.assign(bytes.begin(), bytes.end()); }
+
+ private:
+  EvolvingBody body_;
+  Bytes signing_public_key_;
+  Bytes signature_;
+  Bytes encoding_;
+};
+
+// The container behind the vault file's magic: variant 0 holds the canonical set of records.
+using VaultStore = std::variant<cord::Set<VaultRecordV1>>;
+
+// Domain hash "ostrel.record-hash.v1" of the record's encoding.
+HashValue record_hash(const VaultRecordV1& record);
+
+}  // namespace ostrel::core
+
+namespace ostrel::cord {
+
+// A record writes its kept encoding, and keeps the bytes it was read from.
+template <>
+struct Codec<core::VaultRecordV1> {
+  static Status encode(Serializer& s, const core::VaultRecordV1& r, WidthHint) {
+    if (!r.encoding().empty()) {
+      s.write_raw(r.encoding());
+      return {};
+    }
+    return detail::encode_fields(s, core::VaultRecordV1::cord_fields(r));
+  }
+  static Status decode(Deserializer& d, core::VaultRecordV1& out, WidthHint) {
+    const std::uint8_t* start = d.position();
+    OSTREL_TRY(detail::decode_fields(d, core::VaultRecordV1::cord_fields(out)));
+    out.cord_adopt_encoding(ByteView(start, static_cast<std::size_t>(d.position() - start)));
+    return {};
+  }
+};
+
+}  // namespace ostrel::cord
+
+template <>
+struct std::hash<ostrel::core::VaultRecordV1> {
+  std::size_t operator()(const ostrel::core::VaultRecordV1& r) const { return ostrel::hash_bytes(r.encoding()); }
+};

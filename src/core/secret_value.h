@@ -1,0 +1,54 @@
+// Secret values (the plaintext of a secret) and sealed payloads (their stored, encrypted form).
+// Plain values; safe to move between threads.
+#pragma once
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "cord/codec.h"
+#include "cord/set.h"
+#include "errors/identifiers.h"
+
+namespace ostrel::core {
+
+// One additional named value of a secret. Its value is secret material and lives in memory that
+// wipes itself.
+struct SecretFieldEntryV1 {
+  std::string key;
+  cord::Buffer value;
+  static auto cord_fields(auto& s) { return std::tie(s.key, s.value); }
+  friend bool operator==(const SecretFieldEntryV1&, const SecretFieldEntryV1&) = default;
+};
+
+// A secret's plaintext: the primary value and a set of fields (an entry is its key and value
+// together, so two entries may share a key).
+struct SecretValueV1 {
+  cord::Buffer value;
+  cord::Set<SecretFieldEntryV1> fields;
+  static auto cord_fields(auto& s) { return std::tie(s.value, s.fields); }
+  friend bool operator==(const SecretValueV1&, const SecretValueV1&) = default;
+
+  // The fields sorted by key bytes, then by value bytes: the one order callers ever see.
+  std::vector<const SecretFieldEntryV1*> sorted_fields() const;
+};
+
+// The content key wrapped for one reader.
+struct RecipientSlotV1 {
+  UserId recipient;
+  cord::Bytes encapsulated_key;  // 32 bytes when it opens
+  cord::Bytes wrapped_key;       // 48 bytes when it opens
+  static auto cord_fields(auto& s) { return std::tie(s.recipient, s.encapsulated_key, s.wrapped_key); }
+  friend bool operator==(const RecipientSlotV1&, const RecipientSlotV1&) = default;
+};
+
+// The stored form of a secret value: encrypted once, its key wrapped once per reader.
+struct SealedPayloadV1 {
+  cord::Bytes nonce;
+  cord::Bytes ciphertext;
+  std::vector<RecipientSlotV1> recipient_slots;  // ascending by recipient id as sealed
+  static auto cord_fields(auto& s) { return std::tie(s.nonce, s.ciphertext, s.recipient_slots); }
+  friend bool operator==(const SealedPayloadV1&, const SealedPayloadV1&) = default;
+};
+
+}  // namespace ostrel::core
