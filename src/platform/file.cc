@@ -121,6 +121,15 @@ OsResult<void> sync(const File& file) {
   return {};
 }
 
+OsResult<void> clear_nonblocking(const File& file) {
+  const int flags = ::fcntl(file.fd(), F_GETFL);
+  if (flags < 0) return std::unexpected(last_error());
+  if ((flags & O_NONBLOCK) != 0 && ::fcntl(file.fd(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    return std::unexpected(last_error());
+  }
+  return {};
+}
+
 OsResult<void> set_mode(const File& file, std::uint32_t mode) {
   if (::fchmod(file.fd(), static_cast<mode_t>(mode)) != 0) return std::unexpected(last_error());
   return {};

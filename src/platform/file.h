@@ -77,6 +77,9 @@ OsResult<std::size_t> read_some(const File& file, std::span<std::uint8_t> out);
 OsResult<void> write_all(const File& file, std::span<const std::uint8_t> bytes);
 // Flushes data and metadata to stable storage.
 OsResult<void> sync(const File& file);
+// Turns off O_NONBLOCK, for a file whose type is known to be regular: some network and FUSE
+// file systems honour the flag on regular files too.
+OsResult<void> clear_nonblocking(const File& file);
 // Sets the permission bits exactly, bypassing the umask.
 OsResult<void> set_mode(const File& file, std::uint32_t mode);
 

@@ -46,6 +46,9 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
   if (info->type != platform::FileType::Regular) {
     return std::unexpected(IoError(IoError::InvalidInput, "not a regular file"));
   }
+  if (auto blocking = platform::clear_nonblocking(*file); !blocking) {
+    return std::unexpected(os_error(blocking.error()));
+  }
   if (info->size > max) {
     return std::unexpected(IoError(IoError::InvalidData,
                                    "file is " + std::to_string(info->size) +
