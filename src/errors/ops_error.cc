@@ -6,6 +6,7 @@ namespace ostrel {
 
 std::string OpsError::message() const {
   switch (kind_) {
+    case Store: return "store error: " + store_error().message();
     case Core: return "core error: " + core_error().message();
     case Crypto: return "crypto error: " + crypto_error().message();
     case Cord: return "Cord error: " + cord_error().message();

@@ -13,6 +13,7 @@
 #include "errors/core_error.h"
 #include "errors/crypto_error.h"
 #include "errors/identifiers.h"
+#include "errors/store_error.h"
 
 namespace ostrel {
 
@@ -21,6 +22,7 @@ class OpsError {
   // Numbered in the enumeration's declaration order (0 to 47); a kind is added here under its
   // number together with its factory and its message.
   enum Kind : std::uint8_t {
+    Store = 0,
     Core = 1,
     Crypto = 2,
     Cord = 3,
@@ -34,6 +36,7 @@ class OpsError {
   };
 
   // Wrapping an error of a lower layer keeps it whole.
+  OpsError(StoreError e) : OpsError(Store, std::move(e)) {}    // NOLINT: implicit on purpose
   OpsError(CoreError e) : OpsError(Core, std::move(e)) {}      // NOLINT: implicit on purpose
   OpsError(CryptoError e) : OpsError(Crypto, std::move(e)) {}  // NOLINT: implicit on purpose
   OpsError(cord::Error e) : OpsError(Cord, std::move(e)) {}    // NOLINT: implicit on purpose
@@ -52,6 +55,8 @@ class OpsError {
   static OpsError recovery_mismatch() { return OpsError(RecoveryMismatch, {}); }
 
   Kind kind() const { return kind_; }
+  // REQUIRES: kind() == Store.
+  const StoreError& store_error() const { return std::get<StoreError>(payload_); }
   // REQUIRES: kind() == Core.
   const CoreError& core_error() const { return std::get<CoreError>(payload_); }
   // REQUIRES: kind() == Crypto.
@@ -70,7 +75,7 @@ class OpsError {
 
  private:
   // One alternative per shape of payload; kinds of the same shape share it.
-  using Payload = std::variant<std::monostate, CoreError, CryptoError, cord::Error, UserId,
+  using Payload = std::variant<std::monostate, StoreError, CoreError, CryptoError, cord::Error, UserId,
                                std::vector<HashValue>>;
 
   OpsError(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
