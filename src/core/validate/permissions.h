@@ -1,0 +1,81 @@
+// Permissions: the effective rights of one principal, and the pure functions that evaluate
+// keyspace selectors against secrets and against each other. Values; safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <unordered_map>
+#include <vector>
+
+#include "core/access.h"
+
+namespace ostrel::validate {
+
+using core::GrantPermissionV1;
+using core::KeyspaceSelectorV1;
+using core::ManageKeyspaceGrantV1;
+using core::SecretSelectorV1;
+
+// Whether keyspace `k` contains the secret address `s`: the path matcher, then each label matcher.
+bool matches(const KeyspaceSelectorV1& k, const SecretSelectorV1& s);
+// Whether `contained` names no secret address outside `container` (a structural test).
+bool covers(const KeyspaceSelectorV1& container, const KeyspaceSelectorV1& contained);
+
+// A list that keeps insertion order and holds no two equal elements; a side index keeps
+// "append unless present" constant-time however many grants a principal collects.
+template <class T>
+class UniqueList {
+ public:
+  // Appends a copy unless an equal element is present; true when it appended.
+  bool add(const T& value);
+  const std::vector<T>& items() const { return items_; }
+  std::size_t size() const { return items_.size(); }
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+  // Equal when the elements are equal in order.
+  friend bool operator==(const UniqueList& a, const UniqueList& b) { return a.items_ == b.items_; }
+
+ private:
+  std::vector<T> items_;
+  std::unordered_multimap<std::size_t, std::size_t> index_;  // hash of an element -> its position
+};
+
+extern template class UniqueList<KeyspaceSelectorV1>;
+extern template class UniqueList<ManageKeyspaceGrantV1>;
+
+struct Permissions {
+  UniqueList<KeyspaceSelectorV1> read;
+  UniqueList<KeyspaceSelectorV1> write;
+  UniqueList<ManageKeyspaceGrantV1> manage;
+  bool admin = false;
+
+  // Everything: read, write and manage (all classes) over every path, and admin. Only the
+  // vault's root user starts with it.
+  static Permissions full();
+
+  // Appends `entry` to `manage` unless an equal entry is present; true when it appended.
+  static bool add_manage(UniqueList<ManageKeyspaceGrantV1>& manage, const ManageKeyspaceGrantV1& entry);
+  // Adds what one grant confers.
+  void add_grant(const GrantPermissionV1& grant);
+  // Adds a group's rights to this member's; true when anything was appended or admin was set.
+  bool inherit(const Permissions& group);
+
+  bool can_read(const SecretSelectorV1& s) const;
+  bool can_write(const SecretSelectorV1& s) const;
+  bool may_grant(const GrantPermissionV1& grant) const;
+
+  friend bool operator==(const Permissions& a, const Permissions& b) {
+    return a.admin == b.admin && a.read == b.read && a.write == b.write && a.manage == b.manage;
+  }
+};
+
+// The authority map: every User key before every Group key, then id bytes.
+using AuthorityMap = std::map<core::PrincipalRefV1, Permissions>;
+
+// The user's own entry (which already holds what it inherits), or null when it has none.
+// Callers that need a value use authority_permissions; a reference avoids a copy per lookup.
+const Permissions* find_user_permissions(const AuthorityMap& authority, const UserId& user);
+// A copy of the user's entry, or the empty Permissions.
+Permissions authority_permissions(const AuthorityMap& authority, const UserId& user);
+
+}  // namespace ostrel::validate

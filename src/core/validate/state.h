@@ -1,0 +1,110 @@
+// The validated state of one vault and the values that live in it. A VaultState is built once
+// by the derivation and not changed afterwards; it may be read from any thread.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "core/access.h"
+#include "core/entity_key.h"
+#include "core/records.h"
+#include "core/validate/permissions.h"
+#include "core/validate/validation_issue.h"
+
+namespace ostrel::validate {
+
+using core::EntityKey;
+
+// The identity-defining content of an entity: the value its id is derived from.
+namespace binding {
+struct UserHandle {
+  std::string handle;
+  friend bool operator==(const UserHandle&, const UserHandle&) = default;
+};
+struct VaultHandle {
+  std::string handle;
+  friend bool operator==(const VaultHandle&, const VaultHandle&) = default;
+};
+}  // namespace binding
+
+struct EntityBinding
+    : std::variant<binding::UserHandle, binding::VaultHandle, core::GroupMemberIdInputV1, core::SecretSelectorV1> {
+  using Base =
+      std::variant<binding::UserHandle, binding::VaultHandle, core::GroupMemberIdInputV1, core::SecretSelectorV1>;
+  using Base::Base;
+  const Base& variant() const { return *this; }
+  friend bool operator==(const EntityBinding& a, const EntityBinding& b) { return a.variant() == b.variant(); }
+};
+
+// The anti-rollback facts by which a vault advances the remembered state.
+struct RatchetView {
+  std::optional<std::uint64_t> format_version;
+  std::map<EntityKey, std::uint64_t> counters;
+  std::map<EntityKey, EntityBinding> bindings;
+  friend bool operator==(const RatchetView&, const RatchetView&) = default;
+};
+
+// A record that passed the per-record checks, with what the derivation learned of it. Its body
+// is the record's own decoded body (an effective record never has a raw one), not a second copy.
+struct EffectiveRecord {
+  EntityKey key;
+  core::VaultRecordV1 record;
+  HashValue hash;
+  UserId signer;
+
+  // REQUIRES: the record's body is decoded (true of every effective record).
+  const core::RecordBodyV1& body() const { return *record.known_body(); }
+
+  // Counter, then signer bytes, then hash bytes.
+  friend std::strong_ordering cmp(const EffectiveRecord& a, const EffectiveRecord& b) {
+    if (auto c = a.body().counter() <=> b.body().counter(); c != 0) return c;
+    if (auto c = a.signer <=> b.signer; c != 0) return c;
+    return a.hash <=> b.hash;
+  }
+};
+
+// An entity without a single current record: a conflict, or an entity rolled back below what
+// was remembered.
+struct UnresolvedEntry {
+  std::optional<std::uint64_t> rolled_back_from;  // absent for a conflict
+  std::optional<EntityBinding> binding;           // absent for a conflict
+  EntityKey key;
+  std::vector<core::VaultRecordV1> candidates;  // sorted by encoding, exact duplicates removed
+  std::uint64_t counter = 0;
+};
+
+struct VaultState {
+  std::optional<std::uint64_t> max_counter;
+  std::vector<EffectiveRecord> records;
+  std::optional<UserId> root_user_id;
+  std::optional<HashValue> root_key_id;
+  std::map<UserId, core::UserRecordV1> users;
+  std::map<UserHandleId, core::UserHandleRecordV1> user_handles;
+  std::map<VaultHandleId, core::VaultHandleRecordV1> vault_handles;
+  std::map<GroupId, core::GroupRecordV1> groups;
+  std::map<GroupMemberId, core::GroupMemberRecordV1> memberships;
+  std::map<GrantId, core::GrantRecordV1> grants;
+  std::map<UserId, core::EntryPointRecordV1> entry_points;
+  std::set<UserId> deleted_users;
+  std::set<GroupId> deleted_groups;
+  std::set<GrantId> deleted_grants;
+  AuthorityMap authority;
+  std::map<EntityKey, UnresolvedEntry> unresolved;
+  // Where each secret's current record is: (current, first) positions in `records`.
+  std::map<SecretId, std::pair<std::size_t, std::size_t>> secret_index;
+  bool invalid = false;
+  RatchetView ratchet;
+  std::vector<ValidationIssue> issues;
+
+  // The user's rights (a copy of its authority entry, or none).
+  Permissions permissions_of(const UserId& user) const { return authority_permissions(authority, user); }
+};
+
+}  // namespace ostrel::validate
