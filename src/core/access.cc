@@ -1,5 +1,8 @@
 #include "core/access.h"
 
+#include <algorithm>
+
+#include "cord/text.h"
 #include "crypto/domain_hash.h"
 
 namespace ostrel {
@@ -68,6 +71,29 @@ StructureCheck check_structure(const GrantPermissionV1& permission) {
     }
   }
   return {};
+}
+
+FrontendResult<SecretSelectorV1> SecretSelectorV1::from_input(std::vector<std::string> tuple,
+                                                              std::vector<SecretLabelV1> labels,
+                                                              std::string_view caller_text) {
+  auto normalise = [](std::string& text) {
+    // Text that is not UTF-8 is left for the writer, which refuses it.
+    if (cord::is_valid_utf8(text) && !cord::is_nfc(text)) text = std::string(cord::nfc(text).view());
+  };
+  for (std::string& segment : tuple) normalise(segment);
+  for (SecretLabelV1& label : labels) {
+    normalise(label.key);
+    normalise(label.value);
+  }
+  std::sort(labels.begin(), labels.end(), [](const SecretLabelV1& a, const SecretLabelV1& b) {
+    if (a.key != b.key) return text_less(a.key, b.key);
+    return text_less(a.value, b.value);
+  });
+  for (std::size_t i = 1; i < labels.size(); ++i) {
+    if (labels[i - 1].key == labels[i].key)
+      return std::unexpected(FrontendError::invalid_selector(std::string(caller_text), "a label key may appear only once"));
+  }
+  return SecretSelectorV1{std::move(tuple), std::move(labels)};
 }
 
 std::string PrincipalRefV1::debug() const {

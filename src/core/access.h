@@ -11,6 +11,7 @@
 
 #include "cord/codec.h"
 #include "core/validate/validation_issue.h"
+#include "errors/frontend_error.h"
 #include "errors/identifiers.h"
 
 namespace ostrel::core {
@@ -45,6 +46,13 @@ struct SecretLabelV1 {
 struct SecretSelectorV1 {
   std::vector<std::string> tuple;
   std::vector<SecretLabelV1> labels;
+
+  // The one way caller input becomes a selector: every segment, key and value brought to NFC
+  // (the form it will be stored and compared in), labels sorted by key bytes (then value), and
+  // keys that coincide once normalised refused with the grammar's duplicate-key error naming
+  // `caller_text`. Decoded selectors never pass through here: they stay exactly as stored.
+  static FrontendResult<SecretSelectorV1> from_input(std::vector<std::string> tuple, std::vector<SecretLabelV1> labels,
+                                                     std::string_view caller_text);
   static auto cord_fields(auto& s) { return std::tie(s.tuple, s.labels); }
   friend bool operator==(const SecretSelectorV1&, const SecretSelectorV1&) = default;
 };

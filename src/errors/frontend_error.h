@@ -15,8 +15,14 @@ class FrontendError {
   // Keychain, Cord, IoAt, InviteWrittenCommitFailed, Io, Described, InvalidSelector) take the
   // numbers 0 to 8 when they are built.
   enum Kind : std::uint8_t {
+    InvalidSelector = 8,
     InvalidHex = 9,
   };
+
+  // "invalid selector {text}: {message}", the caller's text in quoted form.
+  static FrontendError invalid_selector(std::string text, std::string message) {
+    return FrontendError(InvalidSelector, LabelledText{std::move(text), std::move(message)});
+  }
 
   // "invalid {label} hex: {reason}"
   static FrontendError invalid_hex(std::string label, std::string reason) {
@@ -24,6 +30,10 @@ class FrontendError {
   }
 
   Kind kind() const { return kind_; }
+  // REQUIRES: kind() == InvalidSelector. The whole selector text as the caller gave it.
+  const std::string& selector_text() const { return std::get<LabelledText>(payload_).label; }
+  // REQUIRES: kind() == InvalidSelector. The grammar's fixed message.
+  const std::string& selector_message() const { return std::get<LabelledText>(payload_).text; }
   // REQUIRES: kind() == InvalidHex. What was decoded ("user ID") and why it failed.
   const std::string& label() const { return std::get<LabelledText>(payload_).label; }
   const std::string& reason() const { return std::get<LabelledText>(payload_).text; }

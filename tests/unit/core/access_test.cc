@@ -190,3 +190,29 @@ TEST(StructureRules, KeyspaceAndPermissions) {
 
 }  // namespace
 }  // namespace ostrel::core
+
+namespace ostrel::core {
+namespace {
+
+TEST(SelectorInput, NormalisedSortedAndRefusedWhenKeysCoincide) {
+  // Decomposed é (e + U+0301) everywhere; labels given out of order.
+  auto s = SecretSelectorV1::from_input({"cafe\xcc\x81"}, {{"z", "1"}, {"cafe\xcc\x81", "v\xcc\x81"}}, "ignored");
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->tuple, std::vector<std::string>{"caf\xc3\xa9"});
+  ASSERT_EQ(s->labels.size(), 2u);
+  EXPECT_EQ(s->labels[0].key, "caf\xc3\xa9");  // 0x63 < 0x7a
+  EXPECT_EQ(s->labels[0].value, "v\xcc\x81");    // v + U+0301 has no composed form: unchanged
+  EXPECT_TRUE(check_structure(*s));
+  // The same selector handed over precomposed gives the same id: it is stored as one secret.
+  auto composed = SecretSelectorV1::from_input({"caf\xc3\xa9"}, {{"caf\xc3\xa9", "v\xcc\x81"}, {"z", "1"}}, "x");
+  ASSERT_TRUE(composed);
+  EXPECT_EQ(*SecretId::derive(*s), *SecretId::derive(*composed));
+  // Two keys that differ only in normalisation become one key: refused.
+  auto dup = SecretSelectorV1::from_input({"p"}, {{"caf\xc3\xa9", "1"}, {"cafe\xcc\x81", "2"}}, "p@k=1");
+  ASSERT_FALSE(dup);
+  EXPECT_EQ(dup.error().kind(), FrontendError::InvalidSelector);
+  EXPECT_EQ(dup.error().message(), "invalid selector \"p@k=1\": a label key may appear only once");
+}
+
+}  // namespace
+}  // namespace ostrel::core
