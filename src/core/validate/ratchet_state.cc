@@ -1,0 +1,219 @@
+#include "core/validate/ratchet_state.h"
+
+#include <algorithm>
+#include <set>
+
+#include "cord/set.h"
+
+namespace ostrel::validate {
+namespace {
+
+using Key = std::optional<EntityKey>;
+using Binding = std::optional<EntityBinding>;
+using Record = std::optional<core::RatchetRecordV1>;
+
+// counters[key] becomes the larger of its value (none counts as lower) and `counter`.
+void raise(std::map<EntityKey, std::uint64_t>& counters, const EntityKey& key, std::uint64_t counter) {
+  auto [it, inserted] = counters.try_emplace(key, counter);
+  if (!inserted) it->second = std::max(it->second, counter);
+}
+
+struct KeyOf {
+  Key operator()(const core::UserRatchetRecordV1& x) const { return core::entity::User{x.user_id}; }
+  Key operator()(const core::UserHandleRatchetRecordV1& x) const { return core::entity::UserHandle{x.handle_id}; }
+  Key operator()(const core::VaultHandleRatchetRecordV1& x) const { return core::entity::VaultHandle{x.handle_id}; }
+  Key operator()(const core::GroupRatchetRecordV1& x) const { return core::entity::Group{x.group_id}; }
+  Key operator()(const core::GroupMemberRatchetRecordV1& x) const {
+    return core::entity::GroupMember{x.group_member_id};
+  }
+  Key operator()(const core::GrantRatchetRecordV1& x) const { return core::entity::Grant{x.grant_id}; }
+  Key operator()(const core::SecretRatchetRecordV1& x) const { return core::entity::Secret{x.secret_id}; }
+  Key operator()(const core::EntryPointRatchetRecordV1& x) const { return core::entity::EntryPoint{x.user_id}; }
+  Key operator()(std::uint64_t) const { return std::nullopt; }
+  Key operator()(const core::TrustedRootRatchetRecordV1&) const { return std::nullopt; }
+};
+
+// Empty fields are how a record says it remembers no binding.
+struct BindingOf {
+  Binding operator()(const core::UserHandleRatchetRecordV1& x) const {
+    if (x.handle.empty()) return std::nullopt;
+    return binding::UserHandle{x.handle};
+  }
+  Binding operator()(const core::VaultHandleRatchetRecordV1& x) const {
+    if (x.handle.empty()) return std::nullopt;
+    return binding::VaultHandle{x.handle};
+  }
+  Binding operator()(const core::GroupMemberRatchetRecordV1& x) const {
+    if (!x.input) return std::nullopt;
+    return EntityBinding(*x.input);
+  }
+  Binding operator()(const core::SecretRatchetRecordV1& x) const {
+    if (x.selector.tuple.empty()) return std::nullopt;
+    return EntityBinding(x.selector);
+  }
+  Binding operator()(const auto&) const { return std::nullopt; }
+};
+
+struct RecordOf {
+  std::uint64_t counter;
+  const EntityBinding* binding;
+
+  // The binding's content when it is of kind T.
+  template <class T>
+  const T* bound() const {
+    return binding != nullptr ? std::get_if<T>(&binding->variant()) : nullptr;
+  }
+
+  Record operator()(const core::entity::VaultRoot&) const { return std::nullopt; }
+  Record operator()(const core::entity::EntryPoint& k) const {
+    return core::EntryPointRatchetRecordV1{k.user_id, counter};
+  }
+  Record operator()(const core::entity::User& k) const { return core::UserRatchetRecordV1{k.user_id, counter}; }
+  Record operator()(const core::entity::UserHandle& k) const {
+    const auto* b = bound<binding::UserHandle>();
+    return core::UserHandleRatchetRecordV1{k.handle_id, counter, b != nullptr ? b->handle : std::string()};
+  }
+  Record operator()(const core::entity::Group& k) const { return core::GroupRatchetRecordV1{k.group_id, counter}; }
+  Record operator()(const core::entity::GroupMember& k) const {
+    const auto* b = bound<core::GroupMemberIdInputV1>();
+    return core::GroupMemberRatchetRecordV1{k.group_member_id, counter,
+                                            b != nullptr ? std::optional(*b) : std::nullopt};
+  }
+  Record operator()(const core::entity::Grant& k) const { return core::GrantRatchetRecordV1{k.grant_id, counter}; }
+  Record operator()(const core::entity::Secret& k) const {
+    const auto* b = bound<core::SecretSelectorV1>();
+    return core::SecretRatchetRecordV1{k.secret_id, counter, b != nullptr ? *b : core::SecretSelectorV1{}};
+  }
+  Record operator()(const core::entity::VaultHandle& k) const {
+    const auto* b = bound<binding::VaultHandle>();
+    return core::VaultHandleRatchetRecordV1{k.handle_id, counter, b != nullptr ? b->handle : std::string()};
+  }
+};
+
+// The counter of an entity record; FormatVersion and TrustedRoot have none.
+std::uint64_t counter_of(const core::RatchetRecordV1& record) {
+  return std::visit(
+      [](const auto& x) -> std::uint64_t {
+        if constexpr (requires { x.counter; }) {
+          return x.counter;
+        } else {
+          return 0;
+        }
+      },
+      record.variant());
+}
+
+}  // namespace
+
+std::optional<EntityKey> ratchet_record_key(const core::RatchetRecordV1& record) {
+  return std::visit(KeyOf{}, record.variant());
+}
+
+std::optional<EntityBinding> ratchet_record_binding(const core::RatchetRecordV1& record) {
+  return std::visit(BindingOf{}, record.variant());
+}
+
+std::optional<core::RatchetRecordV1> ratchet_record_from_counter(const EntityKey& key, std::uint64_t counter,
+                                                                 const EntityBinding* binding) {
+  return std::visit(RecordOf{counter, binding}, key.variant());
+}
+
+RatchetState RatchetState::fresh(HashValue root) {
+  RatchetState s;
+  s.trusted_root = std::move(root);
+  return s;
+}
+
+cord::Result<RatchetState> RatchetState::from_store(std::span<const core::RatchetElement> entries) {
+  RatchetState state;
+  const HashValue* root = nullptr;
+  for (const core::RatchetElement& entry : entries) {
+    const core::RatchetRecordV1* record = entry.known();
+    if (record == nullptr) {
+      state.raw_records.push_back(entry.raw_payload());
+    } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
+      // Which of several roots would win depends on nothing we control; such a file is refused.
+      if (root != nullptr) {
+        return std::unexpected(cord::Error::validation("ratchet file has several trusted-root records"));
+      }
+      root = &t->root;
+    } else {
+      state.apply_record(*record);
+    }
+  }
+  if (root == nullptr) return std::unexpected(cord::Error::validation("ratchet file missing its trusted-root record"));
+  state.trusted_root = *root;
+  return state;
+}
+
+void RatchetState::apply_record(const core::RatchetRecordV1& record) {
+  if (const auto* v = std::get_if<std::uint64_t>(&record.variant())) {
+    format_version = std::max(format_version, *v);
+    return;
+  }
+  std::optional<EntityKey> key = ratchet_record_key(record);
+  if (!key) return;  // TrustedRoot: the root is fixed when the state is made
+  raise(counters, *key, counter_of(record));
+  // A disagreeing binding is dropped: the remembered one is what the id was derived from.
+  if (std::optional<EntityBinding> b = ratchet_record_binding(record)) {
+    bindings.try_emplace(std::move(*key), std::move(*b));
+  }
+}
+
+void RatchetState::advance(const RatchetView& view) {
+  for (const auto& [key, counter] : view.counters) raise(counters, key, counter);
+  for (const auto& [key, b] : view.bindings) bindings.try_emplace(key, b);
+  if (view.format_version) format_version = std::max(format_version, *view.format_version);
+}
+
+template <class Fn>
+void RatchetState::for_each_record(Fn&& fn) const {
+  // Both maps are ordered by the same key, so one forward walk finds each counter's binding.
+  auto b = bindings.begin();
+  for (const auto& [key, counter] : counters) {
+    while (b != bindings.end() && b->first < key) ++b;
+    const EntityBinding* binding = (b != bindings.end() && b->first == key) ? &b->second : nullptr;
+    if (auto record = ratchet_record_from_counter(key, counter, binding)) fn(std::move(*record));
+  }
+  if (format_version != 0) fn(core::RatchetRecordV1::format_version(format_version));
+  fn(core::RatchetRecordV1(core::TrustedRootRatchetRecordV1{trusted_root}));
+}
+
+OpsResult<void> RatchetState::merge(const RatchetState& other) {
+  if (other.trusted_root != trusted_root) return std::unexpected(OpsError::recovery_mismatch());
+  other.for_each_record([this](const core::RatchetRecordV1& record) { apply_record(record); });
+
+  // Room first, so the views below stay valid while payloads are appended.
+  raw_records.reserve(raw_records.size() + other.raw_records.size());
+  auto less = [](cord::ByteView a, cord::ByteView b) { return cord::bytes_less(a, b); };
+  std::set<cord::ByteView, decltype(less)> kept(less);
+  for (const cord::Bytes& raw : raw_records) kept.insert(raw);
+  for (const cord::Bytes& raw : other.raw_records) {
+    if (kept.contains(raw)) continue;
+    raw_records.push_back(raw);
+    kept.insert(raw_records.back());
+  }
+  return {};
+}
+
+std::vector<core::RatchetRecordV1> RatchetState::to_records() const {
+  std::vector<core::RatchetRecordV1> out;
+  out.reserve(counters.size() + 2);
+  for_each_record([&out](core::RatchetRecordV1&& record) { out.push_back(std::move(record)); });
+  return out;
+}
+
+std::vector<core::RatchetElement> RatchetState::to_elements() const {
+  std::vector<core::RatchetElement> out;
+  out.reserve(counters.size() + 2 + raw_records.size());
+  for_each_record([&out](core::RatchetRecordV1&& record) { out.emplace_back(std::move(record)); });
+  for (const cord::Bytes& raw : raw_records) out.push_back(core::RatchetElement::raw(raw));
+  return out;
+}
+
+bool has_rolled_back(const VaultState& state) {
+  return std::any_of(state.unresolved.begin(), state.unresolved.end(),
+                     [](const auto& entry) { return entry.second.rolled_back_from.has_value(); });
+}
+
+}  // namespace ostrel::validate

@@ -1,0 +1,78 @@
+// RatchetState: what the anti-rollback ratchet remembers about one trusted root (per entity the
+// highest counter and its binding, the highest format version, and entries of later versions
+// kept verbatim), with the conversions to and from ratchet records. The state only grows.
+// A plain value; not synchronised (callers hold the root's state lock while it is saved).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "cord/codec.h"
+#include "core/ratchet_records.h"
+#include "core/validate/state.h"
+#include "errors/ops_error.h"
+
+namespace ostrel::validate {
+
+// The entity a ratchet record remembers; none for FormatVersion and TrustedRoot.
+std::optional<EntityKey> ratchet_record_key(const core::RatchetRecordV1& record);
+
+// The binding a ratchet record remembers: none for an empty handle text, an absent membership
+// input, a selector without path segments, and kinds that have no binding.
+std::optional<EntityBinding> ratchet_record_binding(const core::RatchetRecordV1& record);
+
+// The entity record of `key`'s kind with that counter; a binding of another kind is written as
+// "no binding". None for the vault root, which is never counted.
+std::optional<core::RatchetRecordV1> ratchet_record_from_counter(const EntityKey& key, std::uint64_t counter,
+                                                                 const EntityBinding* binding);
+
+struct RatchetState {
+  HashValue trusted_root;  // key id of the trusted root's signing key
+  // Payloads of stored entries this version cannot interpret, in the order met; written back
+  // unchanged so that a later version's facts survive our rewrites.
+  std::vector<cord::Bytes> raw_records;
+  std::map<EntityKey, std::uint64_t> counters;
+  std::map<EntityKey, EntityBinding> bindings;  // every key is also a key of `counters`
+  std::uint64_t format_version = 0;             // 0: none remembered
+
+  // The state of a root nothing is remembered for yet.
+  static RatchetState fresh(HashValue root);
+
+  // The state a ratchet file's entries hold, walked in file order: the one TrustedRoot entry
+  // names the root, raw entries are kept, every other entry is applied. A set without a
+  // trusted-root entry, or with several, is refused with a validation error.
+  static cord::Result<RatchetState> from_store(std::span<const core::RatchetElement> entries);
+
+  // Raises the record's entity counter (or the format version); a binding is remembered only
+  // when none is yet. A TrustedRoot record changes nothing.
+  void apply_record(const core::RatchetRecordV1& record);
+
+  // Raises the state to a derived state's view; never lowers anything, never replaces a binding.
+  void advance(const RatchetView& view);
+
+  // Takes in everything `other` remembers (counters and format version by maximum, our bindings
+  // first, its raw entries not already kept). Fails with RecoveryMismatch, changing nothing,
+  // when the two belong to different roots.
+  OpsResult<void> merge(const RatchetState& other);
+
+  // One record per remembered counter in key order (with its binding), then FormatVersion when
+  // not 0, then TrustedRoot last. Raw entries are not included.
+  std::vector<core::RatchetRecordV1> to_records() const;
+
+  // The entries of a ratchet file: to_records(), then every raw entry verbatim.
+  std::vector<core::RatchetElement> to_elements() const;
+
+  friend bool operator==(const RatchetState&, const RatchetState&) = default;
+
+ private:
+  template <class Fn>
+  void for_each_record(Fn&& fn) const;
+};
+
+// Whether the derived state saw a rollback: some unresolved entity carries a remembered counter.
+bool has_rolled_back(const VaultState& state);
+
+}  // namespace ostrel::validate

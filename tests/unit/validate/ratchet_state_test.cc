@@ -1,0 +1,349 @@
+// The remembered ratchet state: conversions between ratchet records and (entity, counter,
+// binding), applying, advancing and merging, the records a state is written as, the state a
+// ratchet file's entries give (raw entries byte for byte, one trusted root only), and the
+// rollback test.
+#include <gtest/gtest.h>
+
+#include "core/validate/ratchet_state.h"
+#include "support/hex.h"
+
+namespace ostrel::validate {
+namespace {
+
+using core::RatchetElement;
+using core::RatchetRecordV1;
+using testing::from_hex;
+using testing::to_hex;
+
+HashValue h(std::uint8_t fill) { return HashValue(cord::Bytes(32, fill)); }
+
+const core::SecretSelectorV1 kPath{{"app", "db"}, {}};
+const core::GroupMemberIdInputV1 kInput{GroupId(h(3)), core::PrincipalRefV1(UserId(h(4)))};
+
+RatchetRecordV1 user(std::uint8_t id, std::uint64_t counter) {
+  return core::UserRatchetRecordV1{UserId(h(id)), counter};
+}
+RatchetRecordV1 user_handle(std::uint8_t id, std::uint64_t counter, std::string handle) {
+  return core::UserHandleRatchetRecordV1{UserHandleId(h(id)), counter, std::move(handle)};
+}
+RatchetRecordV1 secret(std::uint8_t id, std::uint64_t counter, core::SecretSelectorV1 selector) {
+  return core::SecretRatchetRecordV1{SecretId(h(id)), counter, std::move(selector)};
+}
+RatchetRecordV1 trusted_root(const HashValue& root) { return core::TrustedRootRatchetRecordV1{root}; }
+
+EntityKey user_key(std::uint8_t id) { return core::entity::User{UserId(h(id))}; }
+EntityKey user_handle_key(std::uint8_t id) { return core::entity::UserHandle{UserHandleId(h(id))}; }
+EntityKey secret_key(std::uint8_t id) { return core::entity::Secret{SecretId(h(id))}; }
+
+// The file bytes of a ratchet store holding `elements`.
+std::string store_hex(const std::vector<RatchetElement>& elements) {
+  auto bytes = cord::to_vec_versioned(cord::Set<RatchetElement>(elements));
+  EXPECT_TRUE(bytes) << bytes.error().message();
+  return bytes ? to_hex(*bytes) : std::string();
+}
+
+cord::Result<RatchetState> state_of_store(const std::string& hex) {
+  auto store = cord::from_slice<core::RatchetStore>(from_hex(hex));
+  if (!store) return std::unexpected(store.error());
+  return RatchetState::from_store(std::get<0>(*store).items());
+}
+
+TEST(RatchetRecordConversion, KeysAndBindingsOfEveryVariant) {
+  struct Case {
+    const char* name;
+    RatchetRecordV1 record;
+    std::optional<EntityKey> key;
+    std::optional<EntityBinding> binding;
+  };
+  const Case cases[] = {
+      {"user", user(1, 5), user_key(1), std::nullopt},
+      {"user_handle", user_handle(1, 2, "alice"), user_handle_key(1), binding::UserHandle{"alice"}},
+      {"user_handle_empty_text_is_no_binding", user_handle(1, 2, ""), user_handle_key(1), std::nullopt},
+      {"vault_handle", core::VaultHandleRatchetRecordV1{VaultHandleId(h(1)), 3, "ops"},
+       core::entity::VaultHandle{VaultHandleId(h(1))}, binding::VaultHandle{"ops"}},
+      {"vault_handle_empty_text_is_no_binding", core::VaultHandleRatchetRecordV1{VaultHandleId(h(1)), 3, ""},
+       core::entity::VaultHandle{VaultHandleId(h(1))}, std::nullopt},
+      {"group", core::GroupRatchetRecordV1{GroupId(h(1)), 4}, core::entity::Group{GroupId(h(1))}, std::nullopt},
+      {"group_member", core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 5, kInput},
+       core::entity::GroupMember{GroupMemberId(h(1))}, EntityBinding(kInput)},
+      {"group_member_without_input", core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 5, std::nullopt},
+       core::entity::GroupMember{GroupMemberId(h(1))}, std::nullopt},
+      {"grant", core::GrantRatchetRecordV1{GrantId(h(1)), 6}, core::entity::Grant{GrantId(h(1))}, std::nullopt},
+      {"secret", secret(1, 7, kPath), secret_key(1), EntityBinding(kPath)},
+      {"secret_labels_without_path_is_no_binding", secret(1, 7, core::SecretSelectorV1{{}, {{"env", "prod"}}}),
+       secret_key(1), std::nullopt},
+      {"entry_point", core::EntryPointRatchetRecordV1{UserId(h(1)), 8}, core::entity::EntryPoint{UserId(h(1))},
+       std::nullopt},
+      {"format_version", RatchetRecordV1::format_version(1), std::nullopt, std::nullopt},
+      {"trusted_root", trusted_root(h(9)), std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ratchet_record_key(c.record), c.key) << c.name;
+    EXPECT_EQ(ratchet_record_binding(c.record), c.binding) << c.name;
+  }
+}
+
+TEST(RatchetRecordConversion, FromCounterWritesAMissingOrForeignBindingAsEmptyFields) {
+  const EntityBinding handle = binding::UserHandle{"alice"};
+  struct Case {
+    const char* name;
+    EntityKey key;
+    const EntityBinding* binding;
+    std::optional<RatchetRecordV1> want;
+  };
+  const Case cases[] = {
+      {"vault_root_is_never_counted", core::entity::VaultRoot{}, nullptr, std::nullopt},
+      {"user", user_key(1), nullptr, user(1, 3)},
+      {"entry_point", core::entity::EntryPoint{UserId(h(1))}, nullptr,
+       RatchetRecordV1(core::EntryPointRatchetRecordV1{UserId(h(1)), 3})},
+      {"user_handle_bound", user_handle_key(1), &handle, user_handle(1, 3, "alice")},
+      {"user_handle_unbound", user_handle_key(1), nullptr, user_handle(1, 3, "")},
+      {"vault_handle_with_a_user_handle_binding", core::entity::VaultHandle{VaultHandleId(h(1))}, &handle,
+       RatchetRecordV1(core::VaultHandleRatchetRecordV1{VaultHandleId(h(1)), 3, ""})},
+      {"group_member_unbound", core::entity::GroupMember{GroupMemberId(h(1))}, nullptr,
+       RatchetRecordV1(core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 3, std::nullopt})},
+      {"secret_unbound_has_empty_selector", secret_key(1), nullptr, secret(1, 3, core::SecretSelectorV1{})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ratchet_record_from_counter(c.key, 3, c.binding), c.want) << c.name;
+
+  // A record carrying a binding is rebuilt exactly from its key, counter and binding.
+  for (const RatchetRecordV1& r : {secret(2, 9, kPath), user_handle(2, 9, "bob"),
+                                   RatchetRecordV1(core::GroupMemberRatchetRecordV1{GroupMemberId(h(2)), 9, kInput})}) {
+    const auto b = ratchet_record_binding(r);
+    EXPECT_EQ(ratchet_record_from_counter(*ratchet_record_key(r), 9, b ? &*b : nullptr), r);
+  }
+}
+
+TEST(RatchetState, ApplyRecordOnlyGrows) {
+  struct Case {
+    const char* name;
+    std::vector<RatchetRecordV1> applied;
+    std::map<EntityKey, std::uint64_t> counters;
+    std::map<EntityKey, EntityBinding> bindings;
+    std::uint64_t format_version;
+  };
+  const Case cases[] = {
+      {"lower_counter_keeps_higher", {user(1, 7), user(1, 5)}, {{user_key(1), 7}}, {}, 0},
+      {"higher_counter_raises", {user(1, 7), user(1, 9)}, {{user_key(1), 9}}, {}, 0},
+      {"first_binding_kept", {user_handle(1, 1, "alice"), user_handle(1, 2, "mallory")},
+       {{user_handle_key(1), 2}}, {{user_handle_key(1), binding::UserHandle{"alice"}}}, 0},
+      {"empty_handle_counts_without_binding", {user_handle(1, 4, "")}, {{user_handle_key(1), 4}}, {}, 0},
+      {"binding_after_unbound_record", {user_handle(1, 4, ""), user_handle(1, 1, "carol")}, {{user_handle_key(1), 4}},
+       {{user_handle_key(1), binding::UserHandle{"carol"}}}, 0},
+      {"secret_without_path_has_no_binding", {secret(1, 2, core::SecretSelectorV1{{}, {{"k", "v"}}})},
+       {{secret_key(1), 2}}, {}, 0},
+      {"format_version_takes_maximum",
+       {RatchetRecordV1::format_version(3), RatchetRecordV1::format_version(1)}, {}, {}, 3},
+      {"trusted_root_changes_nothing", {trusted_root(h(8))}, {}, {}, 0},
+      {"counter_zero_is_remembered", {user(1, 0)}, {{user_key(1), 0}}, {}, 0},
+  };
+  for (const Case& c : cases) {
+    RatchetState s = RatchetState::fresh(h(9));
+    for (const RatchetRecordV1& r : c.applied) s.apply_record(r);
+    EXPECT_EQ(s.trusted_root, h(9)) << c.name;
+    EXPECT_EQ(s.counters, c.counters) << c.name;
+    EXPECT_EQ(s.bindings, c.bindings) << c.name;
+    EXPECT_EQ(s.format_version, c.format_version) << c.name;
+  }
+}
+
+TEST(RatchetState, ToRecordsOrderAndRoundTrip) {
+  RatchetState fresh = RatchetState::fresh(h(9));
+  EXPECT_EQ(fresh.to_records(), std::vector<RatchetRecordV1>{trusted_root(h(9))});
+  fresh.format_version = 1;
+  EXPECT_EQ(fresh.to_records(), (std::vector<RatchetRecordV1>{RatchetRecordV1::format_version(1), trusted_root(h(9))}));
+
+  RatchetState s = RatchetState::fresh(h(9));
+  for (const RatchetRecordV1& r :
+       {secret(2, 4, kPath), user(5, 1), user(1, 2), user_handle(3, 6, "alice"), secret(1, 3, core::SecretSelectorV1{}),
+        RatchetRecordV1(core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 5, kInput}),
+        RatchetRecordV1(core::EntryPointRatchetRecordV1{UserId(h(6)), 1}), RatchetRecordV1::format_version(1)}) {
+    s.apply_record(r);
+  }
+  // A counter under the root's key and a binding of the wrong kind cannot be written as records.
+  s.counters[core::entity::VaultRoot{}] = 4;
+  s.bindings[secret_key(2)] = binding::UserHandle{"not-a-selector"};
+  // Entity key order (EntryPoint, User, UserHandle, GroupMember, Secret), then FormatVersion,
+  // then TrustedRoot.
+  const std::vector<RatchetRecordV1> want = {
+      core::EntryPointRatchetRecordV1{UserId(h(6)), 1},
+      user(1, 2),
+      user(5, 1),
+      user_handle(3, 6, "alice"),
+      core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 5, kInput},
+      secret(1, 3, core::SecretSelectorV1{}),
+      secret(2, 4, core::SecretSelectorV1{}),
+      RatchetRecordV1::format_version(1),
+      trusted_root(h(9)),
+  };
+  EXPECT_EQ(s.to_records(), want);
+
+  s.bindings[secret_key(2)] = kPath;
+  s.counters.erase(core::entity::VaultRoot{});
+  RatchetState again = RatchetState::fresh(h(9));
+  for (const RatchetRecordV1& r : s.to_records()) again.apply_record(r);
+  EXPECT_EQ(again, s);
+}
+
+TEST(RatchetState, AdvanceNeverLowersOrReplaces) {
+  RatchetState s = RatchetState::fresh(h(9));
+  s.apply_record(user(1, 7));
+  s.apply_record(user_handle(2, 3, "alice"));
+  s.format_version = 1;
+
+  RatchetView view;
+  view.counters = {{user_key(1), 5}, {user_handle_key(2), 4}, {secret_key(3), 2}};
+  view.bindings = {{user_handle_key(2), binding::UserHandle{"mallory"}}, {secret_key(3), kPath}};
+  view.format_version = 0;
+  s.advance(view);
+  EXPECT_EQ(s.counters,
+            (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 4}, {secret_key(3), 2}}));
+  EXPECT_EQ(s.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}},
+                                                            {secret_key(3), kPath}}));
+  EXPECT_EQ(s.format_version, 1u);
+
+  view = RatchetView{};
+  view.format_version = 2;
+  s.advance(view);
+  EXPECT_EQ(s.format_version, 2u);
+  view.format_version.reset();
+  s.advance(view);
+  EXPECT_EQ(s.format_version, 2u);
+}
+
+TEST(RatchetState, MergeTakesMaximaKeepsOwnBindingsAndAddsNewRawEntries) {
+  RatchetState mine = RatchetState::fresh(h(9));
+  mine.apply_record(user(1, 7));
+  mine.apply_record(user_handle(2, 1, "alice"));
+  mine.raw_records = {{0, 0, 0, 10, 1}};
+  mine.format_version = 1;
+
+  RatchetState theirs = RatchetState::fresh(h(9));
+  theirs.apply_record(user(1, 4));
+  theirs.apply_record(user(3, 2));
+  theirs.apply_record(user_handle(2, 5, "mallory"));
+  theirs.raw_records = {{0, 0, 0, 11}, {0, 0, 0, 10, 1}, {0, 0, 0, 10}};
+  theirs.format_version = 2;
+
+  ASSERT_TRUE(mine.merge(theirs));
+  EXPECT_EQ(mine.counters,
+            (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_key(3), 2}, {user_handle_key(2), 5}}));
+  EXPECT_EQ(mine.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
+  EXPECT_EQ(mine.format_version, 2u);
+  // Ours first, then theirs that were new, in their order; the shared one once.
+  EXPECT_EQ(mine.raw_records, (std::vector<cord::Bytes>{{0, 0, 0, 10, 1}, {0, 0, 0, 11}, {0, 0, 0, 10}}));
+
+  const RatchetState before = mine;
+  ASSERT_TRUE(mine.merge(mine));
+  EXPECT_EQ(mine, before);
+
+  RatchetState other_root = RatchetState::fresh(h(8));
+  other_root.apply_record(user(1, 100));
+  auto r = mine.merge(other_root);
+  ASSERT_FALSE(r);
+  EXPECT_EQ(r.error().kind(), OpsError::RecoveryMismatch);
+  EXPECT_EQ(r.error().message(), "transaction recovery found a file that matches neither its before nor after state");
+  EXPECT_EQ(mine, before);
+}
+
+TEST(RatchetState, FromStoreKeepsRawEntriesByteForByte) {
+  // Index 10 is a later version's record kind; a membership naming principal variant 2 is one
+  // too, kept whole.
+  const cord::Bytes later = from_hex("0000000a 01 02");
+  auto member = cord::to_vec(RatchetRecordV1(core::GroupMemberRatchetRecordV1{GroupMemberId(h(1)), 5, kInput}));
+  ASSERT_TRUE(member);
+  cord::Bytes nested(member->begin(), member->end());
+  nested[nested.size() - 32 - 4 - 1] = 2;  // the member's variant index, last byte
+  ASSERT_EQ(nested[nested.size() - 32 - 4 - 4], 0);
+
+  RatchetState s = RatchetState::fresh(h(9));
+  s.apply_record(user(1, 3));
+  s.apply_record(secret(2, 4, kPath));
+  s.format_version = 1;
+  s.raw_records = {later, nested};
+  const std::string file = store_hex(s.to_elements());
+  // Six entries; the 6-byte raw payload sorts first, then the 12-byte FormatVersion entry.
+  const std::string head = "00000000" "00000006" "00000006" "0000000a0102" "0000000c" "00000008" "0000000000000001";
+  EXPECT_EQ(file.substr(0, head.size()), head);
+
+  auto back = state_of_store(file);
+  ASSERT_TRUE(back) << back.error().message();
+  EXPECT_EQ(back->trusted_root, s.trusted_root);
+  EXPECT_EQ(back->counters, s.counters);
+  EXPECT_EQ(back->bindings, s.bindings);
+  EXPECT_EQ(back->format_version, 1u);
+  // Raw payloads come back in file order (by encoding), unchanged, and are written back so.
+  EXPECT_EQ(back->raw_records, (std::vector<cord::Bytes>{later, nested}));
+  EXPECT_EQ(store_hex(back->to_elements()), file);
+}
+
+TEST(RatchetState, FromStoreNeedsExactlyOneTrustedRoot) {
+  struct Case {
+    const char* name;
+    std::vector<RatchetElement> entries;
+    std::string error;  // empty: accepted
+  };
+  const std::string missing = "Cord could not validate: ratchet file missing its trusted-root record";
+  const Case cases[] = {
+      {"no_entries", {}, missing},
+      {"no_root", {RatchetElement(user(1, 2))}, missing},
+      {"one_root", {RatchetElement(user(1, 2)), RatchetElement(trusted_root(h(9)))}, ""},
+      {"short_root_accepted_here", {RatchetElement(trusted_root(HashValue(cord::Bytes(31, 9))))}, ""},
+      {"two_roots", {RatchetElement(trusted_root(h(8))), RatchetElement(trusted_root(h(9)))},
+       "Cord could not validate: ratchet file has several trusted-root records"},
+      {"raw_entry_is_not_a_root", {RatchetElement::raw(from_hex("0000000a"))}, missing},
+  };
+  for (const Case& c : cases) {
+    auto s = RatchetState::from_store(c.entries);
+    if (c.error.empty()) {
+      EXPECT_TRUE(s) << c.name;
+    } else {
+      ASSERT_FALSE(s) << c.name;
+      EXPECT_EQ(s.error().message(), c.error) << c.name;
+    }
+  }
+  // Through the stored bytes as well: two roots in one file.
+  auto two = state_of_store(store_hex({RatchetElement(trusted_root(h(8))), RatchetElement(trusted_root(h(9)))}));
+  ASSERT_FALSE(two);
+  EXPECT_EQ(two.error().text(), "ratchet file has several trusted-root records");
+}
+
+TEST(RatchetState, FromStoreWalksEntriesInFileOrder) {
+  // Two records of one handle with different texts: the file sorts the shorter payload first,
+  // and the first binding met is the one remembered.
+  const std::string file = store_hex({RatchetElement(user_handle(1, 2, "alice")),
+                                      RatchetElement(user_handle(1, 1, "bob")), RatchetElement(trusted_root(h(9)))});
+  auto s = state_of_store(file);
+  ASSERT_TRUE(s) << s.error().message();
+  EXPECT_EQ(s->counters.at(user_handle_key(1)), 2u);
+  EXPECT_EQ(s->bindings.at(user_handle_key(1)), EntityBinding(binding::UserHandle{"bob"}));
+}
+
+TEST(RatchetState, HasRolledBack) {
+  struct Case {
+    const char* name;
+    std::vector<std::optional<std::uint64_t>> rolled_back_from;  // one unresolved entity each
+    bool want;
+  };
+  const Case cases[] = {
+      {"nothing_unresolved", {}, false},
+      {"conflict_only", {std::nullopt}, false},
+      {"rolled_back", {5}, true},
+      {"rolled_back_from_zero", {0}, true},
+      {"conflict_and_rollback", {std::nullopt, 3}, true},
+  };
+  for (const Case& c : cases) {
+    VaultState state;
+    std::uint8_t id = 1;
+    for (const auto& from : c.rolled_back_from) {
+      UnresolvedEntry e;
+      e.rolled_back_from = from;
+      e.key = secret_key(id++);
+      state.unresolved.emplace(e.key, e);
+    }
+    EXPECT_EQ(has_rolled_back(state), c.want) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::validate
