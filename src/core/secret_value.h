@@ -9,8 +9,20 @@
 #include "cord/codec.h"
 #include "cord/set.h"
 #include "errors/identifiers.h"
+#include "errors/ops_error.h"
+
+namespace ostrel::crypto {
+struct Identity;
+}  // namespace ostrel::crypto
 
 namespace ostrel::core {
+
+// Defined with sealing and opening (core/seal.h).
+struct SealRecipients;
+struct SecretWriteContext;
+struct SecretRead;
+struct SecretRecordV1;
+class VaultRecordV1;
 
 // One additional named value of a secret. Its value is secret material and lives in memory that
 // wipes itself.
@@ -49,6 +61,15 @@ struct SealedPayloadV1 {
   std::vector<RecipientSlotV1> recipient_slots;  // ascending by recipient id as sealed
   static auto cord_fields(auto& s) { return std::tie(s.nonce, s.ciphertext, s.recipient_slots); }
   friend bool operator==(const SealedPayloadV1&, const SealedPayloadV1&) = default;
+
+  // Encrypts `value` under a fresh content key bound to the secret's place, and wraps that key
+  // for each reader in `to` (core/seal.cc).
+  static OpsResult<SealedPayloadV1> seal(const SealRecipients& to, const SecretWriteContext& context,
+                                         const SecretValueV1& value);
+  // Unwraps the content key of `identity`'s slot in `body.payload` and decrypts the value.
+  // Only the signing public key of `record` (the record carrying `body`) is read.
+  static OpsResult<SecretRead> open(const crypto::Identity& identity, const VaultRecordV1& record,
+                                    SecretRecordV1 body, const HashValue& root_key_id);
 };
 
 }  // namespace ostrel::core

@@ -1,0 +1,227 @@
+#include "core/seal.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+#include <utility>
+
+#include "crypto/identity.h"
+#include "errors/try.h"
+
+namespace ostrel::core {
+namespace {
+
+constexpr std::string_view kHpkeInfoTag = "ostrel.hpke-info.v1";
+// What every envelope version shares; a plaintext that starts with it but is not this version's
+// envelope is refused rather than read as a value from before envelopes.
+constexpr std::string_view kEnvelopeFamily = kSecretEnvelopePrefix.substr(0, 14);
+constexpr std::uint8_t kEnvelopeSeparator = 0x00;
+constexpr std::size_t kEnvelopeHeadBytes = kSecretEnvelopePrefix.size() + 1;
+
+std::span<const std::uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool starts_with(std::span<const std::uint8_t> bytes, std::string_view prefix) {
+  return bytes.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), bytes.begin(),
+                                                     [](char c, std::uint8_t b) {
+                                                       return static_cast<std::uint8_t>(c) == b;
+                                                     });
+}
+
+// The prefix, the separator and the value's encoding, written straight into one wiping buffer.
+OpsResult<cord::Buffer> envelope_of(const SecretValueV1& value) {
+  cord::Buffer out;
+  out.reserve(kEnvelopeHeadBytes + 64);
+  cord::Serializer s(out);
+  s.write_raw(bytes_of(kSecretEnvelopePrefix));
+  s.write_u8(kEnvelopeSeparator);
+  OSTREL_TRY(cord::encode(s, value));
+  return out;
+}
+
+// The value inside a decrypted plaintext: this version's envelope, or a bare value (or bare
+// bytes) written before envelopes existed.
+OpsResult<SecretValueV1> value_of_plaintext(std::span<const std::uint8_t> plaintext) {
+  if (starts_with(plaintext, kSecretEnvelopePrefix) && plaintext.size() >= kEnvelopeHeadBytes &&
+      plaintext[kSecretEnvelopePrefix.size()] == kEnvelopeSeparator) {
+    auto value = cord::from_slice<SecretValueV1>(plaintext.subspan(kEnvelopeHeadBytes));
+    if (!value) return std::unexpected(OpsError::invalid_envelope());
+    return std::move(*value);
+  }
+  if (starts_with(plaintext, kEnvelopeFamily)) return std::unexpected(OpsError::invalid_envelope());
+  if (auto value = cord::from_slice<SecretValueV1>(plaintext)) return std::move(*value);
+  SecretValueV1 whole;
+  whole.value.assign(plaintext.begin(), plaintext.end());
+  return whole;
+}
+
+// The fields moved out of `value` in key order.
+std::vector<SecretFieldEntryV1> take_sorted_fields(SecretValueV1& value) {
+  const std::vector<const SecretFieldEntryV1*> order = value.sorted_fields();
+  std::vector<SecretFieldEntryV1>& items = value.fields.items();
+  std::vector<SecretFieldEntryV1> out;
+  out.reserve(order.size());
+  for (const SecretFieldEntryV1* f : order) out.push_back(std::move(items[f - items.data()]));
+  return out;
+}
+
+// The encoding of `value` in a buffer sized for `expected_bytes` up front: a header grows with its
+// slots, and every growth of a wiping buffer copies the bytes and wipes the old block.
+template <class T>
+OpsResult<cord::Buffer> encode_sized(const T& value, std::size_t expected_bytes) {
+  cord::Buffer out;
+  out.reserve(expected_bytes);
+  cord::Serializer s(out);
+  OSTREL_TRY(cord::encode(s, value));
+  return out;
+}
+
+}  // namespace
+
+OpsResult<cord::Buffer> SecretEnvelopeHeader::encode() const {
+  // Ids, keys, nonce and selector of common sizes, then per slot three byte strings of 32, 32
+  // and 48 bytes behind their lengths. A longer header only grows the buffer.
+  constexpr std::size_t kFixedBytes = 256;
+  constexpr std::size_t kSlotBytes = 3 * 4 + 32 + 32 + 48;
+  return encode_sized(*this, kFixedBytes + recipient_slots.size() * kSlotBytes);
+}
+
+OpsResult<cord::Buffer> RecipientSlotContext::encode() const { return cord::to_vec(*this); }
+
+CryptoResult<Bytes> aead_encrypt(const ContentKey& key, ContentNonce nonce,
+                                 std::span<const std::uint8_t> plaintext,
+                                 std::span<const std::uint8_t> associated_data) {
+  if (plaintext.size() > crypto_aead_chacha20poly1305_ietf_MESSAGEBYTES_MAX) {
+    return std::unexpected(CryptoError::Aead);
+  }
+  Bytes out(plaintext.size() + crypto_aead_chacha20poly1305_ietf_ABYTES);
+  unsigned long long written = 0;
+  if (crypto_aead_chacha20poly1305_ietf_encrypt(out.data(), &written, plaintext.data(), plaintext.size(),
+                                                associated_data.data(), associated_data.size(), nullptr,
+                                                nonce.data(), key.data()) != 0) {
+    return std::unexpected(CryptoError::Aead);
+  }
+  return out;
+}
+
+CryptoResult<crypto::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
+                                               std::span<const std::uint8_t> ciphertext,
+                                               std::span<const std::uint8_t> associated_data) {
+  if (ciphertext.size() < crypto_aead_chacha20poly1305_ietf_ABYTES) {
+    return std::unexpected(CryptoError::Aead);
+  }
+  crypto::SecretBytes plaintext(ciphertext.size() - crypto_aead_chacha20poly1305_ietf_ABYTES);
+  unsigned long long written = 0;
+  if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), &written, nullptr, ciphertext.data(),
+                                                ciphertext.size(), associated_data.data(),
+                                                associated_data.size(), nonce.data(), key.data()) != 0) {
+    return std::unexpected(CryptoError::Aead);
+  }
+  return plaintext;
+}
+
+cord::Buffer hpke_info(std::span<const std::uint8_t> context) {
+  cord::Buffer out;
+  out.reserve(16 + kHpkeInfoTag.size() + context.size());
+  cord::Serializer s(out);
+  s.write_u64(kHpkeInfoTag.size());
+  s.write_raw(bytes_of(kHpkeInfoTag));
+  s.write_u64(context.size());
+  s.write_raw(context);
+  return out;
+}
+
+CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recipient_public_key,
+                                             std::span<const std::uint8_t> context,
+                                             std::span<const std::uint8_t> associated_data,
+                                             const ContentKey& content_key) {
+  return crypto::hpke::seal(recipient_public_key, hpke_info(context), associated_data, content_key.span());
+}
+
+CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+                                          std::span<const std::uint8_t> encapsulated_key,
+                                          std::span<const std::uint8_t> context,
+                                          std::span<const std::uint8_t> associated_data,
+                                          std::span<const std::uint8_t> wrapped_key) {
+  OSTREL_TRY_ASSIGN(const crypto::SecretBytes opened,
+                    crypto::hpke::open(encapsulated_key, recipient_private_key, hpke_info(context),
+                                       associated_data, wrapped_key));
+  if (opened.size() != ContentKey::kSize) {
+    return std::unexpected(CryptoError::invalid_length("content key", ContentKey::kSize, opened.size()));
+  }
+  return ContentKey(opened.span().first<ContentKey::kSize>());
+}
+
+OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const SecretWriteContext& context,
+                                                 const SecretValueV1& value) {
+  if (!to.root_key_id) return std::unexpected(OpsError::missing_effective_root());
+  const HashValue& root = *to.root_key_id;
+  OSTREL_TRY_ASSIGN(const cord::Buffer envelope, envelope_of(value));
+  const ContentKey content_key = crypto::random_key();
+  const auto nonce = crypto::random_nonce();
+
+  SealedPayloadV1 out;
+  out.nonce.assign(nonce.begin(), nonce.end());
+  out.recipient_slots.reserve(to.readers.size());
+  const SecretSelectorV1& selector = context.selector;
+  for (const SealReader& reader : to.readers) {
+    if (!reader.hpke_public_key) return std::unexpected(OpsError::reader_missing(reader.user_id));
+    OSTREL_TRY_ASSIGN(const cord::Buffer slot_context,
+                      (RecipientSlotContext{root, context.secret_id, selector.tuple, selector.labels,
+                                            reader.user_id}
+                           .encode()));
+    OSTREL_TRY_ASSIGN(crypto::hpke::Sealed wrapped,
+                      hpke_seal(*reader.hpke_public_key, slot_context, slot_context, content_key));
+    out.recipient_slots.push_back(
+        RecipientSlotV1{reader.user_id, std::move(wrapped.encapsulated_key), std::move(wrapped.ciphertext)});
+  }
+
+  OSTREL_TRY_ASSIGN(const cord::Buffer header,
+                    (SecretEnvelopeHeader{root, context.entity_key, context.signing_public_key,
+                                          context.counter, context.secret_id, selector.tuple,
+                                          selector.labels, out.nonce, out.recipient_slots}
+                         .encode()));
+  OSTREL_TRY_ASSIGN(out.ciphertext, aead_encrypt(content_key, nonce, envelope, header));
+  return out;
+}
+
+OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, const VaultRecordV1& record,
+                                            SecretRecordV1 body, const HashValue& root_key_id) {
+  const SealedPayloadV1& payload = body.payload;
+  const auto slot = std::find_if(payload.recipient_slots.begin(), payload.recipient_slots.end(),
+                                 [&](const RecipientSlotV1& s) { return s.recipient == identity.user_id; });
+  if (slot == payload.recipient_slots.end()) {
+    return std::unexpected(OpsError::recipient_slot_missing(identity.user_id));
+  }
+  const SecretSelectorV1& selector = body.selector;
+  OSTREL_TRY_ASSIGN(const cord::Buffer slot_context,
+                    (RecipientSlotContext{root_key_id, body.secret_id, selector.tuple, selector.labels,
+                                          slot->recipient}
+                         .encode()));
+  OSTREL_TRY_ASSIGN(const ContentKey content_key,
+                    open_content_key(identity.keys.hpke_private_key, slot->encapsulated_key, slot_context,
+                                     slot_context, slot->wrapped_key));
+  if (payload.nonce.size() != crypto::kContentNonceBytes) {
+    return std::unexpected(
+        CryptoError::invalid_length("content nonce", crypto::kContentNonceBytes, payload.nonce.size()));
+  }
+  const EntityKey entity_key(entity::Secret{body.secret_id});
+  OSTREL_TRY_ASSIGN(const cord::Buffer header,
+                    (SecretEnvelopeHeader{root_key_id, entity_key, record.signing_public_key(), body.counter,
+                                          body.secret_id, selector.tuple, selector.labels, payload.nonce,
+                                          payload.recipient_slots}
+                         .encode()));
+  OSTREL_TRY_ASSIGN(const crypto::SecretBytes plaintext,
+                    aead_decrypt(content_key, ContentNonce(payload.nonce.data(), crypto::kContentNonceBytes),
+                                 payload.ciphertext, header));
+  OSTREL_TRY_ASSIGN(SecretValueV1 value, value_of_plaintext(plaintext.span()));
+
+  SecretRead read;
+  read.fields = take_sorted_fields(value);
+  read.value = std::move(value.value);
+  read.selector = std::move(body.selector);
+  return read;
+}
+
+}  // namespace ostrel::core

@@ -1,0 +1,129 @@
+// Sealing a secret value to its readers and opening it again: the value is encrypted once with
+// ChaCha20-Poly1305 under a fresh content key, and that key is wrapped with HPKE for each reader.
+// Both layers are bound to the vault root, the secret and its place, so a payload moved elsewhere
+// does not open. Pure functions apart from drawing OS randomness; safe from any thread.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <vector>
+
+#include "core/access.h"
+#include "core/entity_key.h"
+#include "core/records.h"
+#include "core/secret_value.h"
+#include "crypto/hpke.h"
+#include "crypto/random.h"
+#include "crypto/secret.h"
+#include "errors/crypto_error.h"
+#include "errors/identifiers.h"
+#include "errors/ops_error.h"
+
+namespace ostrel::core {
+
+// The first 16 bytes of every plaintext sealed by this version; a 00 byte and the value's
+// encoding follow. Plaintexts without it predate the envelope.
+inline constexpr std::string_view kSecretEnvelopePrefix = "ostrel-secret-v1";
+
+// One user a value is sealed to.
+struct SealReader {
+  UserId user_id;
+  // The HPKE public key of the reader's user record; absent when there is no such record.
+  std::optional<std::span<const std::uint8_t>> hpke_public_key;
+};
+
+// Who a value is sealed to: the vault's effective root and its readers.
+struct SealRecipients {
+  // Absent in a vault without an effective root: nothing can be sealed there.
+  std::optional<HashValue> root_key_id;
+  // REQUIRES: ascending by user id bytes, no id twice. The slots keep this order.
+  std::vector<SealReader> readers;
+};
+
+// Where a value being sealed will live: the record the caller is about to sign around it.
+struct SecretWriteContext {
+  EntityKey entity_key;  // always entity::Secret{secret_id}
+  Bytes signing_public_key;
+  SecretId secret_id;
+  SecretSelectorV1 selector;
+  std::uint64_t counter = 0;
+};
+
+// An opened secret.
+struct SecretRead {
+  SecretSelectorV1 selector;
+  cord::Buffer value;
+  std::vector<SecretFieldEntryV1> fields;  // sorted by key bytes
+};
+
+// The associated data of the content encryption; never stored. A view of its parts.
+struct SecretEnvelopeHeader {
+  const HashValue& root;
+  const EntityKey& entity_key;
+  const Bytes& signing_public_key;
+  std::uint64_t counter;
+  const SecretId& secret_id;
+  const std::vector<std::string>& tuple;
+  const std::vector<SecretLabelV1>& labels;
+  const Bytes& nonce;
+  const std::vector<RecipientSlotV1>& recipient_slots;
+
+  static auto cord_fields(auto& s) {
+    return std::tie(s.root, s.entity_key, s.signing_public_key, s.counter, s.secret_id, s.tuple,
+                    s.labels, s.nonce, s.recipient_slots);
+  }
+  OpsResult<cord::Buffer> encode() const;
+};
+
+// The HPKE context (and associated data) of one recipient slot; never stored. A view of its parts.
+struct RecipientSlotContext {
+  const HashValue& root;
+  const SecretId& secret_id;
+  const std::vector<std::string>& tuple;
+  const std::vector<SecretLabelV1>& labels;
+  const UserId& recipient;
+
+  static auto cord_fields(auto& s) {
+    return std::tie(s.root, s.secret_id, s.tuple, s.labels, s.recipient);
+  }
+  OpsResult<cord::Buffer> encode() const;
+};
+
+// ---- the cipher steps sealing and opening are made of -------------------------------------
+
+using ContentKey = crypto::SecretArray<crypto::kContentKeyBytes>;
+using ContentNonce = std::span<const std::uint8_t, crypto::kContentNonceBytes>;
+
+// ChaCha20-Poly1305 (IETF): the ciphertext is the plaintext's length plus the 16-byte tag.
+CryptoResult<Bytes> aead_encrypt(const ContentKey& key, ContentNonce nonce,
+                                 std::span<const std::uint8_t> plaintext,
+                                 std::span<const std::uint8_t> associated_data);
+// Aead for a wrong key, nonce, associated data or tag, and for a ciphertext shorter than a tag.
+CryptoResult<crypto::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
+                                               std::span<const std::uint8_t> ciphertext,
+                                               std::span<const std::uint8_t> associated_data);
+
+// The HPKE info of a context: "ostrel.hpke-info.v1" and the context, each behind its length as a
+// 64-bit big-endian integer (35 + context bytes).
+cord::Buffer hpke_info(std::span<const std::uint8_t> context);
+
+// Wraps a content key for the holder of `recipient_public_key` under the info of `context`.
+CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recipient_public_key,
+                                             std::span<const std::uint8_t> context,
+                                             std::span<const std::uint8_t> associated_data,
+                                             const ContentKey& content_key);
+
+// Unwraps what hpke_seal made; a plaintext that is not 32 bytes is InvalidLength ("content key").
+CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+                                          std::span<const std::uint8_t> encapsulated_key,
+                                          std::span<const std::uint8_t> context,
+                                          std::span<const std::uint8_t> associated_data,
+                                          std::span<const std::uint8_t> wrapped_key);
+
+}  // namespace ostrel::core
