@@ -62,7 +62,7 @@ OpsResult<SecretRead> open_as(const crypto::Identity& who, const Opening& o) {
   return SealedPayloadV1::open(who, record, o.body, o.root);
 }
 
-// A payload and its secret record, written by a published implementation: "hunter2" without
+// A payload made by an independent implementation of the same format: "hunter2" without
 // fields, sealed to the identity of seed 00 01 … 1f, which is also the root and the writer.
 constexpr const char* kHunter2Payload =
     "0000000c222222222222222222222222"
