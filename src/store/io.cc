@@ -91,6 +91,14 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
   return buf;
 }
 
+OpsResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
+                                                                       std::uint64_t max) {
+  auto bytes = read_regular_file_bounded(path, max);
+  if (bytes) return std::optional(std::move(*bytes));
+  if (bytes.error().kind() == IoError::NotFound) return std::nullopt;
+  return std::unexpected(OpsError(StoreError::io(std::move(path), std::move(bytes.error()))));
+}
+
 StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
   if (auto removed = platform::remove_file(path); !removed) {
     IoError error = os_error(removed.error());

@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "errors/ops_error.h"
 #include "errors/store_error.h"
 
 namespace ostrel::store {
@@ -26,6 +28,12 @@ enum class FileAccess {
 // the operating system's, a missing file being kind NotFound.
 IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
                                                               std::uint64_t max);
+
+// The bounded read of the operations layer's commit and recovery code, where a missing file is an
+// answer rather than a failure: nothing for kind NotFound, StoreError::Io naming `path` for every
+// other failure, size limits included.
+OpsResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
+                                                                       std::uint64_t max);
 
 // Deletes a file; a missing file or folder counts as deleted. The deletion is synced, so the file
 // does not come back after a power loss.
