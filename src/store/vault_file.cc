@@ -1,0 +1,140 @@
+#include "store/vault_file.h"
+
+#include <algorithm>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "cord/codec.h"
+#include "cord/deserializer.h"
+#include "errors/try.h"
+#include "store/io.h"
+
+namespace ostrel::store {
+namespace {
+
+constexpr std::string_view kMagic{"ostrel-vault\0", 13};
+
+// Decoded where the records need only be checked, not kept: each one is read in full and
+// dropped, so the set holds nothing but its count.
+struct DroppedRecord {};
+
+}  // namespace
+}  // namespace ostrel::store
+
+namespace ostrel::cord {
+
+template <>
+struct Codec<store::DroppedRecord> {
+  static Status decode(Deserializer& d, store::DroppedRecord&, WidthHint hint) {
+    core::VaultRecordV1 record;
+    return cord::decode(d, record, hint);
+  }
+};
+
+}  // namespace ostrel::cord
+
+namespace ostrel::store {
+namespace {
+
+static_assert(std::is_same_v<core::VaultStore, std::variant<VaultRecords>>,
+              "the vault file holds exactly the vault store");
+
+CoreError too_large(std::uint64_t len) {
+  return CoreError::validation("vault is " + std::to_string(len) + " bytes, above the supported maximum of " +
+                               std::to_string(kMaxVaultFileBytes));
+}
+
+CoreError too_many_records(std::uint64_t count) {
+  return CoreError::validation("vault carries " + std::to_string(count) +
+                               " records, above the supported maximum of " + std::to_string(kMaxVaultRecords));
+}
+
+// The store as the set of `Record`: magic, file size, the store itself (all of it), then the
+// record count.
+template <class Record>
+CoreResult<cord::Set<Record>> decode_as(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
+    return std::unexpected(CoreError::validation("not a ostrel vault file (missing magic prefix)"));
+  }
+  if (bytes.size() > kMaxVaultFileBytes) return std::unexpected(too_large(bytes.size()));
+  OSTREL_TRY_ASSIGN(auto store, cord::from_slice<std::variant<cord::Set<Record>>>(bytes.subspan(kMagic.size())));
+  cord::Set<Record>& records = std::get<0>(store);
+  if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
+  return std::move(records);
+}
+
+// Whether the store's header (variant V1, then the count) announces more records than allowed.
+bool declares_too_many(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kMagic.size()) return false;
+  cord::Deserializer header(bytes.subspan(kMagic.size()));
+  auto variant = header.read_u32_field();
+  auto count = header.read_u32_field();
+  return variant && *variant == 0 && count && *count > kMaxVaultRecords;
+}
+
+}  // namespace
+
+StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& paths) {
+  auto bytes = read_regular_file_bounded(paths.vault_file, kMaxVaultFileBytes);
+  if (bytes) return std::move(*bytes);
+  IoError error = std::move(bytes).error();
+  if (error.kind() == IoError::NotFound) return std::unexpected(StoreError::VaultMissing{paths.vault_file});
+  if (error.kind() == IoError::InvalidData) {
+    return std::unexpected(StoreError::vault_invalid(paths, CoreError::validation(error.message())));
+  }
+  return std::unexpected(StoreError::io(paths.vault_file, std::move(error)));
+}
+
+CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes) {
+  // Such a file fails at its first malformed record or else at the count. Telling which needs no
+  // record kept, so a forged count of many tiny records costs no memory for them. Decoding it
+  // cannot succeed: a set that decodes holds the count it announced.
+  if (declares_too_many(bytes)) return std::unexpected(decode_as<DroppedRecord>(bytes).error());
+  return decode_as<core::VaultRecordV1>(bytes);
+}
+
+CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
+  if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
+  std::size_t encoded = 0;
+  for (const core::VaultRecordV1& r : records) encoded += r.encoding().size();
+  cord::Buffer out;
+  out.reserve(kMagic.size() + 8 + encoded);
+  out.insert(out.end(), kMagic.begin(), kMagic.end());
+  cord::Serializer s(out);
+  s.write_u32(0);  // the store's variant V1
+  OSTREL_TRY(cord::encode(s, records));
+  if (out.size() > kMaxVaultFileBytes) return std::unexpected(too_large(out.size()));
+  return out;
+}
+
+StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths) {
+  OSTREL_TRY_ASSIGN(const auto bytes, read_vault_bytes(paths));
+  auto records = decode_vault_file(bytes);
+  if (!records) return std::unexpected(StoreError::vault_invalid(paths, std::move(records).error()));
+  return std::move(*records);
+}
+
+StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes) {
+  if (bytes.size() > kMaxVaultFileBytes) {
+    return std::unexpected(StoreError::vault_invalid(paths, too_large(bytes.size())));
+  }
+  OSTREL_TRY(create_dir_all(paths.vault_dir, FileAccess::Workspace));
+  OSTREL_TRY(write_atomic(paths.vault_file, bytes, FileAccess::KeepTarget));
+
+  OSTREL_TRY_ASSIGN(const auto written, read_vault_bytes(paths));
+  if (!std::ranges::equal(written, bytes)) {
+    return std::unexpected(StoreError::vault_invalid(
+        paths, CoreError::validation("vault bytes differed immediately after atomic write")));
+  }
+  // Only proves that the file decodes; the records are not needed.
+  if (auto checked = decode_as<DroppedRecord>(written); !checked) {
+    return std::unexpected(StoreError::vault_invalid(paths, std::move(checked).error()));
+  }
+  return {};
+}
+
+}  // namespace ostrel::store

@@ -1,0 +1,48 @@
+// The vault file, vault.cord: the magic "ostrel-vault" with its NUL, then the canonical set of
+// signed records. Reader, decoder, encoder and the verified writer. They take no locks (writers
+// hold the state lock and then the workspace lock); safe from any thread.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "cord/serializer.h"
+#include "cord/set.h"
+#include "core/records.h"
+#include "errors/core_error.h"
+#include "errors/store_error.h"
+#include "store/paths.h"
+
+namespace ostrel::store {
+
+// The whole file, magic included, and the records it may hold.
+inline constexpr std::uint64_t kMaxVaultFileBytes = 268'435'456;
+inline constexpr std::size_t kMaxVaultRecords = 262'144;
+
+// The records of a vault; each keeps the canonical bytes it was read from.
+using VaultRecords = cord::Set<core::VaultRecordV1>;
+
+// The raw bytes of the paths' vault file. A missing file is VaultMissing, one above the size limit
+// VaultInvalid; every other failure, "not a regular file" included, is Io.
+StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& paths);
+
+// The records of a complete vault file. Malformed records, records out of order and bytes after
+// the set fail with the encoding's error; a wrong magic, a file too large or too many records
+// with a validation error.
+CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes);
+
+// The complete file for `records`, magic included, written in canonical order.
+CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records);
+
+// read_vault_bytes, then decode_vault_file; a decoding failure is VaultInvalid.
+StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths);
+
+// Replaces the vault file with `bytes` (a complete file, normally from encode_vault_file or a
+// journal's after-image) atomically, keeping the old file's permissions, then reads it back and
+// requires the same bytes and a file that decodes. A failure of the read-back is reported with the
+// new file already in place.
+StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes);
+
+}  // namespace ostrel::store
