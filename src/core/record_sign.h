@@ -10,7 +10,7 @@
 
 namespace ostrel::core {
 
-inline constexpr std::string_view kRecordSignaturePurpose = "ostrel.signed.v1";
+inline constexpr std::string_view kRecordSignaturePurpose = crypto::kSignedRecordPurpose;
 
 // The bytes of a body's evolving slot (length, then payload): what record signatures cover.
 CoreResult<cord::Buffer> to_vec_evolving32(const EvolvingBody& body);

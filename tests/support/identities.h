@@ -21,6 +21,11 @@ crypto::Identity identity_of(std::uint8_t fill);
 // A record signed by `author` over any body, known or raw.
 core::VaultRecordV1 signed_record(const crypto::Identity& author, core::EvolvingBody body);
 
+// A valid Ed25519 signature by `identity` made with a random nonce instead of the derived one:
+// a second, different signature over the same bytes (Ed25519 itself is deterministic).
+std::vector<std::uint8_t> randomized_signature(const crypto::Identity& identity, std::string_view purpose,
+                                               std::span<const std::uint8_t> message);
+
 // The self-signed root record of `root`.
 core::VaultRecordV1 root_record(const crypto::Identity& root);
 

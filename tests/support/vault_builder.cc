@@ -103,6 +103,35 @@ const VaultRecordV1& VaultBuilder::delete_grant(const crypto::Identity& signer, 
   return add(signer, RecordBodyV1(GrantDeletedRecordV1{grant, permission, counter}));
 }
 
+const VaultRecordV1& VaultBuilder::add_secret(const crypto::Identity& author, const SecretSelectorV1& selector,
+                                              std::uint64_t counter, const std::vector<UserId>& readers,
+                                              std::uint8_t nonce) {
+  SealedPayloadV1 payload{Bytes(12, nonce), Bytes(32, 0xcc), {}};
+  for (const UserId& r : readers) payload.recipient_slots.push_back(RecipientSlotV1{r, Bytes(32, 1), Bytes(48, 2)});
+  auto record = SecretRecordV1::create_signed(author, selector, std::move(payload), counter);
+  if (!record) std::abort();
+  records_.push_back(std::move(*record));
+  authors_.push_back(author.user_id);
+  return records_.back();
+}
+
+const VaultRecordV1& VaultBuilder::delete_secret(const crypto::Identity& author, const SecretSelectorV1& selector,
+                                                 std::uint64_t counter) {
+  auto record = SecretDeletedRecordV1::create_signed(author, selector, counter);
+  if (!record) std::abort();
+  records_.push_back(std::move(*record));
+  authors_.push_back(author.user_id);
+  return records_.back();
+}
+
+std::vector<VaultRecordV1> VaultBuilder::file_order() const {
+  auto bytes = cord::to_vec_versioned(record_set());
+  if (!bytes) std::abort();
+  auto store = cord::from_slice<VaultStore>(*bytes);
+  if (!store) std::abort();
+  return std::move(std::get<0>(*store).items());
+}
+
 std::vector<validate::EffectiveRecord> VaultBuilder::effective() const {
   std::vector<validate::EffectiveRecord> out;
   for (std::size_t i = 0; i < records_.size(); ++i) {

@@ -50,7 +50,17 @@ class VaultBuilder {
   const core::VaultRecordV1& delete_grant(const crypto::Identity& signer, const GrantId& grant,
                                           const core::GrantPermissionV1& permission, std::uint64_t counter);
 
+  // A secret value record whose payload names `readers` in its slots (no real encryption: the
+  // derivation never opens payloads), and a secret deletion.
+  const core::VaultRecordV1& add_secret(const crypto::Identity& author, const core::SecretSelectorV1& selector,
+                                        std::uint64_t counter, const std::vector<UserId>& readers = {},
+                                        std::uint8_t nonce = 0);
+  const core::VaultRecordV1& delete_secret(const crypto::Identity& author, const core::SecretSelectorV1& selector,
+                                           std::uint64_t counter);
+
   const std::vector<core::VaultRecordV1>& records() const { return records_; }
+  // The records in a vault file's order (ascending encoding), as a decoded set holds them.
+  std::vector<core::VaultRecordV1> file_order() const;
   cord::Set<core::VaultRecordV1> record_set() const { return cord::Set<core::VaultRecordV1>(records_); }
   // The records as effective records, each signer taken as its author (every record here is
   // signed by a known identity): for exercising the authority rules without a derivation.

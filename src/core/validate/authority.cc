@@ -56,7 +56,8 @@ void resolve(const Group& group, Accept&& accept, Decide&& decide, ConflictMap& 
 // Groups (record pointers, in state order) by entity key, each group ordered by counter with
 // the highest first.
 std::vector<Group> group_by_entity(std::vector<const EffectiveRecord*> refs) {
-  std::stable_sort(refs.begin(), refs.end(), [](const EffectiveRecord* a, const EffectiveRecord* b) {
+  // Order among equal counters does not matter: resolution looks at the set of kept records.
+  std::sort(refs.begin(), refs.end(), [](const EffectiveRecord* a, const EffectiveRecord* b) {
     if (auto c = a->key <=> b->key; c != 0) return c < 0;
     return a->body().counter() > b->body().counter();
   });

@@ -80,6 +80,23 @@ struct UnresolvedEntry {
   std::uint64_t counter = 0;
 };
 
+// The status of one secret for one reader; the text form is the variant's name.
+enum class SecretStatus : std::uint8_t {
+  ActiveDecryptable = 0,
+  NotEncryptedForReader = 1,
+  Unauthorized = 2,
+  Missing = 3,
+  Conflicted = 4,
+  Invalid = 5,
+};
+std::string_view to_string(SecretStatus status);
+
+// A secret's current value record: the signed record and a copy of its body.
+struct SecretEntry {
+  core::VaultRecordV1 record;
+  core::SecretRecordV1 secret;
+};
+
 struct VaultState {
   std::optional<std::uint64_t> max_counter;
   std::vector<EffectiveRecord> records;
@@ -105,6 +122,38 @@ struct VaultState {
 
   // The user's rights (a copy of its authority entry, or none).
   Permissions permissions_of(const UserId& user) const { return authority_permissions(authority, user); }
+
+  // ---- the secret index and the queries about secrets ----
+
+  // Stores the records and the highest counter and indexes each secret's current record: the
+  // greatest (by cmp) of its records whose signer may write the selector.
+  void build_secret_index(std::vector<EffectiveRecord> effective, std::optional<std::uint64_t> max);
+  // The effective record at the secret's current position, or null.
+  const EffectiveRecord* current_secret_record(const SecretId& id) const;
+  // The current record when it is a value record (not a deletion); null otherwise.
+  CoreResult<const EffectiveRecord*> current_value_record(const core::SecretSelectorV1& selector) const;
+  // The current value record and its body, unless the secret is unresolved or has no value.
+  CoreResult<std::optional<SecretEntry>> secret_record(const core::SecretSelectorV1& selector) const;
+  SecretStatus secret_status(const core::SecretSelectorV1& selector, const UserId& reader) const;
+  // Every active user who may read the selector, ascending by id.
+  std::vector<UserId> readers_of(const core::SecretSelectorV1& selector) const;
+  bool user_may_read(const UserId& user, const core::SecretSelectorV1& selector) const;
+  // max_counter + 1, saturating; 0 without records.
+  std::uint64_t next_counter() const;
+  // One above the highest remembered counter of a rolled-back entity, saturating; 0 without one.
+  std::uint64_t next_counter_after_unresolved() const;
+  // The hashes of every effective record: what is already verified when the state is derived
+  // again.
+  std::set<HashValue> record_hashes() const;
+  // Whether the record with this hash is its secret's current record (and the secret resolved).
+  bool is_current_secret_record(const HashValue& hash) const;
+  // Every resolved secret whose current record is a value, in the order of each secret's first
+  // record in `records`.
+  std::vector<SecretEntry> list_secrets() const;
 };
+
+// Whether a listed secret lies under the caller's listing selector: its path is a prefix and
+// each of its labels is carried with exactly that value.
+bool listing_matches(const core::SecretSelectorV1& listed, const core::SecretSelectorV1& query);
 
 }  // namespace ostrel::validate

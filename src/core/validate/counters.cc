@@ -1,0 +1,189 @@
+#include "core/validate/counters.h"
+
+#include <algorithm>
+
+#include "core/validate/ratchet_state.h"
+
+namespace ostrel::validate {
+
+using namespace core;
+
+std::optional<EntityBinding> body_binding(const RecordBodyV1& body) {
+  switch (body.kind()) {
+    case RecordBodyV1::UserHandle: return EntityBinding(binding::UserHandle{std::get<UserHandleRecordV1>(body).handle});
+    case RecordBodyV1::VaultHandle:
+      return EntityBinding(binding::VaultHandle{std::get<VaultHandleRecordV1>(body).handle});
+    case RecordBodyV1::GroupMember: {
+      const auto& b = std::get<GroupMemberRecordV1>(body);
+      return EntityBinding(GroupMemberIdInputV1{b.group_id, b.member});
+    }
+    case RecordBodyV1::GroupMemberDeleted: {
+      const auto& b = std::get<GroupMemberDeletedRecordV1>(body);
+      return EntityBinding(GroupMemberIdInputV1{b.group_id, b.member});
+    }
+    case RecordBodyV1::Secret: return EntityBinding(std::get<SecretRecordV1>(body).selector);
+    case RecordBodyV1::SecretDeleted: return EntityBinding(std::get<SecretDeletedRecordV1>(body).selector);
+    default: return std::nullopt;
+  }
+}
+
+namespace {
+
+const SecretSelectorV1* secret_selector(const RecordBodyV1& body) {
+  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->selector;
+  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->selector;
+  return nullptr;
+}
+
+const SecretId* secret_id_of(const RecordBodyV1& body) {
+  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->secret_id;
+  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->secret_id;
+  return nullptr;
+}
+
+bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::set<UserId>& entry_signers,
+                     const std::set<HashValue>& admitted) {
+  const RecordBodyV1& body = r.body();
+  switch (body.kind()) {
+    case RecordBodyV1::VaultRoot: return false;
+    case RecordBodyV1::EntryPoint: return true;
+    case RecordBodyV1::User: return p.admin && entry_signers.contains(std::get<UserRecordV1>(body).user_id);
+    case RecordBodyV1::UserHandle:
+    case RecordBodyV1::Group:
+    case RecordBodyV1::GroupMember:
+    case RecordBodyV1::GroupMemberDeleted:
+    case RecordBodyV1::VaultHandle: return p.admin;
+    case RecordBodyV1::Grant: return p.may_grant(std::get<GrantRecordV1>(body).permission);
+    case RecordBodyV1::GroupDeleted:
+    case RecordBodyV1::GrantDeleted:
+    case RecordBodyV1::UserDeleted: return admitted.contains(r.hash);
+    case RecordBodyV1::Secret:
+    case RecordBodyV1::SecretDeleted: return p.can_write(*secret_selector(body));
+  }
+  return false;
+}
+
+const Permissions& permissions_or_empty(const AuthorityMap& authority, const UserId& user) {
+  static const Permissions kNone;
+  const Permissions* p = find_user_permissions(authority, user);
+  return p ? *p : kNone;
+}
+
+}  // namespace
+
+RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
+                                const std::set<HashValue>& admitted) {
+  const std::set<UserId> entry_signers = entry_point_signers(records);
+  RatchetView view;
+  for (const EffectiveRecord& r : records) {
+    if (!counts_for_view(r, permissions_or_empty(first_pass.authority, r.signer), entry_signers, admitted)) continue;
+    const std::uint64_t c = r.body().counter();
+    auto [it, inserted] = view.counters.try_emplace(r.key, c);
+    if (!inserted) it->second = std::max(it->second, c);
+    if (!view.bindings.contains(r.key)) {
+      if (auto b = body_binding(r.body())) view.bindings.emplace(r.key, std::move(*b));
+    }
+  }
+  return view;
+}
+
+RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered) {
+  RolledBackMap out;
+  for (const auto& [key, counter] : remembered.counters) {
+    auto it = view.counters.find(key);
+    const std::uint64_t current = it == view.counters.end() ? 0 : it->second;
+    if (current < counter) out.emplace_hint(out.end(), key, counter);
+  }
+  return out;
+}
+
+ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back,
+                                  const VaultState& second_pass) {
+  // Per secret, the writers' records at the highest counter.
+  std::map<SecretId, std::vector<const EffectiveRecord*>> latest;
+  for (const EffectiveRecord& r : records) {
+    const SecretId* id = secret_id_of(r.body());
+    if (id == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
+    if (!permissions_or_empty(second_pass.authority, r.signer).can_write(*secret_selector(r.body()))) continue;
+    auto& list = latest[*id];
+    const std::uint64_t c = r.body().counter();
+    if (!list.empty()) {
+      const std::uint64_t top = list.front()->body().counter();
+      if (c < top) continue;
+      if (c > top) list.clear();
+    }
+    list.push_back(&r);
+  }
+  ConflictMap out;
+  for (const auto& [id, list] : latest) {
+    const RecordBodyV1& first = list.front()->body();
+    if (std::all_of(list.begin(), list.end(), [&](const EffectiveRecord* r) { return r->body() == first; })) continue;
+    ConflictEntry entry;
+    entry.counter = first.counter();
+    for (const EffectiveRecord* r : list) entry.hashes.push_back(r->hash);
+    std::sort(entry.hashes.begin(), entry.hashes.end());
+    entry.hashes.erase(std::unique(entry.hashes.begin(), entry.hashes.end()), entry.hashes.end());
+    out.emplace(list.front()->key, std::move(entry));
+  }
+  return out;
+}
+
+std::map<EntityKey, UnresolvedEntry> build_heads(std::span<const EffectiveRecord> records, const ConflictMap& conflicts) {
+  std::map<EntityKey, UnresolvedEntry> out;
+  if (conflicts.empty()) return out;
+  std::map<HashValue, const EffectiveRecord*> by_hash;
+  for (const EffectiveRecord& r : records) by_hash.emplace(r.hash, &r);
+  for (const auto& [key, entry] : conflicts) out.emplace(key, entity_heads(key, entry, by_hash));
+  return out;
+}
+
+std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const EffectiveRecord> records,
+                                                         const RolledBackMap& rolled_back, const RatchetView& view,
+                                                         const RatchetState& remembered) {
+  std::map<EntityKey, UnresolvedEntry> out;
+  if (rolled_back.empty()) return out;
+  for (const auto& [key, counter] : rolled_back) {
+    UnresolvedEntry e;
+    e.rolled_back_from = counter;
+    e.key = key;
+    auto c = view.counters.find(key);
+    e.counter = c == view.counters.end() ? 0 : c->second;
+    if (auto b = view.bindings.find(key); b != view.bindings.end()) {
+      e.binding = b->second;
+    } else if (auto rb = remembered.bindings.find(key); rb != remembered.bindings.end()) {
+      e.binding = rb->second;
+    }
+    out.emplace(key, std::move(e));
+  }
+  // One pass over the records collects every rolled-back entity's records at its current counter.
+  std::map<EntityKey, std::vector<const VaultRecordV1*>> found;
+  for (const EffectiveRecord& r : records) {
+    auto it = out.find(r.key);
+    if (it != out.end() && r.body().counter() == it->second.counter) found[r.key].push_back(&r.record);
+  }
+  for (auto& [key, list] : found) {
+    std::sort(list.begin(), list.end(), [](const VaultRecordV1* a, const VaultRecordV1* b) {
+      return cord::bytes_less(a->encoding(), b->encoding());
+    });
+    auto& candidates = out.at(key).candidates;
+    for (const VaultRecordV1* r : list) {
+      if (!candidates.empty() && candidates.back() == *r) continue;
+      candidates.push_back(*r);
+    }
+  }
+  return out;
+}
+
+RatchetView ratchet_delta(const RatchetView& view, const RatchetState& remembered) {
+  RatchetView delta;
+  for (const auto& [key, counter] : view.counters) {
+    auto it = remembered.counters.find(key);
+    if (counter > (it == remembered.counters.end() ? 0 : it->second)) delta.counters.emplace_hint(delta.counters.end(), key, counter);
+  }
+  for (const auto& [key, b] : view.bindings) {
+    if (!remembered.bindings.contains(key)) delta.bindings.emplace_hint(delta.bindings.end(), key, b);
+  }
+  return delta;
+}
+
+}  // namespace ostrel::validate

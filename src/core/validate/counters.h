@@ -1,0 +1,47 @@
+// Counters, heads and rollback detection: the ratchet view a vault offers, which entities it
+// rolled back below what was remembered, and which secrets have competing current records.
+// Pure functions of their arguments; safe from any thread.
+#pragma once
+
+#include <map>
+#include <set>
+#include <span>
+
+#include "core/validate/authority.h"
+#include "core/validate/state.h"
+
+namespace ostrel::validate {
+
+struct RatchetState;
+
+// Per entity, the highest counter of the records that count (judged by the first authority
+// pass) and their binding.
+RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
+                                const std::set<HashValue>& admitted_deletions);
+
+// Every remembered entity whose counter in the view is lower (0 when absent), with the
+// remembered counter.
+RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered);
+
+// The secrets whose records at their top counter (among writers' records, not rolled back)
+// disagree.
+ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back,
+                                  const VaultState& second_pass);
+
+// One unresolved entry per conflict, candidates in encoding order.
+std::map<EntityKey, UnresolvedEntry> build_heads(std::span<const EffectiveRecord> records, const ConflictMap& conflicts);
+
+// One unresolved entry per rolled-back entity: its records at its current counter, and its
+// binding (the view's, else the remembered one).
+std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const EffectiveRecord> records,
+                                                         const RolledBackMap& rolled_back, const RatchetView& view,
+                                                         const RatchetState& remembered);
+
+// What the state advances the remembered ratchet by: counters above the remembered ones and
+// bindings not yet remembered.
+RatchetView ratchet_delta(const RatchetView& view, const RatchetState& remembered);
+
+// The binding a body gives its entity, if its kind has one.
+std::optional<EntityBinding> body_binding(const core::RecordBodyV1& body);
+
+}  // namespace ostrel::validate

@@ -1,0 +1,224 @@
+#include "core/validate/derive.h"
+
+#include <algorithm>
+#include <deque>
+#include <map>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "core/ids.h"
+#include "core/record_check.h"
+#include "core/record_sign.h"
+#include "core/validate/counters.h"
+#include "core/validate/trust.h"
+#include "crypto/signing.h"
+
+namespace ostrel::validate {
+
+using namespace core;
+
+namespace {
+
+VaultState empty_invalid(ValidationIssue issue) {
+  VaultState s;
+  s.invalid = true;
+  s.issues.push_back(std::move(issue));
+  return s;
+}
+
+// Each record's signature is verified at most once per derivation, and never when its hash is
+// already known to be verified.
+class SignatureMemo {
+ public:
+  SignatureMemo(std::span<const HashedRecord> work, const std::set<HashValue>& verified)
+      : work_(work), verified_(verified), state_(work.size(), kUnknown) {}
+
+  bool valid(std::size_t i) {
+    if (state_[i] == kUnknown) {
+      const HashedRecord& h = work_[i];
+      const bool ok = verified_.contains(h.hash) ||
+                      crypto::verify_signature(kRecordSignaturePurpose, h.record->signing_public_key(),
+                                               h.record->signed_message(), h.record->signature());
+      state_[i] = ok ? kValid : kInvalid;
+    }
+    return state_[i] == kValid;
+  }
+
+ private:
+  enum : std::uint8_t { kUnknown, kValid, kInvalid };
+  std::span<const HashedRecord> work_;
+  const std::set<HashValue>& verified_;
+  std::vector<std::uint8_t> state_;
+};
+
+using KeyBytes = cord::Bytes;
+
+struct KeyHash {
+  std::size_t operator()(const KeyBytes& k) const { return hash_bytes(k); }
+};
+
+// Which signing keys belong to accepted users. A work queue over keys: when a key becomes
+// trusted, the user records it signed are taken, once each. The accepted set is the same as
+// repeating whole walks until nothing changes, since a user id fixes its signing key.
+std::map<KeyBytes, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
+                                                  SignatureMemo& memo) {
+  std::unordered_map<KeyBytes, std::vector<std::size_t>, KeyHash> signed_by;
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    const RecordBodyV1* body = work[i].record->known_body();
+    const auto* user = body ? std::get_if<UserRecordV1>(body) : nullptr;
+    if (user == nullptr || !check(*user)) continue;
+    signed_by[work[i].record->signing_public_key()].push_back(i);
+  }
+  std::set<UserId> accepted{root.user_id};
+  std::unordered_set<KeyBytes, KeyHash> trusted{root.signing_public_key};
+  std::map<KeyBytes, std::set<UserId>> owners;
+  std::deque<KeyBytes> queue{root.signing_public_key};
+  while (!queue.empty()) {
+    const KeyBytes key = std::move(queue.front());
+    queue.pop_front();
+    auto it = signed_by.find(key);
+    if (it == signed_by.end()) continue;
+    for (std::size_t i : it->second) {
+      const auto& user = std::get<UserRecordV1>(*work[i].record->known_body());
+      if (accepted.contains(user.user_id) || !memo.valid(i)) continue;
+      accepted.insert(user.user_id);
+      owners[user.signing_public_key].insert(user.user_id);
+      if (trusted.insert(user.signing_public_key).second) queue.push_back(user.signing_public_key);
+    }
+  }
+  return owners;
+}
+
+}  // namespace
+
+CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
+                                   const std::set<HashValue>& verified) {
+  // 1. Record hashes, duplicates dropped, in the set's order.
+  std::vector<HashedRecord> work;
+  work.reserve(records.size());
+  {
+    std::unordered_set<HashValue> seen;
+    seen.reserve(records.size());
+    for (const VaultRecordV1& r : records) {
+      if (r.encoding().empty()) {
+        if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
+      }
+      HashValue h = record_hash(r);
+      if (!seen.insert(h).second) continue;
+      work.push_back(HashedRecord{&r, std::move(h)});
+    }
+  }
+  SignatureMemo memo(work, verified);
+
+  // 2. The remembered root must be the vault's only self-signed root.
+  auto search = search_trusted_root(work, remembered.trusted_root, verified);
+  if (!search) return std::unexpected(std::move(search).error());
+  if (!*search) return empty_invalid(std::move(search)->error());
+  const RootIdentity root = std::move(**search);
+
+  // 3. Signer chain; 4. entry-point users; 5. the signer map.
+  const auto owners = signer_chain(work, root, memo);
+  std::set<UserId> entry_users;
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    const RecordBodyV1* body = work[i].record->known_body();
+    const auto* ep = body ? std::get_if<EntryPointRecordV1>(body) : nullptr;
+    if (ep == nullptr || ep->user_id != root.user_id || !memo.valid(i)) continue;
+    auto id = UserId::from_public_keys(work[i].record->signing_public_key(), ep->entry);
+    if (!id) return std::unexpected(std::move(id).error());
+    entry_users.insert(std::move(*id));
+  }
+  std::map<KeyBytes, UserId> signer_map{{root.signing_public_key, root.user_id}};
+  std::set<KeyBytes> ambiguous;
+  for (const auto& [key, users] : owners) {
+    if (key == root.signing_public_key) continue;  // the root's key stays the root's
+    if (users.size() == 1) {
+      signer_map.emplace(key, *users.begin());
+      continue;
+    }
+    const UserId* chosen = nullptr;
+    std::size_t with_entry = 0;
+    for (const UserId& u : users) {
+      if (entry_users.contains(u)) {
+        ++with_entry;
+        chosen = &u;
+      }
+    }
+    if (with_entry == 1) {
+      signer_map.emplace(key, *chosen);
+    } else {
+      ambiguous.insert(key);
+    }
+  }
+
+  // 6. Per-record checks.
+  VaultState state;
+  std::vector<EffectiveRecord> effective;
+  effective.reserve(work.size());
+  for (std::size_t i = 0; i < work.size(); ++i) {
+    const VaultRecordV1& r = *work[i].record;
+    const RecordBodyV1* body = r.known_body();
+    if (body == nullptr) continue;  // a later version's record: kept in the file, not judged
+    if (auto c = check_structure(r, *body, root.user_id); !c) {
+      state.issues.push_back(std::move(c).error());
+      continue;
+    }
+    if (ambiguous.contains(r.signing_public_key())) continue;
+    auto signer = signer_map.find(r.signing_public_key());
+    if (signer == signer_map.end()) {
+      auto kid = key_id(r.signing_public_key());
+      if (!kid) return std::unexpected(std::move(kid).error());
+      state.issues.push_back(ValidationIssue::unknown_signer_key(std::move(*kid)));
+      continue;
+    }
+    EntityKey key = body->record_key(signer->second);
+    if (!memo.valid(i)) {
+      state.issues.push_back(ValidationIssue::invalid_signature(std::move(key)));
+      continue;
+    }
+    effective.push_back(EffectiveRecord{std::move(key), r, work[i].hash, signer->second});
+  }
+
+  // 7-9. First authority pass, the ratchet view, the rollback comparison.
+  const RatchetView view = [&] {
+    AuthorityPassResult first = authority_pass(root, effective, {});
+    return derive_ratchet_view(effective, first.state, first.admitted_deletions);
+  }();
+  const RolledBackMap rolled_back = rolled_back_entities(view, remembered);
+
+  // 10. Second pass, with rolled-back entities left out.
+  AuthorityPassResult second = authority_pass(root, effective, rolled_back);
+  std::vector<ValidationIssue> issues = std::move(state.issues);
+  state = std::move(second.state);
+  state.issues = std::move(issues);
+  if (state.invalid) state.issues.push_back(ValidationIssue::authority_did_not_converge());
+
+  // 11-12. Secret conflicts, then rolled-back entities, each replacing an entry of its key.
+  for (auto& [key, entry] : build_heads(effective, latest_secret_records(effective, rolled_back, state)))
+    state.unresolved.insert_or_assign(key, std::move(entry));
+  for (auto& [key, entry] : rolled_back_entries(effective, rolled_back, view, remembered))
+    state.unresolved.insert_or_assign(key, std::move(entry));
+
+  // 13-15. Highest counter, the secret index, the ratchet delta.
+  std::optional<std::uint64_t> max;
+  for (const auto& [key, c] : view.counters) max = std::max(max.value_or(0), c);
+  state.build_secret_index(std::move(effective), max);
+  state.ratchet = ratchet_delta(view, remembered);
+  return state;
+}
+
+CoreResult<VaultState> derive_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
+                                    const std::set<HashValue>& verified) {
+  if (remembered.format_version > kFormatVersion) {
+    return empty_invalid(ValidationIssue::format_version_regression(remembered.format_version, kFormatVersion));
+  }
+  auto state = build_state(records, remembered, verified);
+  if (state && remembered.format_version == 0 && state->issues.empty()) state->ratchet.format_version = kFormatVersion;
+  return state;
+}
+
+CoreResult<VaultState> derive_state_fresh(std::span<const VaultRecordV1> records, const RatchetState& remembered) {
+  static const std::set<HashValue> kNone;
+  return derive_state(records, remembered, kNone);
+}
+
+}  // namespace ostrel::validate

@@ -1,0 +1,275 @@
+// The whole derivation on small vaults: clean vaults, rollback, conflicts, unknown and
+// ambiguous signers, verified hashes, roots, deletions, and the issue texts.
+#include <gtest/gtest.h>
+
+#include "core/ids.h"
+#include "core/record_sign.h"
+#include "core/validate/derive.h"
+#include "core/validate/trust.h"
+#include "errors/text_form.h"
+#include "support/vault_builder.h"
+
+namespace ostrel::validate {
+namespace {
+
+using namespace core;
+using testing::identity_of;
+using testing::prefix_keyspace;
+using testing::VaultBuilder;
+
+struct Scene {
+  crypto::Identity root = identity_of(1);
+  crypto::Identity alice = identity_of(2);
+  crypto::Identity bob = identity_of(3);
+  crypto::Identity stranger = identity_of(9);
+  VaultBuilder v{root};
+  SecretSelectorV1 db{{"app", "db"}, {}};
+
+  Scene() {
+    v.add_member(root, alice);
+    v.add_member(root, bob);
+    v.add_grant(root, PrincipalRefV1(alice.user_id), testing::write_grant(prefix_keyspace({"app"})), 1, 1);
+    v.add_grant(root, PrincipalRefV1(bob.user_id), testing::read_grant(prefix_keyspace({"app"})), 2, 1);
+  }
+  RatchetState fresh() const { return RatchetState::fresh(v.root_identity().key_id); }
+  VaultState derive(const RatchetState& remembered, const std::set<HashValue>& verified = {}) const {
+    const auto records = v.file_order();
+    auto s = derive_state(records, remembered, verified);
+    EXPECT_TRUE(s) << s.error().message();
+    return s ? std::move(*s) : VaultState{};
+  }
+  VaultState derive() const { return derive(fresh()); }
+};
+
+std::string issues_text(const VaultState& s) { return text::debug_list(s.issues); }
+
+TEST(Derive, CleanVault) {
+  Scene sc;
+  const auto& rec = sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id, sc.bob.user_id});
+  const VaultState s = sc.derive();
+  EXPECT_TRUE(s.issues.empty()) << issues_text(s);
+  EXPECT_FALSE(s.invalid);
+  EXPECT_EQ(s.records.size(), sc.v.records().size());
+  EXPECT_EQ(s.users.size(), 3u);
+  EXPECT_EQ(s.ratchet.format_version, 1u);
+  EXPECT_EQ(s.max_counter, 2u);
+  EXPECT_EQ(s.next_counter(), 3u);
+  EXPECT_EQ(s.secret_status(sc.db, sc.bob.user_id), SecretStatus::ActiveDecryptable);
+  EXPECT_EQ(s.secret_status(sc.db, sc.stranger.user_id), SecretStatus::Unauthorized);
+  EXPECT_EQ(s.secret_status(SecretSelectorV1{{"app", "other"}, {}}, sc.bob.user_id), SecretStatus::Missing);
+  EXPECT_EQ(s.readers_of(sc.db), (std::vector<UserId>{std::min(sc.root.user_id, std::min(sc.alice.user_id, sc.bob.user_id)),
+                                                      std::max(std::min(sc.root.user_id, sc.alice.user_id),
+                                                               std::min(std::max(sc.root.user_id, sc.alice.user_id), sc.bob.user_id)),
+                                                      std::max(sc.root.user_id, std::max(sc.alice.user_id, sc.bob.user_id))}));
+  EXPECT_TRUE(s.is_current_secret_record(record_hash(rec)));
+  ASSERT_EQ(s.list_secrets().size(), 1u);
+  EXPECT_EQ(s.record_hashes().size(), s.records.size());
+  // Advancing a fresh ratchet by the state remembers every counted entity.
+  RatchetState r = sc.fresh();
+  r.advance(s.ratchet);
+  EXPECT_EQ(r.counters.at(EntityKey(entity::Secret{*SecretId::derive(sc.db)})), 2u);
+  // With the format version already remembered, the view does not repeat it.
+  RatchetState v1 = sc.fresh();
+  v1.format_version = 1;
+  EXPECT_FALSE(sc.derive(v1).ratchet.format_version.has_value());
+}
+
+TEST(Derive, RolledBackSecretAgainstTheRememberedRatchet) {
+  Scene sc;
+  sc.v.add_secret(sc.alice, sc.db, 3, {sc.alice.user_id});
+  RatchetState remembered = sc.fresh();
+  const EntityKey key = entity::Secret{*SecretId::derive(sc.db)};
+  remembered.counters[key] = 5;
+  const VaultState s = sc.derive(remembered);
+  ASSERT_TRUE(s.unresolved.contains(key));
+  const UnresolvedEntry& e = s.unresolved.at(key);
+  EXPECT_EQ(e.rolled_back_from, 5u);
+  EXPECT_EQ(e.counter, 3u);
+  ASSERT_EQ(e.candidates.size(), 1u);
+  ASSERT_TRUE(e.binding.has_value());
+  EXPECT_EQ(std::get<SecretSelectorV1>(*e.binding), sc.db);
+  EXPECT_EQ(s.secret_status(sc.db, sc.alice.user_id), SecretStatus::Conflicted);
+  EXPECT_EQ(s.next_counter_after_unresolved(), 6u);
+  EXPECT_TRUE(s.list_secrets().empty());
+  // A remembered entity with nothing left in the vault: rolled back to 0 without candidates.
+  RatchetState gone = sc.fresh();
+  const EntityKey ghost = entity::Secret{SecretId(HashValue(cord::Bytes(32, 7)))};
+  gone.counters[ghost] = 2;
+  const VaultState g = sc.derive(gone);
+  ASSERT_TRUE(g.unresolved.contains(ghost));
+  EXPECT_EQ(g.unresolved.at(ghost).counter, 0u);
+  EXPECT_TRUE(g.unresolved.at(ghost).candidates.empty());
+}
+
+TEST(Derive, ConflictingAndAgreeingSecretRecords) {
+  Scene sc;
+  sc.v.add_grant(sc.root, PrincipalRefV1(sc.bob.user_id), testing::write_grant(prefix_keyspace({"app"})), 3, 1);
+  sc.v.add_secret(sc.alice, sc.db, 4, {sc.alice.user_id}, 1);
+  sc.v.add_secret(sc.bob, sc.db, 4, {sc.bob.user_id}, 2);
+  const VaultState s = sc.derive();
+  const EntityKey key = entity::Secret{*SecretId::derive(sc.db)};
+  ASSERT_TRUE(s.unresolved.contains(key));
+  EXPECT_FALSE(s.unresolved.at(key).rolled_back_from.has_value());
+  EXPECT_EQ(s.unresolved.at(key).counter, 4u);
+  EXPECT_EQ(s.unresolved.at(key).candidates.size(), 2u);
+  EXPECT_EQ(s.secret_status(sc.db, sc.alice.user_id), SecretStatus::Conflicted);
+
+  // Equal bodies signed by two writers: no conflict; the greater by signer is current.
+  Scene same;
+  same.v.add_grant(same.root, PrincipalRefV1(same.bob.user_id), testing::write_grant(prefix_keyspace({"app"})), 3, 1);
+  const auto& a = same.v.add_secret(same.alice, same.db, 4, {same.alice.user_id}, 1);
+  const auto& b_body = *a.known_body();
+  same.v.add(same.bob, b_body);
+  const VaultState t = same.derive();
+  EXPECT_TRUE(t.unresolved.empty());
+  EXPECT_EQ(t.secret_status(same.db, same.alice.user_id), SecretStatus::ActiveDecryptable);
+  const EffectiveRecord* cur = t.current_secret_record(*SecretId::derive(same.db));
+  ASSERT_NE(cur, nullptr);
+  EXPECT_EQ(cur->signer, std::max(same.alice.user_id, same.bob.user_id));
+}
+
+TEST(Derive, ReadersRecordsNeverBecomeCurrent) {
+  Scene sc;
+  sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id});
+  sc.v.add_secret(sc.bob, sc.db, 5, {sc.bob.user_id});  // bob may only read
+  const VaultState s = sc.derive();
+  const EffectiveRecord* cur = s.current_secret_record(*SecretId::derive(sc.db));
+  ASSERT_NE(cur, nullptr);
+  EXPECT_EQ(cur->signer, sc.alice.user_id);
+  EXPECT_TRUE(s.unresolved.empty());
+  EXPECT_EQ(s.max_counter, 2u);  // the reader's record does not count for the view
+}
+
+TEST(Derive, UnknownSignerAndVerifiedHashes) {
+  Scene sc;
+  sc.v.add_secret(sc.stranger, sc.db, 2);
+  const VaultRecordV1 good = sc.v.add_secret(sc.alice, SecretSelectorV1{{"app", "x"}, {}}, 3);
+  cord::Bytes bad_sig = good.signature();
+  bad_sig[10] ^= 1;
+  sc.v.add_record(VaultRecordV1(good.body(), good.signing_public_key(), bad_sig), sc.alice.user_id);
+  const VaultRecordV1 forged(good.body(), good.signing_public_key(), bad_sig);
+  const VaultState fresh = sc.derive();
+  const std::string stranger_kid = key_id(sc.stranger.signing_public_key)->debug();
+  const std::string forged_key = EntityKey(entity::Secret{*SecretId::derive(SecretSelectorV1{{"app", "x"}, {}})}).debug();
+  // Issues come in file order; check both are present with their exact texts.
+  const std::string text = issues_text(fresh);
+  EXPECT_NE(text.find("UnknownSignerKey(" + stranger_kid + ")"), std::string::npos) << text;
+  EXPECT_NE(text.find("InvalidSignature(" + forged_key + ")"), std::string::npos) << text;
+  EXPECT_EQ(fresh.issues.size(), 2u);
+  // The same forged record whose hash is already verified is taken as it is.
+  const VaultState cached = sc.derive(sc.fresh(), {record_hash(forged)});
+  EXPECT_EQ(cached.issues.size(), 1u);
+  EXPECT_EQ(cached.records.size(), fresh.records.size() + 1);
+}
+
+TEST(Derive, RootsAndFormatVersion) {
+  Scene sc;
+  // Nothing remembered matches: RootNotTrusted; an empty set likewise.
+  const VaultState other = sc.derive(RatchetState::fresh(HashValue(cord::Bytes(32, 1))));
+  EXPECT_TRUE(other.invalid);
+  EXPECT_EQ(issues_text(other), "[RootNotTrusted]");
+  auto empty = derive_state_fresh({}, sc.fresh());
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(issues_text(*empty), "[RootNotTrusted]");
+  // A second self-signed root with another key: the file names two roots, the derivation
+  // against the remembered one finds exactly one.
+  sc.v.add_record(testing::root_record(sc.stranger), sc.stranger.user_id);
+  EXPECT_EQ(trust::select_root(sc.v.file_order()).error().kind(), OpsError::MultipleSelfSignedRoots);
+  // The other root's record is judged like any record whose signer the vault does not know.
+  EXPECT_EQ(issues_text(sc.derive()), "[UnknownSignerKey(" + key_id(sc.stranger.signing_public_key)->debug() + ")]");
+  // The same root signed twice (two valid signatures): ambiguous for the derivation.
+  Scene twice;
+  const VaultRecordV1& root = twice.v.records().front();
+  twice.v.add_record(VaultRecordV1(root.body(), root.signing_public_key(),
+                                   testing::randomized_signature(twice.root, kRecordSignaturePurpose, root.signed_message())),
+                     twice.root.user_id);
+  EXPECT_TRUE(trust::select_root(twice.v.file_order()).has_value());
+  EXPECT_EQ(issues_text(twice.derive()), "[AmbiguousRoot]");
+  // A remembered format version above ours: nothing is looked at.
+  RatchetState newer = sc.fresh();
+  newer.format_version = 2;
+  const VaultState n = sc.derive(newer);
+  EXPECT_TRUE(n.invalid);
+  EXPECT_TRUE(n.records.empty());
+  EXPECT_EQ(issues_text(n), "[FormatVersionRegression { remembered: 2, current: 1 }]");
+}
+
+TEST(Derive, AmbiguousSigningKey) {
+  // Alice's key registered by a second user id (same signing key, another HPKE key).
+  struct Case {
+    const char* name;
+    bool alice_entry;
+    bool twin_entry;
+    bool alice_signs;  // whether records signed with the shared key take effect as alice's
+  };
+  const Case cases[] = {
+      {"only_alice_entered", true, false, true},
+      {"neither_entered", false, false, false},
+      {"both_entered", true, true, false},
+  };
+  for (const Case& c : cases) {
+    const crypto::Identity root = identity_of(1), alice = identity_of(2);
+    VaultBuilder v(root);
+    const cord::Bytes spk(alice.signing_public_key.begin(), alice.signing_public_key.end());
+    const cord::Bytes twin_hpk(32, 0x42);
+    const UserId twin = *UserId::from_public_keys(spk, twin_hpk);
+    v.add_user(root, alice, 1);
+    v.add(root, RecordBodyV1(UserRecordV1{twin, spk, twin_hpk, 1}));
+    if (c.alice_entry) v.add_entry_point(alice, 1);
+    if (c.twin_entry) v.add(alice, RecordBodyV1(EntryPointRecordV1{root.user_id, twin_hpk, 2}));
+    v.add_vault_handle(alice, "shared", 3);
+    auto s = derive_state_fresh(v.file_order(), RatchetState::fresh(v.root_identity().key_id));
+    ASSERT_TRUE(s) << c.name;
+    EXPECT_TRUE(s->issues.empty()) << c.name << ": " << text::debug_list(s->issues);
+    const bool signed_as_alice = std::any_of(s->records.begin(), s->records.end(), [&](const EffectiveRecord& r) {
+      return r.body().kind() == RecordBodyV1::VaultHandle && r.signer == alice.user_id;
+    });
+    EXPECT_EQ(signed_as_alice, c.alice_signs) << c.name;
+    const bool any_shared_key = std::any_of(s->records.begin(), s->records.end(), [&](const EffectiveRecord& r) {
+      return r.record.signing_public_key() == spk;
+    });
+    EXPECT_EQ(any_shared_key, c.alice_signs) << c.name;
+  }
+}
+
+TEST(Derive, DeletedSecret) {
+  Scene sc;
+  sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id});
+  const auto& del = sc.v.delete_secret(sc.alice, sc.db, 3);
+  const VaultState s = sc.derive();
+  EXPECT_EQ(s.secret_status(sc.db, sc.alice.user_id), SecretStatus::Missing);
+  EXPECT_TRUE(s.list_secrets().empty());
+  EXPECT_FALSE(s.secret_record(sc.db)->has_value());
+  EXPECT_TRUE(s.is_current_secret_record(record_hash(del)));
+}
+
+TEST(Derive, UnknownKindsAndStructureIssues) {
+  Scene sc;
+  // A later version's record: neither effective nor an issue.
+  cord::Buffer raw_record;
+  ASSERT_TRUE(cord::write_byte_string(raw_record, cord::Bytes{0, 0, 0, 20}));
+  sc.v.add_record(testing::signed_record(sc.alice, EvolvingBody::raw(cord::Bytes{0, 0, 0, 20})), sc.alice.user_id);
+  // A handle record with an invalid handle.
+  sc.v.add(sc.root, RecordBodyV1(UserHandleRecordV1{*UserHandleId::derive("alice"), "Alice", sc.alice.user_id, 1}));
+  const VaultState s = sc.derive();
+  EXPECT_EQ(issues_text(s), "[InvalidStructure(\"invalid user handle\")]");
+  EXPECT_EQ(s.records.size(), sc.v.records().size() - 2);
+}
+
+TEST(Derive, ListingSelectors) {
+  struct Case {
+    SecretSelectorV1 listed;
+    bool want;
+  };
+  const SecretSelectorV1 query{{"a"}, {{"env", "prod"}}};
+  const Case cases[] = {
+      {{{"a", "b"}, {{"env", "prod"}, {"region", "eu"}}}, true},
+      {{{"a"}, {{"env", "dev"}}}, false},
+      {{{"b"}, {{"env", "prod"}}}, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(listing_matches(c.listed, query), c.want);
+  EXPECT_TRUE(listing_matches(SecretSelectorV1{{"x"}, {{"k", "v"}}}, SecretSelectorV1{}));
+}
+
+}  // namespace
+}  // namespace ostrel::validate
