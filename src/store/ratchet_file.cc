@@ -1,0 +1,101 @@
+#include "store/ratchet_file.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <variant>
+
+#include "cord/codec.h"
+#include "cord/set.h"
+#include "errors/try.h"
+#include "store/io.h"
+
+namespace ostrel::store {
+namespace {
+
+constexpr std::string_view kMagic{"ostrel-ratchet\0", 15};
+
+static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
+              "the ratchet file holds exactly the ratchet store");
+
+StoreError invalid_data(const std::filesystem::path& path, std::string message) {
+  return StoreError::io(path, IoError(IoError::InvalidData, std::move(message)));
+}
+
+// The state, and the root it names checked against the one asked for.
+StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& path, const HashValue& root,
+                                                   std::span<const std::uint8_t> bytes) {
+  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_ratchet_file(path, bytes));
+  if (state.trusted_root != root) return std::unexpected(StoreError::TrustRootMismatch{state.trusted_root, root});
+  return state;
+}
+
+}  // namespace
+
+StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
+                                                       std::span<const std::uint8_t> bytes) {
+  auto invalid = [&path](cord::Error error) {
+    return std::unexpected(StoreError::RatchetInvalid{path, std::move(error)});
+  };
+  if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
+    return invalid(cord::Error::validation("not a ostrel state file (missing magic prefix)"));
+  }
+  auto store = cord::from_slice<core::RatchetStore>(bytes.subspan(kMagic.size()));
+  if (!store) return invalid(std::move(store).error());
+  auto state = validate::RatchetState::from_store(std::get<0>(*store).items());
+  if (!state) return invalid(std::move(state).error());
+  return std::move(*state);
+}
+
+StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state) {
+  const cord::Set<core::RatchetElement> entries(state.to_elements());
+  cord::Buffer out;
+  out.insert(out.end(), kMagic.begin(), kMagic.end());
+  cord::Serializer s(out);
+  s.write_u32(0);  // the store's variant V1
+  if (auto r = cord::encode(s, entries); !r) return std::unexpected(StoreError::Cord{std::move(r).error()});
+  return out;
+}
+
+StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspacePaths& paths, const HashValue& root) {
+  const std::filesystem::path path = paths.ratchet_path(root.bytes);
+  auto bytes = read_regular_file_bounded(path, kMaxRatchetFileBytes);
+  if (!bytes) {
+    if (bytes.error().kind() == IoError::NotFound) return std::nullopt;
+    return std::unexpected(StoreError::io(path, std::move(bytes).error()));
+  }
+  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(path, root, *bytes));
+  return state;
+}
+
+StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root,
+                                      std::span<const std::uint8_t> bytes) {
+  const std::filesystem::path path = paths.ratchet_path(root.bytes);
+  if (bytes.size() > kMaxRatchetFileBytes) {
+    return std::unexpected(invalid_data(path, "ratchet is " + std::to_string(bytes.size()) +
+                                                  " bytes, above the supported maximum of " +
+                                                  std::to_string(kMaxRatchetFileBytes)));
+  }
+  // Nothing reaches the disk that would not load back for this root.
+  OSTREL_TRY(parse_for_root(path, root, bytes));
+  OSTREL_TRY(prepare_state_dir(paths));
+  OSTREL_TRY(write_atomic(path, bytes, FileAccess::Private));
+
+  auto written = read_regular_file_bounded(path, kMaxRatchetFileBytes);
+  if (!written) return std::unexpected(StoreError::io(path, std::move(written).error()));
+  if (!std::ranges::equal(*written, bytes)) {
+    return std::unexpected(invalid_data(path, "ratchet bytes differed immediately after atomic write"));
+  }
+  // The bytes read are the bytes that parsed above, and parsing depends on nothing else, so
+  // parsing them again could only repeat that success.
+  return {};
+}
+
+StoreResult<void> save_ratchet(const WorkspacePaths& paths, const validate::RatchetState& state) {
+  OSTREL_TRY_ASSIGN(const cord::Buffer bytes, encode_ratchet_file(state));
+  return write_ratchet_bytes(paths, state.trusted_root, bytes);
+}
+
+}  // namespace ostrel::store
