@@ -71,9 +71,38 @@ bool encoding_is_less(const T& a, const T& b) {
 // Appends the canonical set: count in the hint's class, then the elements sorted by encoding.
 // An element that cannot be written, or two that write alike, fail as Serialization errors;
 // nothing reaches `s` unless every element was written and checked.
+namespace detail {
+// Elements that keep their own canonical encoding (records) are ordered by it directly.
+template <class T>
+concept KeepsEncoding = requires(const T& t) {
+  { t.encoding() } -> std::convertible_to<ByteView>;
+};
+}  // namespace detail
+
 template <class T>
 Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hint) {
   const std::size_t n = elements.size();
+  if constexpr (detail::KeepsEncoding<T>) {
+    const bool all_kept = std::all_of(elements.begin(), elements.end(), [](const T& e) { return !e.encoding().empty(); });
+    if (all_kept) {
+      std::vector<ByteView> views;
+      views.reserve(n);
+      std::size_t total = 0;
+      for (const T& e : elements) {
+        views.push_back(e.encoding());
+        total += views.back().size();
+      }
+      std::sort(views.begin(), views.end(), bytes_less);
+      for (std::size_t k = 0; k + 1 < n; ++k) {
+        if (std::equal(views[k].begin(), views[k].end(), views[k + 1].begin(), views[k + 1].end()))
+          return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+      }
+      OSTREL_TRY(s.write_len(n, hint));
+      s.out().reserve(s.out().size() + total);
+      for (const ByteView& v : views) s.write_raw(v);
+      return {};
+    }
+  }
   Buffer scratch;
   scratch.reserve(16 * n);
   std::vector<std::pair<std::size_t, std::size_t>> ranges;
