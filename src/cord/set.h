@@ -164,9 +164,6 @@ Status set_marker(Deserializer& d, WidthHint& hint, std::string_view name) {
   return {};
 }
 
-// Types that keep their canonical bytes receive them from the set reader, which has them.
-template <class T>
-concept AdoptsEncoding = requires(T& t, ByteView v) { t.cord_adopt_encoding(v); };
 }  // namespace detail
 
 // Reads a canonical set under the wrapper `name`. An element that fails to decode fails the set
@@ -190,7 +187,6 @@ Status deserialize_set(Deserializer& d, WidthHint hint, std::string_view name, s
     const ByteView cur(start, static_cast<std::size_t>(d.position() - start));
     if (i > 0 && !bytes_less(prev, cur))
       return std::unexpected(Error::wrap_de(Error::DuplicateElement));
-    if constexpr (detail::AdoptsEncoding<T>) element.cord_adopt_encoding(cur);
     out.push_back(std::move(element));
     prev = cur;
   }

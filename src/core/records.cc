@@ -37,18 +37,33 @@ std::uint64_t RecordBodyV1::counter() const {
       variant());
 }
 
-VaultRecordV1::VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature)
-    : body_(std::move(body)), signing_public_key_(std::move(signing_public_key)), signature_(std::move(signature)) {
+VaultRecordV1::VaultRecordV1() {
+  static const std::shared_ptr<const Data> kEmpty = [] {
+    auto d = std::make_shared<Data>();
+    cord::Buffer out;
+    cord::Serializer s(out);
+    if (cord::detail::encode_fields(s, Data::cord_fields(*d))) d->encoding.assign(out.begin(), out.end());
+    return d;
+  }();
+  data_ = kEmpty;
+}
+
+VaultRecordV1::VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature) {
+  auto d = std::make_shared<Data>();
+  d->body = std::move(body);
+  d->signing_public_key = std::move(signing_public_key);
+  d->signature = std::move(signature);
   cord::Buffer out;
   cord::Serializer s(out);
-  if (cord::detail::encode_fields(s, cord_fields(*this))) encoding_.assign(out.begin(), out.end());
+  if (cord::detail::encode_fields(s, Data::cord_fields(*d))) d->encoding.assign(out.begin(), out.end());
+  data_ = std::move(d);
 }
 
 cord::ByteView VaultRecordV1::signed_message() const {
-  if (encoding_.size() < 4) return {};
-  const std::size_t b = (std::size_t{encoding_[0]} << 24) | (std::size_t{encoding_[1]} << 16) |
-                        (std::size_t{encoding_[2]} << 8) | std::size_t{encoding_[3]};
-  return cord::ByteView(encoding_.data(), std::min(encoding_.size(), 4 + b));
+  const Bytes& e = data_->encoding;
+  if (e.size() < 4) return {};
+  const std::size_t b = (std::size_t{e[0]} << 24) | (std::size_t{e[1]} << 16) | (std::size_t{e[2]} << 8) | std::size_t{e[3]};
+  return cord::ByteView(e.data(), std::min(e.size(), 4 + b));
 }
 
 HashValue record_hash(const VaultRecordV1& record) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <tuple>
@@ -21,6 +22,13 @@
 namespace ostrel::crypto {
 struct Identity;
 }  // namespace ostrel::crypto
+namespace ostrel::core {
+class VaultRecordV1;
+}  // namespace ostrel::core
+namespace ostrel::cord {
+template <>
+struct Codec<core::VaultRecordV1>;
+}  // namespace ostrel::cord
 
 namespace ostrel::core {
 
@@ -175,38 +183,45 @@ using EvolvingBody = cord::Evolving<RecordBodyV1>;
 
 // A signed record: a body (decoded, or raw when a later version wrote it), the author's Ed25519
 // public key and the signature over the body. It keeps its own canonical encoding, from which
-// the record hash, the signed message and every re-encoding come without encoding again.
+// the record hash, the signed message and every re-encoding come without encoding again. A
+// record never changes once made, so copies share one immutable representation: copying a
+// record (into a state, a candidate list, a listing row) costs a reference count.
 class VaultRecordV1 {
  public:
-  VaultRecordV1() = default;
+  VaultRecordV1();
   VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature);
 
-  const EvolvingBody& body() const { return body_; }
+  const EvolvingBody& body() const { return data_->body; }
   // The decoded body, or null for a raw one.
-  const RecordBodyV1* known_body() const { return body_.known(); }
-  const Bytes& signing_public_key() const { return signing_public_key_; }
-  const Bytes& signature() const { return signature_; }
+  const RecordBodyV1* known_body() const { return data_->body.known(); }
+  const Bytes& signing_public_key() const { return data_->signing_public_key; }
+  const Bytes& signature() const { return data_->signature; }
 
   // The record's canonical encoding. Empty only for a record whose fields are too long to
   // encode, which no decoded or signed record is.
-  cord::ByteView encoding() const { return encoding_; }
+  cord::ByteView encoding() const { return data_->encoding; }
   // The bytes the signature covers: the body's evolving slot, the first 4 + B bytes of the
   // encoding.
   cord::ByteView signed_message() const;
 
   // Structural equality of the three fields.
   friend bool operator==(const VaultRecordV1& a, const VaultRecordV1& b) {
-    return a.body_ == b.body_ && a.signing_public_key_ == b.signing_public_key_ && a.signature_ == b.signature_;
+    if (a.data_ == b.data_) return true;
+    return a.body() == b.body() && a.signing_public_key() == b.signing_public_key() && a.signature() == b.signature();
   }
 
-  static auto cord_fields(auto& s) { return std::tie(s.body_, s.signing_public_key_, s.signature_); }
-  void cord_adopt_encoding(cord::ByteView bytes) { encoding_.assign(bytes.begin(), bytes.end()); }
-
  private:
-  EvolvingBody body_;
-  Bytes signing_public_key_;
-  Bytes signature_;
-  Bytes encoding_;
+  friend struct cord::Codec<VaultRecordV1>;
+  struct Data {
+    EvolvingBody body;
+    Bytes signing_public_key;
+    Bytes signature;
+    Bytes encoding;
+    static auto cord_fields(auto& s) { return std::tie(s.body, s.signing_public_key, s.signature); }
+  };
+  explicit VaultRecordV1(std::shared_ptr<const Data> data) : data_(std::move(data)) {}
+
+  std::shared_ptr<const Data> data_;
 };
 
 // The container behind the vault file's magic: variant 0 holds the canonical set of records.
@@ -222,17 +237,20 @@ namespace ostrel::cord {
 // A record writes its kept encoding, and keeps the bytes it was read from.
 template <>
 struct Codec<core::VaultRecordV1> {
+  using Data = core::VaultRecordV1::Data;
   static Status encode(Serializer& s, const core::VaultRecordV1& r, WidthHint) {
     if (!r.encoding().empty()) {
       s.write_raw(r.encoding());
       return {};
     }
-    return detail::encode_fields(s, core::VaultRecordV1::cord_fields(r));
+    return detail::encode_fields(s, Data::cord_fields(*r.data_));
   }
   static Status decode(Deserializer& d, core::VaultRecordV1& out, WidthHint) {
     const std::uint8_t* start = d.position();
-    OSTREL_TRY(detail::decode_fields(d, core::VaultRecordV1::cord_fields(out)));
-    out.cord_adopt_encoding(ByteView(start, static_cast<std::size_t>(d.position() - start)));
+    auto data = std::make_shared<Data>();
+    OSTREL_TRY(detail::decode_fields(d, Data::cord_fields(*data)));
+    data->encoding.assign(start, d.position());
+    out = core::VaultRecordV1(std::move(data));
     return {};
   }
 };
