@@ -101,13 +101,14 @@ struct Codec<std::string> {
   }
 };
 
-// A byte string is a list of bytes: a compound value whose count takes the hint.
-template <>
-struct Codec<Bytes> {
-  static Status encode(Serializer& s, const Bytes& v, WidthHint hint) {
+// A byte string is a list of bytes: a compound value whose count takes the hint. The same
+// encoding serves public bytes (Bytes) and secret ones (Buffer, which wipes itself).
+template <class A>
+struct Codec<std::vector<std::uint8_t, A>> {
+  static Status encode(Serializer& s, const std::vector<std::uint8_t, A>& v, WidthHint hint) {
     return s.serialize_bytes(v, hint);
   }
-  static Status decode(Deserializer& d, Bytes& out, WidthHint hint) {
+  static Status decode(Deserializer& d, std::vector<std::uint8_t, A>& out, WidthHint hint) {
     OSTREL_TRY(d.enter());
     OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
     // The count is only trusted once the bytes are seen to exist, so a forged count allocates
@@ -119,32 +120,17 @@ struct Codec<Bytes> {
   }
 };
 
-// A byte string that may hold a secret (a decrypted value, a field value): encoded exactly like
-// Bytes, held in memory that wipes itself.
-template <>
-struct Codec<Buffer> {
-  static Status encode(Serializer& s, const Buffer& v, WidthHint hint) { return s.serialize_bytes(v, hint); }
-  static Status decode(Deserializer& d, Buffer& out, WidthHint hint) {
-    OSTREL_TRY(d.enter());
-    OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
-    OSTREL_TRY_ASSIGN(auto bytes, d.take_bytes(n));
-    out.assign(bytes.begin(), bytes.end());
-    d.leave();
-    return {};
-  }
-};
-
 // ---- compound values -------------------------------------------------------------------------
 
 // Lists: count in the hint's class, then each element with no hint.
-template <class T>
-struct Codec<std::vector<T>> {
-  static Status encode(Serializer& s, const std::vector<T>& v, WidthHint hint) {
+template <class T, class A>
+struct Codec<std::vector<T, A>> {
+  static Status encode(Serializer& s, const std::vector<T, A>& v, WidthHint hint) {
     OSTREL_TRY(s.write_len(v.size(), hint));
     for (const T& e : v) OSTREL_TRY(cord::encode(s, e));
     return {};
   }
-  static Status decode(Deserializer& d, std::vector<T>& out, WidthHint hint) {
+  static Status decode(Deserializer& d, std::vector<T, A>& out, WidthHint hint) {
     OSTREL_TRY(d.enter());
     OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
     out.clear();

@@ -37,6 +37,18 @@ std::uint64_t RecordBodyV1::counter() const {
       variant());
 }
 
+const SecretId* RecordBodyV1::secret_id() const {
+  if (const auto* s = std::get_if<SecretRecordV1>(this)) return &s->secret_id;
+  if (const auto* d = std::get_if<SecretDeletedRecordV1>(this)) return &d->secret_id;
+  return nullptr;
+}
+
+const SecretSelectorV1* RecordBodyV1::secret_selector() const {
+  if (const auto* s = std::get_if<SecretRecordV1>(this)) return &s->selector;
+  if (const auto* d = std::get_if<SecretDeletedRecordV1>(this)) return &d->selector;
+  return nullptr;
+}
+
 VaultRecordV1::VaultRecordV1() {
   static const std::shared_ptr<const Data> kEmpty = [] {
     auto d = std::make_shared<Data>();

@@ -175,6 +175,9 @@ struct RecordBodyV1 : RecordBodyVariant {
   EntityKey record_key(const UserId& author) const;
   // The Lamport counter; the vault root counts as 0.
   std::uint64_t counter() const;
+  // The secret's id and selector of a Secret or SecretDeleted body; null for other kinds.
+  const SecretId* secret_id() const;
+  const SecretSelectorV1* secret_selector() const;
 
   friend bool operator==(const RecordBodyV1& a, const RecordBodyV1& b) { return a.variant() == b.variant(); }
 };

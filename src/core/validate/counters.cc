@@ -29,18 +29,6 @@ std::optional<EntityBinding> body_binding(const RecordBodyV1& body) {
 
 namespace {
 
-const SecretSelectorV1* secret_selector(const RecordBodyV1& body) {
-  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->selector;
-  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->selector;
-  return nullptr;
-}
-
-const SecretId* secret_id_of(const RecordBodyV1& body) {
-  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->secret_id;
-  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->secret_id;
-  return nullptr;
-}
-
 bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::set<UserId>& entry_signers,
                      const std::set<HashValue>& admitted) {
   const RecordBodyV1& body = r.body();
@@ -58,7 +46,7 @@ bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::
     case RecordBodyV1::GrantDeleted:
     case RecordBodyV1::UserDeleted: return admitted.contains(r.hash);
     case RecordBodyV1::Secret:
-    case RecordBodyV1::SecretDeleted: return p.can_write(*secret_selector(body));
+    case RecordBodyV1::SecretDeleted: return p.can_write(*body.secret_selector());
   }
   return false;
 }
@@ -102,9 +90,9 @@ ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, cons
   // Per secret, the writers' records at the highest counter.
   std::map<SecretId, std::vector<const EffectiveRecord*>> latest;
   for (const EffectiveRecord& r : records) {
-    const SecretId* id = secret_id_of(r.body());
+    const SecretId* id = r.body().secret_id();
     if (id == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
-    if (!permissions_or_empty(second_pass.authority, r.signer).can_write(*secret_selector(r.body()))) continue;
+    if (!permissions_or_empty(second_pass.authority, r.signer).can_write(*r.body().secret_selector())) continue;
     auto& list = latest[*id];
     const std::uint64_t c = r.body().counter();
     if (!list.empty()) {

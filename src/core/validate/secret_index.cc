@@ -11,18 +11,6 @@ using namespace core;
 
 namespace {
 
-const SecretSelectorV1* secret_selector(const RecordBodyV1& body) {
-  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->selector;
-  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->selector;
-  return nullptr;
-}
-
-const SecretId* secret_id_of(const RecordBodyV1& body) {
-  if (const auto* s = std::get_if<SecretRecordV1>(&body)) return &s->secret_id;
-  if (const auto* d = std::get_if<SecretDeletedRecordV1>(&body)) return &d->secret_id;
-  return nullptr;
-}
-
 bool names_a_recipient_twice(const SealedPayloadV1& payload) {
   std::unordered_set<UserId> seen;
   for (const RecipientSlotV1& slot : payload.recipient_slots) {
@@ -51,11 +39,11 @@ void VaultState::build_secret_index(std::vector<EffectiveRecord> effective, std:
   secret_index.clear();
   for (std::size_t n = 0; n < records.size(); ++n) {
     const EffectiveRecord& r = records[n];
-    const SecretId* id = secret_id_of(r.body());
+    const SecretId* id = r.body().secret_id();
     if (id == nullptr) continue;
     // Only writers' records enter: admin, or a write or manage selector that matches.
     const Permissions* p = find_user_permissions(authority, r.signer);
-    if (p == nullptr || !p->can_write(*secret_selector(r.body()))) continue;
+    if (p == nullptr || !p->can_write(*r.body().secret_selector())) continue;
     auto [it, inserted] = secret_index.try_emplace(*id, n, n);
     if (!inserted && cmp(r, records[it->second.first]) > 0) it->second.first = n;
   }
@@ -135,7 +123,7 @@ std::set<HashValue> VaultState::record_hashes() const { return record_hash_set(r
 bool VaultState::is_current_secret_record(const HashValue& hash) const {
   auto r = std::find_if(records.begin(), records.end(), [&](const EffectiveRecord& e) { return e.hash == hash; });
   if (r == records.end()) return false;
-  const SecretId* id = secret_id_of(r->body());
+  const SecretId* id = r->body().secret_id();
   if (id == nullptr || unresolved.contains(EntityKey(entity::Secret{*id}))) return false;
   const EffectiveRecord* current = current_secret_record(*id);
   return current != nullptr && current->hash == hash;
