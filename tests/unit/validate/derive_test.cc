@@ -273,3 +273,36 @@ TEST(Derive, ListingSelectors) {
 
 }  // namespace
 }  // namespace ostrel::validate
+
+namespace ostrel::validate {
+namespace {
+
+TEST(Derive, SignerChainFollowsKeysWhateverTheOrder) {
+  using namespace core;
+  const crypto::Identity root = identity_of(1), alice = identity_of(2), bob = identity_of(3), carol = identity_of(4),
+                         outsider = identity_of(5);
+  VaultBuilder v(root);
+  // bob's user record is signed by alice, carol's by bob: a chain of keys. Whatever order the
+  // file holds them in, each signer's key is known by the time its records are judged.
+  v.add_user(bob, carol, 1);
+  v.add_user(alice, bob, 1);
+  v.add_user(root, alice, 1);
+  // A user record signed by a key nobody accepted vouches for no one.
+  const crypto::Identity dave = identity_of(6);
+  v.add_user(outsider, dave, 1);
+  v.add_vault_handle(dave, "daves", 1);
+  auto s = derive_state_fresh(v.file_order(), RatchetState::fresh(v.root_identity().key_id));
+  ASSERT_TRUE(s);
+  const std::string text = text::debug_list(s->issues);
+  EXPECT_EQ(s->issues.size(), 2u) << text;  // the outsider's record and dave's record
+  EXPECT_NE(text.find(key_id(outsider.signing_public_key)->debug()), std::string::npos) << text;
+  EXPECT_NE(text.find(key_id(dave.signing_public_key)->debug()), std::string::npos) << text;
+  for (const auto* who : {&alice, &bob}) {
+    const bool signs = std::any_of(s->records.begin(), s->records.end(),
+                                   [&](const EffectiveRecord& r) { return r.signer == who->user_id; });
+    EXPECT_TRUE(signs);
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::validate
