@@ -162,14 +162,20 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
   return out;
 }
 
-RatchetView ratchet_delta(const RatchetView& view, const RatchetState& remembered) {
+RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered) {
   RatchetView delta;
-  for (const auto& [key, counter] : view.counters) {
-    auto it = remembered.counters.find(key);
-    if (counter > (it == remembered.counters.end() ? 0 : it->second)) delta.counters.emplace_hint(delta.counters.end(), key, counter);
+  // Nodes move from the view into the delta: nothing is copied.
+  for (auto it = view.counters.begin(); it != view.counters.end();) {
+    auto r = remembered.counters.find(it->first);
+    const bool raises = it->second > (r == remembered.counters.end() ? 0 : r->second);
+    auto next = std::next(it);
+    if (raises) delta.counters.insert(delta.counters.end(), view.counters.extract(it));
+    it = next;
   }
-  for (const auto& [key, b] : view.bindings) {
-    if (!remembered.bindings.contains(key)) delta.bindings.emplace_hint(delta.bindings.end(), key, b);
+  for (auto it = view.bindings.begin(); it != view.bindings.end();) {
+    auto next = std::next(it);
+    if (!remembered.bindings.contains(it->first)) delta.bindings.insert(delta.bindings.end(), view.bindings.extract(it));
+    it = next;
   }
   return delta;
 }

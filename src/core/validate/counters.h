@@ -38,8 +38,8 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
                                                          const RatchetState& remembered);
 
 // What the state advances the remembered ratchet by: counters above the remembered ones and
-// bindings not yet remembered.
-RatchetView ratchet_delta(const RatchetView& view, const RatchetState& remembered);
+// bindings not yet remembered. Consumes the view: its entries move into the delta.
+RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered);
 
 // The binding a body gives its entity, if its kind has one.
 std::optional<EntityBinding> body_binding(const core::RecordBodyV1& body);

@@ -97,15 +97,21 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   std::vector<HashedRecord> work;
   work.reserve(records.size());
   {
-    std::unordered_set<HashValue> seen;
+    // Seen hashes are views of the work list's own (reserved, so never moved) hashes.
+    struct ViewHash {
+      std::size_t operator()(cord::ByteView v) const { return hash_bytes(v); }
+    };
+    struct ViewEq {
+      bool operator()(cord::ByteView a, cord::ByteView b) const { return std::ranges::equal(a, b); }
+    };
+    std::unordered_set<cord::ByteView, ViewHash, ViewEq> seen;
     seen.reserve(records.size());
     for (const VaultRecordV1& r : records) {
       if (r.encoding().empty()) {
         if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
       }
-      HashValue h = record_hash(r);
-      if (!seen.insert(h).second) continue;
-      work.push_back(HashedRecord{&r, std::move(h)});
+      work.push_back(HashedRecord{&r, record_hash(r)});
+      if (!seen.insert(work.back().hash.bytes).second) work.pop_back();
     }
   }
   SignatureMemo memo(work, verified);
@@ -179,7 +185,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   }
 
   // 7-9. First authority pass, the ratchet view, the rollback comparison.
-  const RatchetView view = [&] {
+  RatchetView view = [&] {
     AuthorityPassResult first = authority_pass(root, effective, {});
     return derive_ratchet_view(effective, first.state, first.admitted_deletions);
   }();
@@ -202,7 +208,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   std::optional<std::uint64_t> max;
   for (const auto& [key, c] : view.counters) max = std::max(max.value_or(0), c);
   state.build_secret_index(std::move(effective), max);
-  state.ratchet = ratchet_delta(view, remembered);
+  state.ratchet = ratchet_delta(std::move(view), remembered);
   return state;
 }
 

@@ -47,6 +47,8 @@ CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, c
   // Every record is visited even once the search is ambiguous: a later root that cannot be
   // derived still fails the derivation.
   for (const HashedRecord& item : work) {
+    const core::RecordBodyV1* body = item.record->known_body();
+    if (body == nullptr || body->kind() != core::RecordBodyV1::VaultRoot) continue;
     OSTREL_TRY_ASSIGN(std::optional<RootIdentity> root, self_signed_root(*item.record, verified.contains(item.hash)));
     if (!root || root->key_id != trusted_root) continue;
     if (found) ambiguous = true;
