@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/hex.h"
 #include "platform/env.h"
 #include "platform/file.h"
 
@@ -59,7 +60,7 @@ constexpr std::string_view kStateFolder = "Ostrel";
 
 std::filesystem::path root_dir(const std::filesystem::path& state_dir,
                                std::span<const std::uint8_t> root) {
-  return state_dir / hex_lower(root);
+  return state_dir / core::hex_encode(root);
 }
 
 }  // namespace
@@ -82,17 +83,6 @@ StateDirLocation locate_state_dir() {
 }
 
 std::filesystem::path state_dir() { return locate_state_dir().dir; }
-
-std::string hex_lower(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (std::uint8_t b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 0x0f];
-  }
-  return out;
-}
 
 WorkspacePaths::WorkspacePaths(std::filesystem::path workspace_root_in,
                                std::filesystem::path vault_dir_in,
@@ -131,7 +121,7 @@ std::filesystem::path WorkspacePaths::join_commit_path(std::span<const std::uint
 
 std::filesystem::path WorkspacePaths::cache_path(std::span<const std::uint8_t> root,
                                                  std::span<const std::uint8_t> user) const {
-  return root_dir(state_dir, root) / hex_lower(user) / "cache.cord";
+  return root_dir(state_dir, root) / core::hex_encode(user) / "cache.cord";
 }
 
 StoreResult<void> prepare_state_dir(const WorkspacePaths& paths) {

@@ -30,7 +30,7 @@ StateDirLocation locate_state_dir();
 std::filesystem::path state_dir();
 
 // Two lower-case hex digits per byte, high nibble first.
-std::string hex_lower(std::span<const std::uint8_t> bytes);
+
 
 // The paths every store operation starts from. Built once per opened vault and never changed, so
 // later changes of the environment do not move its state directory. Copy to share.

@@ -143,12 +143,6 @@ TEST(StatePaths, EmptyStateDirIsRelativeToTheCurrentDirectory) {
   EXPECT_EQ(p.ratchet_path(root), "0010/ratchet.cord");
 }
 
-TEST(HexLower, TwoDigitsPerByteHighNibbleFirst) {
-  EXPECT_EQ(hex_lower({}), "");
-  const std::vector<std::uint8_t> b = {0x00, 0x0f, 0xa0, 0xff, 0x5c};
-  EXPECT_EQ(hex_lower(b), "000fa0ff5c");
-}
-
 // The per-user folder under a shared temporary directory is only used when it is private.
 class PrivateStateDir : public ::testing::Test {
  protected:
