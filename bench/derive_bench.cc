@@ -4,6 +4,7 @@
 //   warm: every hash already verified; compared with decoding the vault file and hashing every
 //         record.
 // Heap use is tracked by counting allocations, so the peak during a derivation is exact.
+// OSTREL_BENCH_VAULT=path/to/vault.cord runs every case on that file instead.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 #include <sodium.h>
@@ -16,6 +17,7 @@
 
 #include "core/record_sign.h"
 #include "core/validate/derive.h"
+#include "core/validate/trust.h"
 #include "crypto/signing.h"
 #include "store/vault_file.h"
 #include "support/generate.h"
@@ -64,12 +66,26 @@ struct Fixture {
   validate::RatchetState remembered;
 };
 
+// The vault of n generated records, or, when OSTREL_BENCH_VAULT names a vault file (one the
+// fixture tool built, say), that file for every size.
 const Fixture& fixture(std::size_t n) {
   static std::map<std::size_t, Fixture> cache;
   auto it = cache.find(n);
   if (it != cache.end()) return it->second;
-  testing::GeneratedVault g = testing::generate_vault(n);
   Fixture f;
+  if (const char* path = std::getenv("OSTREL_BENCH_VAULT"); path != nullptr && *path != '\0') {
+    auto bytes = store::read_vault_bytes(store::WorkspacePaths::for_vault_file(path));
+    if (!bytes) std::abort();
+    f.file.assign(bytes->begin(), bytes->end());
+    auto decoded = store::decode_vault_file(f.file);
+    if (!decoded) std::abort();
+    auto root = trust::select_root(decoded->items());
+    if (!root) std::abort();
+    f.records = std::move(decoded->items());
+    f.remembered = validate::RatchetState::fresh(*root);
+    return cache.emplace(n, std::move(f)).first->second;
+  }
+  testing::GeneratedVault g = testing::generate_vault(n);
   auto bytes = store::encode_vault_file(cord::Set<core::VaultRecordV1>(std::move(g.records)));
   if (!bytes) std::abort();
   f.file = std::move(*bytes);
