@@ -140,12 +140,13 @@ CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recip
 }
 
 CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+                                          std::span<const std::uint8_t, 32> recipient_public_key,
                                           std::span<const std::uint8_t> encapsulated_key,
                                           std::span<const std::uint8_t> context,
                                           std::span<const std::uint8_t> associated_data,
                                           std::span<const std::uint8_t> wrapped_key) {
   OSTREL_TRY_ASSIGN(const crypto::SecretBytes opened,
-                    crypto::hpke::open(encapsulated_key, recipient_private_key, hpke_info(context),
+                    crypto::hpke::open(encapsulated_key, recipient_private_key, recipient_public_key, hpke_info(context),
                                        associated_data, wrapped_key));
   if (opened.size() != ContentKey::kSize) {
     return std::unexpected(CryptoError::invalid_length("content key", ContentKey::kSize, opened.size()));
@@ -200,8 +201,8 @@ OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, co
                                           slot->recipient}
                          .encode()));
   OSTREL_TRY_ASSIGN(const ContentKey content_key,
-                    open_content_key(identity.keys.hpke_private_key, slot->encapsulated_key, slot_context,
-                                     slot_context, slot->wrapped_key));
+                    open_content_key(identity.keys.hpke_private_key, identity.keys.hpke_public_key,
+                                     slot->encapsulated_key, slot_context, slot_context, slot->wrapped_key));
   if (payload.nonce.size() != crypto::kContentNonceBytes) {
     return std::unexpected(
         CryptoError::invalid_length("content nonce", crypto::kContentNonceBytes, payload.nonce.size()));

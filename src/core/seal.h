@@ -121,6 +121,7 @@ CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recip
 
 // Unwraps what hpke_seal made; a plaintext that is not 32 bytes is InvalidLength ("content key").
 CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+                                          std::span<const std::uint8_t, 32> recipient_public_key,
                                           std::span<const std::uint8_t> encapsulated_key,
                                           std::span<const std::uint8_t> context,
                                           std::span<const std::uint8_t> associated_data,

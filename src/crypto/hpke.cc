@@ -50,16 +50,23 @@ CryptoResult<Encapsulation> encap(std::span<const std::uint8_t, kPublicKeyBytes>
 }
 
 CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
-                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key) {
+                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                    std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key) {
   OSTREL_TRY_ASSIGN(const auto shared_point, dh(recipient_private_key, encapsulated_key));
+  return extract_and_expand(shared_point, encapsulated_key, recipient_public_key);
+}
+
+CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key) {
   std::array<std::uint8_t, kPublicKeyBytes> recipient_public_key;
   (void)crypto_scalarmult_curve25519_base(recipient_public_key.data(), recipient_private_key.data());
-  return extract_and_expand(shared_point, encapsulated_key, recipient_public_key);
+  return decap(encapsulated_key, recipient_private_key, recipient_public_key);
 }
 
 std::array<std::uint8_t, 65> key_schedule_context(std::span<const std::uint8_t> info) {
   static constexpr std::uint8_t kModeBase = 0x00;
-  const auto psk_id_hash = labeled_extract(kHpkeSuiteId, {}, "psk_id_hash", {});
+  // The psk id is always empty in base mode, so its hash is one constant of the suite.
+  static const auto psk_id_hash = labeled_extract(kHpkeSuiteId, {}, "psk_id_hash", {});
   const auto info_hash = labeled_extract(kHpkeSuiteId, {}, "info_hash", info);
   std::array<std::uint8_t, 65> context;
   context[0] = kModeBase;
@@ -109,6 +116,7 @@ CryptoResult<Sealed> seal(std::span<const std::uint8_t> recipient_public_key,
 
 CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
                                const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                               std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
                                std::span<const std::uint8_t> info,
                                std::span<const std::uint8_t> aad,
                                std::span<const std::uint8_t> ciphertext) {
@@ -117,7 +125,8 @@ CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
   }
   if (ciphertext.size() < kTagBytes) return std::unexpected(CryptoError::hpke(kOpenFailed));
   OSTREL_TRY_ASSIGN(const auto shared_secret,
-                    decap(encapsulated_key.first<kEncapsulatedKeyBytes>(), recipient_private_key));
+                    decap(encapsulated_key.first<kEncapsulatedKeyBytes>(), recipient_private_key,
+                          recipient_public_key));
   const KeySchedule ks = key_schedule(shared_secret, info);
 
   SecretBytes plaintext(ciphertext.size() - kTagBytes);
@@ -128,6 +137,16 @@ CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
     return std::unexpected(CryptoError::hpke(kOpenFailed));
   }
   return plaintext;
+}
+
+CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                               std::span<const std::uint8_t> info,
+                               std::span<const std::uint8_t> aad,
+                               std::span<const std::uint8_t> ciphertext) {
+  std::array<std::uint8_t, kPublicKeyBytes> recipient_public_key;
+  (void)crypto_scalarmult_curve25519_base(recipient_public_key.data(), recipient_private_key.data());
+  return open(encapsulated_key, recipient_private_key, recipient_public_key, info, aad, ciphertext);
 }
 
 }  // namespace ostrel::crypto::hpke

@@ -52,6 +52,14 @@ CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
                                std::span<const std::uint8_t> info,
                                std::span<const std::uint8_t> aad,
                                std::span<const std::uint8_t> ciphertext);
+// As open, for a recipient that already holds its public key, which saves recomputing it.
+// REQUIRES: `recipient_public_key` is the public key of `recipient_private_key`.
+CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                               std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
+                               std::span<const std::uint8_t> info,
+                               std::span<const std::uint8_t> aad,
+                               std::span<const std::uint8_t> ciphertext);
 
 // ---- the steps of seal and open, exposed so each can be checked on its own -------------------
 
@@ -65,6 +73,10 @@ CryptoResult<Encapsulation> encap(std::span<const std::uint8_t, kPublicKeyBytes>
                                   const SecretArray<32>& ephemeral_ikm);
 CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
                                     const SecretArray<kPrivateKeyBytes>& recipient_private_key);
+// Decap for a recipient that already holds its public key.
+CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                    std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key);
 
 // mode_base || psk_id_hash || info_hash, with an empty psk_id.
 std::array<std::uint8_t, 65> key_schedule_context(std::span<const std::uint8_t> info);
