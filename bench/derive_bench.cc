@@ -61,10 +61,17 @@ namespace {
 using namespace ostrel;
 
 struct Fixture {
-  cord::Buffer file;                        // the vault file's bytes
-  std::vector<core::VaultRecordV1> records;  // decoded, in file order
+  std::shared_ptr<const std::vector<std::uint8_t>> file;  // the vault file's bytes, shared
+  std::vector<core::VaultRecordV1> records;                // decoded from them, in file order
   validate::RatchetState remembered;
 };
+
+// Decodes as a session does: from the file's bytes held in shared ownership.
+std::vector<core::VaultRecordV1> decode_shared(const std::shared_ptr<const std::vector<std::uint8_t>>& file) {
+  auto decoded = store::decode_vault_file(file);
+  if (!decoded) std::abort();
+  return std::move(decoded->items());
+}
 
 // The vault of n generated records, or, when OSTREL_BENCH_VAULT names a vault file (one the
 // fixture tool built, say), that file for every size.
@@ -76,22 +83,18 @@ const Fixture& fixture(std::size_t n) {
   if (const char* path = std::getenv("OSTREL_BENCH_VAULT"); path != nullptr && *path != '\0') {
     auto bytes = store::read_vault_bytes(store::WorkspacePaths::for_vault_file(path));
     if (!bytes) std::abort();
-    f.file.assign(bytes->begin(), bytes->end());
-    auto decoded = store::decode_vault_file(f.file);
-    if (!decoded) std::abort();
-    auto root = trust::select_root(decoded->items());
+    f.file = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+    f.records = decode_shared(f.file);
+    auto root = trust::select_root(f.records);
     if (!root) std::abort();
-    f.records = std::move(decoded->items());
     f.remembered = validate::RatchetState::fresh(*root);
     return cache.emplace(n, std::move(f)).first->second;
   }
   testing::GeneratedVault g = testing::generate_vault(n);
   auto bytes = store::encode_vault_file(cord::Set<core::VaultRecordV1>(std::move(g.records)));
   if (!bytes) std::abort();
-  f.file = std::move(*bytes);
-  auto decoded = store::decode_vault_file(f.file);
-  if (!decoded) std::abort();
-  f.records = std::move(decoded->items());
+  f.file = std::make_shared<const std::vector<std::uint8_t>>(bytes->begin(), bytes->end());
+  f.records = decode_shared(f.file);
   f.remembered = validate::RatchetState::fresh(g.root_key_id);
   return cache.emplace(n, std::move(f)).first->second;
 }
@@ -111,8 +114,7 @@ double decode_and_hash_ns(const Fixture& f) {
   constexpr int kRounds = 3;
   const auto t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kRounds; ++i) {
-    auto d = store::decode_vault_file(f.file);
-    for (const auto& r : d->items()) benchmark::DoNotOptimize(core::record_hash(r));
+    for (const auto& r : decode_shared(f.file)) benchmark::DoNotOptimize(core::record_hash(r));
   }
   return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - t0).count() / kRounds;
 }
@@ -125,11 +127,11 @@ std::pair<double, double> peak_heap(std::size_t n, const Fixture& f) {
   g_peak.store(0);
   g_tracking.store(true);
   {
-    auto decoded = store::decode_vault_file(f.file);
-    cord::Buffer file_copy(f.file.begin(), f.file.end());
+    auto file = std::make_shared<const std::vector<std::uint8_t>>(*f.file);
+    const auto records = decode_shared(file);
     const std::size_t held = g_live.load();
     g_peak.store(held);
-    auto s = validate::derive_state(decoded->items(), f.remembered, {});
+    auto s = validate::derive_state(records, f.remembered, {});
     benchmark::DoNotOptimize(s);
     g_tracking.store(false);
     (void)n;
@@ -151,9 +153,9 @@ void BM_DeriveCold(benchmark::State& state) {
       benchmark::Counter(static_cast<double>(f.records.size()), benchmark::Counter::kIsIterationInvariantRate |
                                                                     benchmark::Counter::kInvert);
   state.counters["verify_ns"] = bare_verify_ns(f.records.back());
-  state.counters["file_MiB"] = static_cast<double>(f.file.size()) / (1 << 20);
-  state.counters["peak_extra_x_file"] = extra / static_cast<double>(f.file.size());
-  state.counters["peak_total_x_file"] = total / static_cast<double>(f.file.size());
+  state.counters["file_MiB"] = static_cast<double>(f.file->size()) / (1 << 20);
+  state.counters["peak_extra_x_file"] = extra / static_cast<double>(f.file->size());
+  state.counters["peak_total_x_file"] = total / static_cast<double>(f.file->size());
 }
 
 void BM_DeriveWarm(benchmark::State& state) {

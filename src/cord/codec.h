@@ -312,10 +312,12 @@ inline Result<Buffer> to_vec_string(std::string_view text) {
   return out;
 }
 
-// Decodes exactly one value; bytes left after it fail with TrailingBytes.
+// Decodes exactly one value; bytes left after it fail with TrailingBytes. With an `owner` that
+// keeps `bytes` alive and unchanged, decoded values may share the bytes instead of copying them.
 template <class T>
-Result<T> from_slice(std::span<const std::uint8_t> bytes) {
+Result<T> from_slice(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner = nullptr) {
   Deserializer d(bytes);
+  d.set_owner(std::move(owner));
   T value{};
   OSTREL_TRY(cord::decode(d, value));
   if (d.remaining() != 0) return std::unexpected(Error::TrailingBytes);

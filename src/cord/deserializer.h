@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 
@@ -19,6 +20,11 @@ class Deserializer {
 
   explicit Deserializer(std::span<const std::uint8_t> input)
       : pos_(input.data()), remaining_(input.size()) {}
+
+  // The owner of the input, when it is kept alive by shared ownership: values that keep views
+  // of the input (records keep their canonical bytes) then share it instead of copying.
+  void set_owner(std::shared_ptr<const void> owner) { owner_ = std::move(owner); }
+  const std::shared_ptr<const void>& owner() const { return owner_; }
 
   std::size_t remaining() const { return remaining_; }
   const std::uint8_t* position() const { return pos_; }
@@ -79,6 +85,7 @@ class Deserializer {
   const std::uint8_t* pos_;
   std::size_t remaining_;
   std::size_t depth_ = 0;
+  std::shared_ptr<const void> owner_;
 };
 
 }  // namespace ostrel::cord

@@ -70,6 +70,7 @@ Status deserialize_evolving(Deserializer& d, WidthHint hint, std::string_view na
   OSTREL_TRY_ASSIGN(auto payload, d.take_bytes(len));
 
   Deserializer inner(payload);
+  inner.set_owner(d.owner());
   T value{};
   if (auto r = cord::decode(inner, value); !r) {
     if (r.error().kind() == Error::UnknownVariant) {

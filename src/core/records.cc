@@ -54,7 +54,10 @@ VaultRecordV1::VaultRecordV1() {
     auto d = std::make_shared<Data>();
     cord::Buffer out;
     cord::Serializer s(out);
-    if (cord::detail::encode_fields(s, Data::cord_fields(*d))) d->encoding.assign(out.begin(), out.end());
+    if (cord::detail::encode_fields(s, Data::cord_fields(*d))) {
+      d->owned.assign(out.begin(), out.end());
+      d->encoding = d->owned;
+    }
     return d;
   }();
   data_ = kEmpty;
@@ -67,12 +70,15 @@ VaultRecordV1::VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes 
   d->signature = std::move(signature);
   cord::Buffer out;
   cord::Serializer s(out);
-  if (cord::detail::encode_fields(s, Data::cord_fields(*d))) d->encoding.assign(out.begin(), out.end());
+  if (cord::detail::encode_fields(s, Data::cord_fields(*d))) {
+    d->owned.assign(out.begin(), out.end());
+    d->encoding = d->owned;
+  }
   data_ = std::move(d);
 }
 
 cord::ByteView VaultRecordV1::signed_message() const {
-  const Bytes& e = data_->encoding;
+  const cord::ByteView e = data_->encoding;
   if (e.size() < 4) return {};
   const std::size_t b = (std::size_t{e[0]} << 24) | (std::size_t{e[1]} << 16) | (std::size_t{e[2]} << 8) | std::size_t{e[3]};
   return cord::ByteView(e.data(), std::min(e.size(), 4 + b));

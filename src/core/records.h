@@ -219,7 +219,9 @@ class VaultRecordV1 {
     EvolvingBody body;
     Bytes signing_public_key;
     Bytes signature;
-    Bytes encoding;
+    cord::ByteView encoding;           // into `owned`, or into the input `owner` keeps alive
+    Bytes owned;                       // the encoding, when the record has no shared input
+    std::shared_ptr<const void> owner;  // the decoded input the encoding lies in
     static auto cord_fields(auto& s) { return std::tie(s.body, s.signing_public_key, s.signature); }
   };
   explicit VaultRecordV1(std::shared_ptr<const Data> data) : data_(std::move(data)) {}
@@ -252,7 +254,14 @@ struct Codec<core::VaultRecordV1> {
     const std::uint8_t* start = d.position();
     auto data = std::make_shared<Data>();
     OSTREL_TRY(detail::decode_fields(d, Data::cord_fields(*data)));
-    data->encoding.assign(start, d.position());
+    // Within a shared input the record keeps a view of its bytes; otherwise a copy.
+    if (d.owner()) {
+      data->owner = d.owner();
+      data->encoding = ByteView(start, d.position());
+    } else {
+      data->owned.assign(start, d.position());
+      data->encoding = data->owned;
+    }
     out = core::VaultRecordV1(std::move(data));
     return {};
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <expected>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -56,12 +57,14 @@ CoreError too_many_records(std::uint64_t count) {
 // The store as the set of `Record`: magic, file size, the store itself (all of it), then the
 // record count.
 template <class Record>
-CoreResult<cord::Set<Record>> decode_as(std::span<const std::uint8_t> bytes) {
+CoreResult<cord::Set<Record>> decode_as(std::span<const std::uint8_t> bytes,
+                                        std::shared_ptr<const void> owner = nullptr) {
   if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
     return std::unexpected(CoreError::validation("not a ostrel vault file (missing magic prefix)"));
   }
   if (bytes.size() > kMaxVaultFileBytes) return std::unexpected(too_large(bytes.size()));
-  OSTREL_TRY_ASSIGN(auto store, cord::from_slice<std::variant<cord::Set<Record>>>(bytes.subspan(kMagic.size())));
+  OSTREL_TRY_ASSIGN(auto store, cord::from_slice<std::variant<cord::Set<Record>>>(bytes.subspan(kMagic.size()),
+                                                                                  std::move(owner)));
   cord::Set<Record>& records = std::get<0>(store);
   if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
   return std::move(records);
@@ -97,6 +100,12 @@ CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes) 
   return decode_as<core::VaultRecordV1>(bytes);
 }
 
+CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std::uint8_t>> file) {
+  const std::span<const std::uint8_t> bytes(*file);
+  if (declares_too_many(bytes)) return std::unexpected(decode_as<DroppedRecord>(bytes).error());
+  return decode_as<core::VaultRecordV1>(bytes, std::move(file));
+}
+
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
   if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
   std::size_t encoded = 0;
@@ -112,8 +121,8 @@ CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
 }
 
 StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths) {
-  OSTREL_TRY_ASSIGN(const auto bytes, read_vault_bytes(paths));
-  auto records = decode_vault_file(bytes);
+  OSTREL_TRY_ASSIGN(auto bytes, read_vault_bytes(paths));
+  auto records = decode_vault_file(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
   if (!records) return std::unexpected(StoreError::vault_invalid(paths, std::move(records).error()));
   return std::move(*records);
 }

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -32,6 +33,9 @@ StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& pa
 // the set fail with the encoding's error; a wrong magic, a file too large or too many records
 // with a validation error.
 CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes);
+// As above, for a file held in shared ownership: the records keep views of its bytes (and keep
+// it alive) instead of copies of their encodings.
+CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std::uint8_t>> file);
 
 // The complete file for `records`, magic included, written in canonical order.
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records);
