@@ -1,17 +1,14 @@
 #include "core/validate/derive.h"
 
 #include <algorithm>
-#include <deque>
 #include <map>
-#include <unordered_map>
 #include <unordered_set>
 
 #include "core/ids.h"
 #include "core/record_check.h"
-#include "core/record_sign.h"
 #include "core/validate/counters.h"
+#include "core/validate/signer_chain.h"
 #include "core/validate/trust.h"
-#include "crypto/signing.h"
 
 namespace ostrel::validate {
 
@@ -24,69 +21,6 @@ VaultState empty_invalid(ValidationIssue issue) {
   s.invalid = true;
   s.issues.push_back(std::move(issue));
   return s;
-}
-
-// Each record's signature is verified at most once per derivation, and never when its hash is
-// already known to be verified.
-class SignatureMemo {
- public:
-  SignatureMemo(std::span<const HashedRecord> work, const std::set<HashValue>& verified)
-      : work_(work), verified_(verified), state_(work.size(), kUnknown) {}
-
-  bool valid(std::size_t i) {
-    if (state_[i] == kUnknown) {
-      const HashedRecord& h = work_[i];
-      const bool ok = verified_.contains(h.hash) ||
-                      crypto::verify_signature(kRecordSignaturePurpose, h.record->signing_public_key(),
-                                               h.record->signed_message(), h.record->signature());
-      state_[i] = ok ? kValid : kInvalid;
-    }
-    return state_[i] == kValid;
-  }
-
- private:
-  enum : std::uint8_t { kUnknown, kValid, kInvalid };
-  std::span<const HashedRecord> work_;
-  const std::set<HashValue>& verified_;
-  std::vector<std::uint8_t> state_;
-};
-
-using KeyBytes = cord::Bytes;
-
-struct KeyHash {
-  std::size_t operator()(const KeyBytes& k) const { return hash_bytes(k); }
-};
-
-// Which signing keys belong to accepted users. A work queue over keys: when a key becomes
-// trusted, the user records it signed are taken, once each. The accepted set is the same as
-// repeating whole walks until nothing changes, since a user id fixes its signing key.
-std::map<KeyBytes, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
-                                                  SignatureMemo& memo) {
-  std::unordered_map<KeyBytes, std::vector<std::size_t>, KeyHash> signed_by;
-  for (std::size_t i = 0; i < work.size(); ++i) {
-    const RecordBodyV1* body = work[i].record->known_body();
-    const auto* user = body ? std::get_if<UserRecordV1>(body) : nullptr;
-    if (user == nullptr || !check(*user)) continue;
-    signed_by[work[i].record->signing_public_key()].push_back(i);
-  }
-  std::set<UserId> accepted{root.user_id};
-  std::unordered_set<KeyBytes, KeyHash> trusted{root.signing_public_key};
-  std::map<KeyBytes, std::set<UserId>> owners;
-  std::deque<KeyBytes> queue{root.signing_public_key};
-  while (!queue.empty()) {
-    const KeyBytes key = std::move(queue.front());
-    queue.pop_front();
-    auto it = signed_by.find(key);
-    if (it == signed_by.end()) continue;
-    for (std::size_t i : it->second) {
-      const auto& user = std::get<UserRecordV1>(*work[i].record->known_body());
-      if (accepted.contains(user.user_id) || !memo.valid(i)) continue;
-      accepted.insert(user.user_id);
-      owners[user.signing_public_key].insert(user.user_id);
-      if (trusted.insert(user.signing_public_key).second) queue.push_back(user.signing_public_key);
-    }
-  }
-  return owners;
 }
 
 }  // namespace
@@ -133,8 +67,8 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     if (!id) return std::unexpected(std::move(id).error());
     entry_users.insert(std::move(*id));
   }
-  std::map<KeyBytes, UserId> signer_map{{root.signing_public_key, root.user_id}};
-  std::set<KeyBytes> ambiguous;
+  std::map<cord::Bytes, UserId> signer_map{{root.signing_public_key, root.user_id}};
+  std::set<cord::Bytes> ambiguous;
   for (const auto& [key, users] : owners) {
     if (key == root.signing_public_key) continue;  // the root's key stays the root's
     if (users.size() == 1) {
