@@ -3,6 +3,8 @@
 #include <unicode/bytestream.h>
 #include <unicode/normalizer2.h>
 #include <unicode/stringpiece.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -101,6 +103,35 @@ NfcText nfc(std::string_view text) {
   if (U_FAILURE(status)) std::abort();  // only allocation failure reaches here
   out.owned_ = true;
   return out;
+}
+
+std::string_view trim_white_space(std::string_view text) {
+  const auto* s = reinterpret_cast<const std::uint8_t*>(text.data());
+  auto is_space = [](UChar32 c) { return c >= 0 && u_hasBinaryProperty(c, UCHAR_WHITE_SPACE); };
+  // Offsets stay std::size_t throughout: U8_NEXT is inline and takes any index type, where
+  // U8_PREV would narrow them to 32 bits.
+  std::size_t begin = 0;
+  const std::size_t n = text.size();
+  while (begin < n) {
+    std::size_t next = begin;
+    UChar32 c;
+    U8_NEXT(s, next, n, c);
+    if (!is_space(c)) break;
+    begin = next;
+  }
+  std::size_t end = n;
+  while (end > begin) {
+    // The last character starts at most three continuation bytes back; it counts only when it
+    // is well formed and ends exactly at `end`.
+    std::size_t start = end - 1;
+    while (start > begin && end - start < 4 && (s[start] & 0xc0) == 0x80) --start;
+    std::size_t after = start;
+    UChar32 c;
+    U8_NEXT(s, after, end, c);
+    if (after != end || !is_space(c)) break;
+    end = start;
+  }
+  return text.substr(begin, end - begin);
 }
 
 }  // namespace ostrel::cord

@@ -28,11 +28,21 @@ class NfcText {
 
  private:
   friend NfcText nfc(std::string_view text);
+
+// `text` without the Unicode White_Space characters at either end, trimmed by code point (a
+// multi-byte space such as U+3000 goes whole); an ill-formed byte is not white space and stops
+// the trim.
+std::string_view trim_white_space(std::string_view text);
   std::string_view borrowed_;
   std::string composed_;
   bool owned_ = false;
 };
 
 NfcText nfc(std::string_view text);
+
+// `text` without the Unicode White_Space characters at either end, trimmed by code point (a
+// multi-byte space such as U+3000 goes whole); an ill-formed byte is not white space and stops
+// the trim.
+std::string_view trim_white_space(std::string_view text);
 
 }  // namespace ostrel::cord

@@ -1,9 +1,7 @@
 #include "core/ids.h"
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
-
 #include "cord/codec.h"
+#include "cord/text.h"
 #include "crypto/domain_hash.h"
 
 namespace ostrel {
@@ -49,30 +47,7 @@ CoreResult<HashValue> key_id(std::span<const std::uint8_t> signing_public_key) {
 }
 
 std::string normalize_handle(std::string_view handle) {
-  // Trim by code point, so a multi-byte space such as U+3000 goes whole; an ill-formed byte
-  // is not white space and stops the trim.
-  auto is_space_at = [&](std::int32_t i, std::int32_t* next) {
-    UChar32 c;
-    U8_NEXT(handle.data(), i, static_cast<std::int32_t>(handle.size()), c);
-    *next = i;
-    return c >= 0 && u_hasBinaryProperty(c, UCHAR_WHITE_SPACE);
-  };
-  const auto n = static_cast<std::int32_t>(handle.size());
-  std::int32_t begin = 0;
-  while (begin < n) {
-    std::int32_t next;
-    if (!is_space_at(begin, &next)) break;
-    begin = next;
-  }
-  std::int32_t end = n;
-  while (end > begin) {
-    std::int32_t prev = end;
-    UChar32 c;
-    U8_PREV(handle.data(), begin, prev, c);
-    if (c < 0 || !u_hasBinaryProperty(c, UCHAR_WHITE_SPACE)) break;
-    end = prev;
-  }
-  std::string out(handle.substr(begin, end - begin));
+  std::string out(cord::trim_white_space(handle));
   for (char& ch : out) {
     if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
   }

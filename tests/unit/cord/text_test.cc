@@ -54,3 +54,30 @@ TEST(Nfc, QuickCheckAndComposition) {
 
 }  // namespace
 }  // namespace ostrel::cord
+
+namespace ostrel::cord {
+namespace {
+
+TEST(WhiteSpace, TrimmedByCodePointAtBothEnds) {
+  struct Case {
+    const char* name;
+    std::string in;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"ascii spaces, tabs and line breaks", " \t\r\na b\n\t ", "a b"},
+      {"ideographic space, no-break space", "\xe3\x80\x80x\xc2\xa0", "x"},
+      {"NEL, line and paragraph separators", "\xc2\x85\xe2\x80\xa8Z\xe2\x80\xa9", "Z"},
+      {"zero-width space is not White_Space", "\xe2\x80\x8b" "a\xe2\x80\x8b", "\xe2\x80\x8b" "a\xe2\x80\x8b"},
+      {"only white space", " \xe3\x80\x80 ", ""},
+      {"empty", "", ""},
+      {"a lone continuation byte stops the trim", "a\x80 ", "a\x80"},
+      {"a truncated space stops the trim", " \xe3\x80", "\xe3\x80"},
+      {"an ill-formed lead stops the trim", "\xff a", "\xff a"},
+      {"continuation bytes before a space are kept", "\xc3\xa9\xe3\x80\x80", "\xc3\xa9"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(trim_white_space(c.in), c.want) << c.name;
+}
+
+}  // namespace
+}  // namespace ostrel::cord
