@@ -15,7 +15,7 @@ RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, Evolving
   switch (check.outcome()) {
     case crypto::UserIdCheck::Error: return std::unexpected(RecordError(check.error()));
     case crypto::UserIdCheck::Mismatch:
-      return std::unexpected(RecordError(RecordError::Mismatch{check.mismatch().stored, check.mismatch().recomputed}));
+      return std::unexpected(RecordError::signer_mismatch(check.mismatch().stored, check.mismatch().recomputed));
     case crypto::UserIdCheck::Ok: break;
   }
   auto message = to_vec_evolving32(body);

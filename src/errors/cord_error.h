@@ -1,5 +1,6 @@
-// cord::Error: the one error type of the canonical encoding. Plain data with a fixed message per
-// kind; higher layers show the message unchanged behind their own prefixes.
+// cord::Error: the one error type of the canonical encoding, a kind with its text or numbers.
+// Higher layers show the message unchanged behind their own prefixes. Plain data; safe to copy
+// and to pass between threads.
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "errors/error_value.h"
+
 namespace ostrel::cord {
 
-class Error {
+class Error : public errors::ErrorValue<Error> {
  public:
   // The 21 kinds in their fixed order.
   enum Kind : std::uint8_t {
@@ -37,43 +40,63 @@ class Error {
   };
 
   // A kind that carries no data.
-  Error(Kind kind) : kind_(kind) {}  // NOLINT: implicit on purpose, `return Error::Overflow;`
+  Error(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}  // NOLINT: implicit on purpose, `return Error::Overflow;`
 
-  static Error io(std::string text) { return Error(Io, std::move(text)); }
-  static Error unsupported(std::string_view text) { return Error(Unsupported, std::string(text)); }
-  static Error validation(std::string_view text) { return Error(Validation, std::string(text)); }
-  static Error schema(std::string text) { return Error(Schema, std::move(text)); }
-  static Error length_limit_exceeded(std::uint64_t len, std::uint64_t max);
-  static Error unknown_variant(std::uint32_t index);
+  static Error io(std::string text) { return make(Io, std::move(text)); }
+  static Error unsupported(std::string_view text) { return make(Unsupported, std::string(text)); }
+  static Error validation(std::string_view text) { return make(Validation, std::string(text)); }
+  static Error schema(std::string text) { return make(Schema, std::move(text)); }
+  static Error length_limit_exceeded(std::uint64_t len, std::uint64_t max) {
+    return make(LengthLimitExceeded, len, max);
+  }
+  static Error unknown_variant(std::uint32_t index) { return make(UnknownVariant, index); }
 
   // A Deserialization error owning a copy of `text`.
-  static Error custom(std::string_view text) { return Error(Deserialization, std::string(text)); }
+  static Error custom(std::string_view text) { return make(Deserialization, std::string(text)); }
   // Deserialization / Serialization errors whose text is the full message of `inner`.
-  static Error wrap_de(const Error& inner) { return Error(Deserialization, inner.message()); }
-  static Error wrap_ser(const Error& inner) { return Error(Serialization, inner.message()); }
+  static Error wrap_de(const Error& inner) { return make(Deserialization, inner.message()); }
+  static Error wrap_ser(const Error& inner) { return make(Serialization, inner.message()); }
   static Error invalid_type(std::string_view found, std::string_view wanted);
   static Error invalid_value(std::string_view found, std::string_view wanted);
   static Error invalid_length(std::uint64_t count, std::string_view wanted);
 
-  Kind kind() const { return kind_; }
-  // The text of Io, Unsupported, Validation, Serialization, Deserialization and Schema.
-  const std::string& text() const { return text_; }
-  std::uint64_t length() const { return len_; }
-  std::uint64_t maximum() const { return max_; }
-  std::uint32_t variant_index() const { return static_cast<std::uint32_t>(len_); }
+  // REQUIRES: the kind is Io, Unsupported, Validation, Serialization, Deserialization or Schema.
+  const std::string& text() const { return field<std::string>(0); }
+  // REQUIRES: kind() == LengthLimitExceeded. The length read and the bound.
+  std::uint64_t length() const { return field<std::uint64_t>(0); }
+  std::uint64_t maximum() const { return field<std::uint64_t>(1); }
+  // REQUIRES: kind() == UnknownVariant.
+  std::uint32_t variant_index() const { return field<std::uint32_t>(0); }
 
-  // The display text of the kind, with its data.
-  std::string message() const;
-
-  friend bool operator==(const Error&, const Error&) = default;
+  static constexpr std::string_view form(Kind kind) {
+    switch (kind) {
+      case Io: return "Cord encountered I/O error: {}";
+      case Unsupported: return "Cord does not support: {}";
+      case Validation: return "Cord could not validate: {}";
+      case Serialization: return "Cord serialization error: {}";
+      case Deserialization: return "Cord deserialization error: {}";
+      case Schema: return "Cord schema error: {}";
+      case DepthLimitExceeded: return "Cord depth limit exceeded";
+      case LengthLimitExceeded: return "Cord length limit exceeded: {} exceeds maximum of {}";
+      case UnknownVariant: return "Cord encountered unknown enum variant index {}";
+      case DuplicateKey: return "Duplicate key in map";
+      case DuplicateElement: return "Duplicate element in set";
+      case TrailingBytes: return "Trailing bytes after deserialization";
+      case UnexpectedEnd: return "Unexpected end of input";
+      case InvalidBool: return "Invalid boolean value";
+      case InvalidVarint: return "Invalid varint encoding";
+      case InvalidUtf8: return "Invalid UTF-8";
+      case NotNfc: return "String is not NFC normalized";
+      case NanNotAllowed: return "NaN is not allowed in canonical encoding";
+      case NegativeZero: return "Negative zero is not allowed in canonical encoding";
+      case ConflictingHints: return "Conflicting encoding hints";
+      case Overflow: return "Value overflow for encoding width";
+    }
+    return "Cord error";
+  }
 
  private:
-  Error(Kind kind, std::string text) : kind_(kind), text_(std::move(text)) {}
-
-  Kind kind_;
-  std::string text_;
-  std::uint64_t len_ = 0;  // LengthLimitExceeded: the length read; UnknownVariant: the index
-  std::uint64_t max_ = 0;  // LengthLimitExceeded: the bound
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>

@@ -7,13 +7,14 @@
 #include <expected>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "errors/core_error.h"
+#include "errors/error_value.h"
+#include "errors/shared_texts.h"
 
 namespace ostrel {
 
-class CryptoError {
+class CryptoError : public errors::ErrorValue<CryptoError> {
  public:
   // The kinds in their fixed order.
   enum Kind : std::uint8_t {
@@ -39,36 +40,43 @@ class CryptoError {
   };
 
   // A kind that carries no data. REQUIRES: kind is not Core, InvalidLength or Hpke.
-  CryptoError(Kind kind) : kind_(kind) {}  // NOLINT: implicit on purpose, `return CryptoError::Aead;`
-  CryptoError(CoreError e) : kind_(Core), payload_(std::move(e)) {}  // NOLINT: wrapping is common
+  CryptoError(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}  // NOLINT: implicit on purpose, `return CryptoError::Aead;`
+  CryptoError(CoreError e) : CryptoError(make(Core, std::move(e))) {}  // NOLINT: wrapping is common
 
   static CryptoError invalid_length(std::string what, std::size_t expected, std::size_t got) {
-    CryptoError e(InvalidLength);
-    e.payload_ = LengthMismatch{std::move(what), expected, got};
-    return e;
+    return make(InvalidLength, std::move(what), expected, got);
   }
   // `text` describes what went wrong inside HPKE.
-  static CryptoError hpke(std::string text) {
-    CryptoError e(Hpke);
-    e.payload_ = std::move(text);
-    return e;
+  static CryptoError hpke(std::string text) { return make(Hpke, std::move(text)); }
+
+  // REQUIRES: kind() == Core.
+  const CoreError& core_error() const { return field<CoreError>(0); }
+  // REQUIRES: kind() == InvalidLength.
+  LengthMismatch length_mismatch() const {
+    return {field<std::string>(0), field<std::size_t>(1), field<std::size_t>(2)};
+  }
+  // REQUIRES: kind() == Hpke.
+  const std::string& hpke_text() const { return field<std::string>(0); }
+
+  static constexpr std::string_view form(Kind kind) {
+    switch (kind) {
+      case Core: return errors::kCoreWrapped;
+      case InvalidLength: return "invalid byte length for {}: expected {}, got {}";
+      case InvalidEd25519PublicKey: return "invalid Ed25519 public key";
+      case InvalidEd25519SecretKey: return "invalid Ed25519 secret key";
+      case InvalidEd25519Signature: return "invalid Ed25519 signature";
+      case InvalidHpkePublicKey: return "invalid HPKE public key";
+      case InvalidHpkePrivateKey: return "invalid HPKE private key";
+      case InvalidHpkeEncapsulatedKey: return "invalid HPKE encapsulated key";
+      case Hpke: return "HPKE operation failed: {}";
+      case Aead: return "AEAD operation failed";
+      case RatchetAuthentication: return "ratchet authentication failed";
+    }
+    return "unknown crypto error";
   }
 
-  Kind kind() const { return kind_; }
-  // REQUIRES: kind() == Core.
-  const CoreError& core_error() const { return std::get<CoreError>(payload_); }
-  // REQUIRES: kind() == InvalidLength.
-  const LengthMismatch& length_mismatch() const { return std::get<LengthMismatch>(payload_); }
-  // REQUIRES: kind() == Hpke.
-  const std::string& hpke_text() const { return std::get<std::string>(payload_); }
-
-  std::string message() const;
-
-  friend bool operator==(const CryptoError&, const CryptoError&) = default;
-
  private:
-  Kind kind_;
-  std::variant<std::monostate, CoreError, LengthMismatch, std::string> payload_;
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>

@@ -1,57 +1,53 @@
 // FrontendError: failures of the front end (selector texts, invitations, user references, hex
-// text). Plain data; the message is its only text form. Safe to move between threads.
+// text). Plain data; the message is its only text form. Safe to copy and to pass between threads.
 #pragma once
 
 #include <cstdint>
 #include <expected>
 #include <string>
-#include <variant>
+#include <string_view>
+#include <utility>
+
+#include "errors/error_value.h"
 
 namespace ostrel {
 
-class FrontendError {
+class FrontendError : public errors::ErrorValue<FrontendError> {
  public:
-  // Numbered in the enumeration's declaration order; the kinds before InvalidHex (Ops, Store,
-  // Keychain, Cord, IoAt, InviteWrittenCommitFailed, Io, Described, InvalidSelector) take the
-  // numbers 0 to 8 when they are built.
+  // Numbered in the enumeration's declaration order; the kinds before InvalidSelector (Ops, Store,
+  // Keychain, Cord, IoAt, InviteWrittenCommitFailed, Io, Described) take the numbers 0 to 7 when
+  // they are built.
   enum Kind : std::uint8_t {
     InvalidSelector = 8,
     InvalidHex = 9,
   };
 
-  // "invalid selector {text}: {message}", the caller's text in quoted form.
+  // The whole selector text as the caller gave it, shown quoted, and the grammar's fixed message.
   static FrontendError invalid_selector(std::string text, std::string message) {
-    return FrontendError(InvalidSelector, LabelledText{std::move(text), std::move(message)});
+    return make(InvalidSelector, errors::Quoted{std::move(text)}, std::move(message));
   }
-
-  // "invalid {label} hex: {reason}"
+  // What was decoded ("user ID") and why it failed.
   static FrontendError invalid_hex(std::string label, std::string reason) {
-    return FrontendError(InvalidHex, LabelledText{std::move(label), std::move(reason)});
+    return make(InvalidHex, std::move(label), std::move(reason));
   }
 
-  Kind kind() const { return kind_; }
-  // REQUIRES: kind() == InvalidSelector. The whole selector text as the caller gave it.
-  const std::string& selector_text() const { return std::get<LabelledText>(payload_).label; }
-  // REQUIRES: kind() == InvalidSelector. The grammar's fixed message.
-  const std::string& selector_message() const { return std::get<LabelledText>(payload_).text; }
-  // REQUIRES: kind() == InvalidHex. What was decoded ("user ID") and why it failed.
-  const std::string& label() const { return std::get<LabelledText>(payload_).label; }
-  const std::string& reason() const { return std::get<LabelledText>(payload_).text; }
+  // REQUIRES: kind() == InvalidSelector.
+  const std::string& selector_text() const { return field<errors::Quoted>(0).text; }
+  const std::string& selector_message() const { return field<std::string>(1); }
+  // REQUIRES: kind() == InvalidHex.
+  const std::string& label() const { return field<std::string>(0); }
+  const std::string& reason() const { return field<std::string>(1); }
 
-  // The message of the kind with its payload.
-  std::string message() const;
+  static constexpr std::string_view form(Kind kind) {
+    switch (kind) {
+      case InvalidSelector: return "invalid selector {}: {}";
+      case InvalidHex: return "invalid {} hex: {}";
+    }
+    return "front-end error";
+  }
 
  private:
-  struct LabelledText {
-    std::string label;
-    std::string text;
-  };
-  using Payload = std::variant<std::monostate, LabelledText>;
-
-  FrontendError(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
-
-  Kind kind_;
-  Payload payload_;
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>

@@ -1,19 +1,20 @@
-// RecordError: failures of record signing. Plain data.
+// RecordError: failures of record signing. Plain data; safe to copy and to pass between threads.
 #pragma once
 
 #include <expected>
 #include <string>
 #include <utility>
-#include <variant>
 
 #include "errors/core_error.h"
+#include "errors/error_value.h"
 #include "errors/identifiers.h"
+#include "errors/shared_texts.h"
 
 namespace ostrel {
 
-class RecordError {
+class RecordError : public errors::ErrorValue<RecordError> {
  public:
-  enum Kind { SignerMismatch = 0, Core = 1 };
+  enum Kind : std::uint8_t { SignerMismatch = 0, Core = 1 };
 
   // The identity's stored user id disagrees with the id of its public keys.
   struct Mismatch {
@@ -22,22 +23,26 @@ class RecordError {
     friend bool operator==(const Mismatch&, const Mismatch&) = default;
   };
 
-  RecordError(Mismatch m) : payload_(std::move(m)) {}   // NOLINT: one of two kinds
-  RecordError(CoreError e) : payload_(std::move(e)) {}  // NOLINT
+  RecordError(CoreError e) : RecordError(make(Core, std::move(e))) {}  // NOLINT: wrapping is the common case
+  static RecordError signer_mismatch(UserId expected, UserId actual) {
+    return make(SignerMismatch, std::move(expected), std::move(actual));
+  }
 
-  Kind kind() const { return static_cast<Kind>(payload_.index()); }
   // REQUIRES: kind() == SignerMismatch.
-  const Mismatch& mismatch() const { return std::get<Mismatch>(payload_); }
+  Mismatch mismatch() const { return {field<UserId>(0), field<UserId>(1)}; }
   // REQUIRES: kind() == Core.
-  const CoreError& core_error() const { return std::get<CoreError>(payload_); }
+  const CoreError& core_error() const { return field<CoreError>(0); }
 
-  // "signer identity does not match signing public key" (neither id shown) or "core error: {}".
-  std::string message() const;
-
-  friend bool operator==(const RecordError&, const RecordError&) = default;
+  static constexpr std::string_view form(Kind kind) {
+    switch (kind) {
+      case SignerMismatch: return "signer identity does not match signing public key";  // neither id shown
+      case Core: return errors::kCoreWrapped;
+    }
+    return "record error";
+  }
 
  private:
-  std::variant<Mismatch, CoreError> payload_;
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>

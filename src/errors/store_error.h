@@ -1,30 +1,34 @@
 // IoError, the I/O failure value of files and locks, and StoreError, the error enumeration of the
-// workspace store, with their texts. Plain data; safe from any thread.
+// workspace store, with their texts. Plain data; safe to copy and to pass between threads.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <expected>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <type_traits>
+#include <string_view>
 #include <utility>
-#include <variant>
 
 #include "errors/cord_error.h"
 #include "errors/core_error.h"
+#include "errors/error_value.h"
 #include "errors/identifiers.h"
+#include "errors/shared_texts.h"
 
 namespace ostrel {
 
-namespace store {
-struct WorkspacePaths;
-}
+// An operating system's error code (errno); shows as the system's description of it followed
+// by " (os error N)".
+struct OsCode {
+  int code = 0;
+  friend bool operator==(const OsCode&, const OsCode&) = default;
+};
+void append_field(std::string& out, const OsCode& code);
 
 // A failed file or lock call: a kind, and either the operating system's error code or a message
 // the store wrote itself.
-class IoError {
+class IoError : public errors::ErrorValue<IoError> {
  public:
   // The kinds the store and the keychain act on; everything else is Other and only passed on.
   enum Kind : std::uint8_t {
@@ -37,94 +41,114 @@ class IoError {
     Other,
   };
 
-  IoError(Kind kind, std::string message) : kind_(kind), payload_(std::move(message)) {}
+  IoError(Kind kind, std::string message) : IoError(make(kind, std::move(message))) {}
   static IoError from_os(int code);
 
-  Kind kind() const { return kind_; }
   // The errno value, when the operating system reported the failure.
-  std::optional<int> os_code() const;
+  std::optional<int> os_code() const {
+    if (const OsCode* c = find<OsCode>()) return c->code;
+    return std::nullopt;
+  }
 
-  // The store's own message, or the system's description followed by " (os error N)".
-  std::string message() const;
-
-  friend bool operator==(const IoError&, const IoError&) = default;
+  // Every kind shows its one field: the store's own message, or the system's description.
+  static constexpr std::string_view form(Kind) { return "{}"; }
 
  private:
-  IoError(Kind kind, int code) : kind_(kind), payload_(code) {}
-
-  Kind kind_;
-  std::variant<int, std::string> payload_;
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>
 using IoResult = std::expected<T, IoError>;
 
-// A path as text: its bytes as UTF-8, each ill-formed sequence replaced by U+FFFD.
-std::string path_text(const std::filesystem::path& path);
-
-class StoreError {
+class StoreError : public errors::ErrorValue<StoreError> {
  public:
   using Path = std::filesystem::path;
 
-  // The thirteen variants, in their fixed order.
-  struct Io { Path path; IoError error; friend bool operator==(const Io&, const Io&) = default; };
-  struct VaultMissing { Path path; friend bool operator==(const VaultMissing&, const VaultMissing&) = default; };
-  struct VaultInvalid { Path path; CoreError error; friend bool operator==(const VaultInvalid&, const VaultInvalid&) = default; };
-  struct Cord { cord::Error error; friend bool operator==(const Cord&, const Cord&) = default; };
-  struct Core { CoreError error; friend bool operator==(const Core&, const Core&) = default; };
-  struct WorkspaceNotFound { Path path; friend bool operator==(const WorkspaceNotFound&, const WorkspaceNotFound&) = default; };
-  struct AmbiguousWorkspace {
-    Path start;
-    Path nested;
-    Path parent;
-    friend bool operator==(const AmbiguousWorkspace&, const AmbiguousWorkspace&) = default;
-  };
-  struct InvalidWorkspaceRoot { Path path; friend bool operator==(const InvalidWorkspaceRoot&, const InvalidWorkspaceRoot&) = default; };
-  struct WorkspaceLockHeld { Path path; friend bool operator==(const WorkspaceLockHeld&, const WorkspaceLockHeld&) = default; };
-  struct RatchetInvalid { Path path; cord::Error error; friend bool operator==(const RatchetInvalid&, const RatchetInvalid&) = default; };
-  struct TransactionInvalid { Path path; std::string reason; friend bool operator==(const TransactionInvalid&, const TransactionInvalid&) = default; };
-  struct PendingTransaction { Path path; friend bool operator==(const PendingTransaction&, const PendingTransaction&) = default; };
-  struct TrustRootMismatch {
-    HashValue file;       // the root recorded in the file
-    HashValue requested;  // the root the caller asked for
-    friend bool operator==(const TrustRootMismatch&, const TrustRootMismatch&) = default;
+  // The thirteen kinds, in their fixed order.
+  enum Kind : std::uint8_t {
+    Io = 0,
+    VaultMissing = 1,
+    VaultInvalid = 2,
+    Cord = 3,
+    Core = 4,
+    WorkspaceNotFound = 5,
+    AmbiguousWorkspace = 6,
+    InvalidWorkspaceRoot = 7,
+    WorkspaceLockHeld = 8,
+    RatchetInvalid = 9,
+    TransactionInvalid = 10,
+    PendingTransaction = 11,
+    TrustRootMismatch = 12,
   };
 
-  using Variant = std::variant<Io, VaultMissing, VaultInvalid, Cord, Core, WorkspaceNotFound,
-                               AmbiguousWorkspace, InvalidWorkspaceRoot, WorkspaceLockHeld,
-                               RatchetInvalid, TransactionInvalid, PendingTransaction,
-                               TrustRootMismatch>;
-
-  // Any variant converts: `return StoreError::VaultMissing{path};`.
-  template <class V>
-    requires(!std::is_same_v<std::remove_cvref_t<V>, StoreError> &&
-             std::is_constructible_v<Variant, V &&>)
-  StoreError(V&& v) : variant_(std::forward<V>(v)) {}  // NOLINT: implicit on purpose
-
-  static StoreError io(Path path, IoError error) { return Io{std::move(path), std::move(error)}; }
-  // VaultInvalid naming the paths' vault file, also when the bytes that failed came from memory.
-  // Defined beside WorkspacePaths (store/paths.cc).
-  static StoreError vault_invalid(const store::WorkspacePaths& paths, CoreError error);
-
-  // The variant's position in the table (0 for Io ... 12 for TrustRootMismatch).
-  std::size_t index() const { return variant_.index(); }
-  template <class V>
-  bool is() const {
-    return std::holds_alternative<V>(variant_);
+  static StoreError io(Path path, IoError error) { return make(Io, std::move(path), std::move(error)); }
+  static StoreError vault_missing(Path path) { return make(VaultMissing, std::move(path)); }
+  // The store's own VaultInvalid for the vault file of a WorkspacePaths is store::vault_invalid.
+  static StoreError vault_invalid(Path vault_file, CoreError error) {
+    return make(VaultInvalid, std::move(vault_file), std::move(error));
   }
-  // REQUIRES: is<V>().
-  template <class V>
-  const V& as() const {
-    return std::get<V>(variant_);
+  static StoreError from_cord(cord::Error error) { return make(Cord, std::move(error)); }
+  static StoreError from_core(CoreError error) { return make(Core, std::move(error)); }
+  // Where the search started.
+  static StoreError workspace_not_found(Path start) { return make(WorkspaceNotFound, std::move(start)); }
+  static StoreError ambiguous_workspace(Path start, Path nested, Path parent) {
+    return make(AmbiguousWorkspace, std::move(start), std::move(nested), std::move(parent));
   }
-  const Variant& variant() const { return variant_; }
+  static StoreError invalid_workspace_root(Path path) { return make(InvalidWorkspaceRoot, std::move(path)); }
+  // `lock_file`: the lock that stayed held, state.lock included.
+  static StoreError workspace_lock_held(Path lock_file) { return make(WorkspaceLockHeld, std::move(lock_file)); }
+  static StoreError ratchet_invalid(Path path, cord::Error error) {
+    return make(RatchetInvalid, std::move(path), std::move(error));
+  }
+  static StoreError transaction_invalid(Path path, std::string reason) {
+    return make(TransactionInvalid, std::move(path), std::move(reason));
+  }
+  static StoreError pending_transaction(Path path) { return make(PendingTransaction, std::move(path)); }
+  // `file`: the root recorded in the file; `requested`: the root the caller asked for.
+  static StoreError trust_root_mismatch(HashValue file, HashValue requested) {
+    return make(TrustRootMismatch, std::move(file), std::move(requested));
+  }
 
-  std::string message() const;
+  // The path the error names (for AmbiguousWorkspace the start). REQUIRES: the kind has one.
+  const Path& path() const { return field<Path>(0); }
+  // REQUIRES: kind() == AmbiguousWorkspace.
+  const Path& nested() const { return field<Path>(1); }
+  const Path& parent() const { return field<Path>(2); }
+  // REQUIRES: kind() == Io.
+  const IoError& io_error() const { return field<IoError>(1); }
+  // REQUIRES: kind() is VaultInvalid or Core.
+  const CoreError& core_error() const { return *find<CoreError>(); }
+  // REQUIRES: kind() is Cord or RatchetInvalid.
+  const cord::Error& cord_error() const { return *find<cord::Error>(); }
+  // REQUIRES: kind() == TransactionInvalid.
+  const std::string& reason() const { return field<std::string>(1); }
+  // REQUIRES: kind() == TrustRootMismatch.
+  const HashValue& file_root() const { return field<HashValue>(0); }
+  const HashValue& requested_root() const { return field<HashValue>(1); }
 
-  friend bool operator==(const StoreError&, const StoreError&) = default;
+  static constexpr std::string_view form(Kind kind) {
+    switch (kind) {
+      case Io: return errors::kIoAt;
+      case VaultMissing: return "vault file is missing at {}";
+      case VaultInvalid: return "vault file {} is invalid: {}";
+      case Cord: return errors::kCordWrapped;
+      case Core: return errors::kCoreWrapped;
+      case WorkspaceNotFound: return "workspace not found from {}";
+      case AmbiguousWorkspace:
+        return "ambiguous Ostrel workspace from {}: found nested workspace at {} and parent workspace at "
+               "{}; pass an explicit vault path";
+      case InvalidWorkspaceRoot: return "invalid workspace root {}: missing .ostrel directory";
+      case WorkspaceLockHeld: return "workspace lock is already held at {}";
+      case RatchetInvalid: return "ratchet file {} is invalid: {}";
+      case TransactionInvalid: return "transaction file {} is invalid: {}";
+      case PendingTransaction: return "a pending transaction at {} blocks rollback-state writes";
+      case TrustRootMismatch: return "trust root mismatch: file has {}, requested {}";
+    }
+    return "store error";
+  }
 
  private:
-  Variant variant_;
+  using ErrorValue::ErrorValue;
 };
 
 template <class T>

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,5 +71,8 @@ std::string quoted_map(const Range& pairs) {
 // A byte string shown as text: valid UTF-8 unchanged, each maximal ill-formed subsequence
 // replaced by one U+FFFD.
 std::string lossy_utf8(std::string_view bytes);
+
+// A path as text: its bytes as UTF-8, each ill-formed sequence replaced by U+FFFD.
+inline std::string path_text(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
 
 }  // namespace ostrel::text

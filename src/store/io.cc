@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "errors/shared_texts.h"
+#include "errors/text_form.h"
 #include "platform/file.h"
 #include "platform/random.h"
 
@@ -50,9 +52,7 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
     return std::unexpected(os_error(blocking.error()));
   }
   if (info->size > max) {
-    return std::unexpected(IoError(IoError::InvalidData,
-                                   "file is " + std::to_string(info->size) +
-                                       " bytes, above the supported maximum of " + std::to_string(max)));
+    return std::unexpected(IoError(IoError::InvalidData, errors::size_above_maximum("file", info->size, max)));
   }
 
   // Files such as those under /proc report size 0 yet have content, and a file may grow while it
@@ -85,18 +85,17 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
   }
   buf.resize(len);
   if (len > max) {
-    return std::unexpected(IoError(IoError::InvalidData, "file exceeds the supported maximum of " +
-                                                            std::to_string(max) + " bytes"));
+    return std::unexpected(IoError(IoError::InvalidData, errors::exceeds_maximum("file", max)));
   }
   return buf;
 }
 
-OpsResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
-                                                                       std::uint64_t max) {
+StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
+                                                                         std::uint64_t max) {
   auto bytes = read_regular_file_bounded(path, max);
   if (bytes) return std::optional(std::move(*bytes));
   if (bytes.error().kind() == IoError::NotFound) return std::nullopt;
-  return std::unexpected(OpsError(StoreError::io(std::move(path), std::move(bytes.error()))));
+  return std::unexpected(StoreError::io(std::move(path), std::move(bytes.error())));
 }
 
 StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
@@ -114,7 +113,7 @@ StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
 
 std::filesystem::path temp_path_for(const std::filesystem::path& target) {
   std::string name = target.filename().native();
-  if (name.empty() || name == "." || name == ".." || path_text(name) != name) name = "ostrel-write";
+  if (name.empty() || name == "." || name == ".." || text::path_text(name) != name) name = "ostrel-write";
 
   std::array<std::uint8_t, 16> random{};
   platform::random_bytes(random);

@@ -9,7 +9,6 @@
 #include <span>
 #include <vector>
 
-#include "errors/ops_error.h"
 #include "errors/store_error.h"
 
 namespace ostrel::store {
@@ -31,9 +30,9 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
 
 // The bounded read of the operations layer's commit and recovery code, where a missing file is an
 // answer rather than a failure: nothing for kind NotFound, StoreError::Io naming `path` for every
-// other failure, size limits included.
-OpsResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
-                                                                       std::uint64_t max);
+// other failure, size limits included. The operations layer wraps the error as its own.
+StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
+                                                                         std::uint64_t max);
 
 // Deletes a file; a missing file or folder counts as deleted. The deletion is synced, so the file
 // does not come back after a power loss.

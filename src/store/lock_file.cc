@@ -68,7 +68,7 @@ StoreResult<FileLock> lock_file_with_wait(const std::filesystem::path& lock_path
       return std::unexpected(StoreError::io(lock_path, std::move(attempt).error()));
     }
     const auto waited = std::chrono::steady_clock::now() - start;
-    if (waited >= kLockWait) return std::unexpected(StoreError::WorkspaceLockHeld{lock_path});
+    if (waited >= kLockWait) return std::unexpected(StoreError::workspace_lock_held(lock_path));
     // The last sleep is cut short so the final attempt falls at the end of the wait.
     std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
         kLockRetryInterval, kLockWait - waited));

@@ -9,13 +9,7 @@
 #include "platform/env.h"
 #include "platform/file.h"
 
-namespace ostrel {
-
-StoreError StoreError::vault_invalid(const store::WorkspacePaths& paths, CoreError error) {
-  return VaultInvalid{paths.vault_file, std::move(error)};
-}
-
-namespace store {
+namespace ostrel::store {
 namespace {
 
 // A path split the way its components read: separators collapse, and "." is kept only as a
@@ -142,5 +136,4 @@ StoreResult<void> prepare_state_dir(const WorkspacePaths& paths) {
   return {};
 }
 
-}  // namespace store
-}  // namespace ostrel
+}  // namespace ostrel::store

@@ -29,9 +29,6 @@ struct StateDirLocation {
 StateDirLocation locate_state_dir();
 std::filesystem::path state_dir();
 
-// Two lower-case hex digits per byte, high nibble first.
-
-
 // The paths every store operation starts from. Built once per opened vault and never changed, so
 // later changes of the environment do not move its state directory. Copy to share.
 struct WorkspacePaths {

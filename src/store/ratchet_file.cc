@@ -9,6 +9,7 @@
 
 #include "cord/codec.h"
 #include "cord/set.h"
+#include "errors/shared_texts.h"
 #include "errors/try.h"
 #include "store/io.h"
 
@@ -28,7 +29,7 @@ StoreError invalid_data(const std::filesystem::path& path, std::string message) 
 StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& path, const HashValue& root,
                                                    std::span<const std::uint8_t> bytes) {
   OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_ratchet_file(path, bytes));
-  if (state.trusted_root != root) return std::unexpected(StoreError::TrustRootMismatch{state.trusted_root, root});
+  if (state.trusted_root != root) return std::unexpected(StoreError::trust_root_mismatch(state.trusted_root, root));
   return state;
 }
 
@@ -37,7 +38,7 @@ StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& 
 StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes) {
   auto invalid = [&path](cord::Error error) {
-    return std::unexpected(StoreError::RatchetInvalid{path, std::move(error)});
+    return std::unexpected(StoreError::ratchet_invalid(path, std::move(error)));
   };
   if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
     return invalid(cord::Error::validation("not a ostrel state file (missing magic prefix)"));
@@ -55,7 +56,7 @@ StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& stat
   out.insert(out.end(), kMagic.begin(), kMagic.end());
   cord::Serializer s(out);
   s.write_u32(0);  // the store's variant V1
-  if (auto r = cord::encode(s, entries); !r) return std::unexpected(StoreError::Cord{std::move(r).error()});
+  if (auto r = cord::encode(s, entries); !r) return std::unexpected(StoreError::from_cord(std::move(r).error()));
   return out;
 }
 
@@ -74,9 +75,7 @@ StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashVal
                                       std::span<const std::uint8_t> bytes) {
   const std::filesystem::path path = paths.ratchet_path(root.bytes);
   if (bytes.size() > kMaxRatchetFileBytes) {
-    return std::unexpected(invalid_data(path, "ratchet is " + std::to_string(bytes.size()) +
-                                                  " bytes, above the supported maximum of " +
-                                                  std::to_string(kMaxRatchetFileBytes)));
+    return std::unexpected(invalid_data(path, errors::size_above_maximum("ratchet", bytes.size(), kMaxRatchetFileBytes)));
   }
   // Nothing reaches the disk that would not load back for this root.
   OSTREL_TRY(parse_for_root(path, root, bytes));

@@ -11,6 +11,7 @@
 
 #include "cord/codec.h"
 #include "cord/deserializer.h"
+#include "errors/shared_texts.h"
 #include "errors/try.h"
 #include "store/io.h"
 
@@ -45,13 +46,11 @@ static_assert(std::is_same_v<core::VaultStore, std::variant<VaultRecords>>,
               "the vault file holds exactly the vault store");
 
 CoreError too_large(std::uint64_t len) {
-  return CoreError::validation("vault is " + std::to_string(len) + " bytes, above the supported maximum of " +
-                               std::to_string(kMaxVaultFileBytes));
+  return CoreError::validation(errors::size_above_maximum("vault", len, kMaxVaultFileBytes));
 }
 
 CoreError too_many_records(std::uint64_t count) {
-  return CoreError::validation("vault carries " + std::to_string(count) +
-                               " records, above the supported maximum of " + std::to_string(kMaxVaultRecords));
+  return CoreError::validation(errors::count_above_maximum("vault", count, "records", kMaxVaultRecords));
 }
 
 // The store as the set of `Record`: magic, file size, the store itself (all of it), then the
@@ -81,13 +80,17 @@ bool declares_too_many(std::span<const std::uint8_t> bytes) {
 
 }  // namespace
 
+StoreError vault_invalid(const WorkspacePaths& paths, CoreError error) {
+  return StoreError::vault_invalid(paths.vault_file, std::move(error));
+}
+
 StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& paths) {
   auto bytes = read_regular_file_bounded(paths.vault_file, kMaxVaultFileBytes);
   if (bytes) return std::move(*bytes);
   IoError error = std::move(bytes).error();
-  if (error.kind() == IoError::NotFound) return std::unexpected(StoreError::VaultMissing{paths.vault_file});
+  if (error.kind() == IoError::NotFound) return std::unexpected(StoreError::vault_missing(paths.vault_file));
   if (error.kind() == IoError::InvalidData) {
-    return std::unexpected(StoreError::vault_invalid(paths, CoreError::validation(error.message())));
+    return std::unexpected(vault_invalid(paths, CoreError::validation(error.message())));
   }
   return std::unexpected(StoreError::io(paths.vault_file, std::move(error)));
 }
@@ -123,25 +126,25 @@ CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
 StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths) {
   OSTREL_TRY_ASSIGN(auto bytes, read_vault_bytes(paths));
   auto records = decode_vault_file(std::make_shared<const std::vector<std::uint8_t>>(std::move(bytes)));
-  if (!records) return std::unexpected(StoreError::vault_invalid(paths, std::move(records).error()));
+  if (!records) return std::unexpected(vault_invalid(paths, std::move(records).error()));
   return std::move(*records);
 }
 
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxVaultFileBytes) {
-    return std::unexpected(StoreError::vault_invalid(paths, too_large(bytes.size())));
+    return std::unexpected(vault_invalid(paths, too_large(bytes.size())));
   }
   OSTREL_TRY(create_dir_all(paths.vault_dir, FileAccess::Workspace));
   OSTREL_TRY(write_atomic(paths.vault_file, bytes, FileAccess::KeepTarget));
 
   OSTREL_TRY_ASSIGN(const auto written, read_vault_bytes(paths));
   if (!std::ranges::equal(written, bytes)) {
-    return std::unexpected(StoreError::vault_invalid(
+    return std::unexpected(vault_invalid(
         paths, CoreError::validation("vault bytes differed immediately after atomic write")));
   }
   // Only proves that the file decodes; the records are not needed.
   if (auto checked = decode_as<DroppedRecord>(written); !checked) {
-    return std::unexpected(StoreError::vault_invalid(paths, std::move(checked).error()));
+    return std::unexpected(vault_invalid(paths, std::move(checked).error()));
   }
   return {};
 }

@@ -40,6 +40,10 @@ CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std
 // The complete file for `records`, magic included, written in canonical order.
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records);
 
+// StoreError::VaultInvalid naming the paths' vault file, also when the bytes that failed came from
+// memory.
+StoreError vault_invalid(const WorkspacePaths& paths, CoreError error);
+
 // read_vault_bytes, then decode_vault_file; a decoding failure is VaultInvalid.
 StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths);
 

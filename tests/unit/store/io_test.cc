@@ -192,11 +192,11 @@ TEST(AtomicWrite, FailedWriteKeepsTheOldContentAndNoTempFile) {
   std::signal(SIGXFSZ, old_handler);
 
   ASSERT_FALSE(r);
-  ASSERT_TRUE(r.error().is<StoreError::Io>());
-  const auto& io = r.error().as<StoreError::Io>();
-  EXPECT_EQ(io.path.parent_path(), d.path());
-  EXPECT_TRUE(std::regex_match(io.path.filename().string(), kTempName)) << io.path;
-  EXPECT_EQ(io.error.message(), "File too large (os error 27)");
+  ASSERT_TRUE(r.error().kind() == StoreError::Io);
+  const StoreError& io = r.error();
+  EXPECT_EQ(io.path().parent_path(), d.path());
+  EXPECT_TRUE(std::regex_match(io.path().filename().string(), kTempName)) << io.path();
+  EXPECT_EQ(io.io_error().message(), "File too large (os error 27)");
   EXPECT_EQ(read_file(target), "old");
   EXPECT_EQ(entries(d.path()), std::vector<std::string>{"vault.cord"});
 }
@@ -234,8 +234,8 @@ TEST(RemoveIfPresent, MissingCountsAsRemoved) {
 
   auto dir = remove_file_if_present(d / "dir");
   ASSERT_FALSE(dir);
-  EXPECT_EQ(dir.error().as<StoreError::Io>().path, d / "dir");
-  EXPECT_EQ(dir.error().as<StoreError::Io>().error.os_code(), EISDIR);
+  EXPECT_EQ(dir.error().path(), d / "dir");
+  EXPECT_EQ(dir.error().io_error().os_code(), EISDIR);
 }
 
 }  // namespace

@@ -137,7 +137,7 @@ TEST_F(LockFiles, GivesUpAfterTenSecondsNamingTheLockFile) {
   auto exclusive = StateLock::acquire_exclusive(paths, kRoot);
   const auto waited = std::chrono::steady_clock::now() - start;
   ASSERT_FALSE(exclusive);
-  EXPECT_TRUE(exclusive.error().is<StoreError::WorkspaceLockHeld>());
+  EXPECT_TRUE(exclusive.error().kind() == StoreError::WorkspaceLockHeld);
   EXPECT_EQ(exclusive.error().message(),
             "workspace lock is already held at " + paths.state_lock_path(kRoot).string());
   EXPECT_GE(waited, kLockWait);
@@ -161,9 +161,10 @@ TEST_F(LockFiles, FolderThatCannotBeCreatedIsNamedNotTheLockFile) {
   write_file(tmp / "state", "a file where the state directory should be");
   auto lock = StateLock::acquire_shared(paths, kRoot);
   ASSERT_FALSE(lock);
-  const auto& io = lock.error().as<StoreError::Io>();
-  EXPECT_EQ(io.path, paths.state_lock_path(kRoot).parent_path());
-  EXPECT_EQ(io.error.os_code(), ENOTDIR);
+  const StoreError& io = lock.error();
+  ASSERT_EQ(io.kind(), StoreError::Io);
+  EXPECT_EQ(io.path(), paths.state_lock_path(kRoot).parent_path());
+  EXPECT_EQ(io.io_error().os_code(), ENOTDIR);
 }
 
 }  // namespace

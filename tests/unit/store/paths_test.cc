@@ -188,7 +188,7 @@ TEST_F(PrivateStateDir, RefusedUnlessAPrivateDirectoryOfThisUser) {
     auto r = prepare_state_dir(paths);
     ASSERT_FALSE(r) << c.name;
     EXPECT_EQ(r.error().message(), refusal()) << c.name;
-    EXPECT_EQ(r.error().as<StoreError::Io>().path, dir) << c.name;
+    EXPECT_EQ(r.error().path(), dir) << c.name;
   }
   // Nothing was created through the link.
   EXPECT_TRUE(std::filesystem::is_empty(elsewhere.path()));

@@ -101,8 +101,8 @@ TEST(RatchetFileParse, Failures) {
   for (const Case& c : cases) {
     auto r = parse_ratchet_file(path, c.bytes);
     ASSERT_FALSE(r) << c.name;
-    ASSERT_TRUE(r.error().is<StoreError::RatchetInvalid>()) << c.name << ": " << r.error().message();
-    EXPECT_EQ(r.error().as<StoreError::RatchetInvalid>().path, path) << c.name;
+    ASSERT_TRUE(r.error().kind() == StoreError::RatchetInvalid) << c.name << ": " << r.error().message();
+    EXPECT_EQ(r.error().path(), path) << c.name;
     EXPECT_EQ(r.error().message(), prefix + c.want) << c.name;
   }
 }
@@ -185,7 +185,7 @@ TEST(RatchetFileStore, LoadFailures) {
   write_bytes(w.ratchet(0xaa), *encode_ratchet_file(RatchetState::fresh(h(0xbb))));
   auto wrong_root = load_ratchet(w.paths, h(0xaa));
   ASSERT_FALSE(wrong_root);
-  EXPECT_EQ(wrong_root.error(), StoreError(StoreError::TrustRootMismatch{h(0xbb), h(0xaa)}));
+  EXPECT_EQ(wrong_root.error(), StoreError::trust_root_mismatch(h(0xbb), h(0xaa)));
 
   // One byte above the limit is refused by the read, before any decoding.
   std::filesystem::resize_file(w.ratchet(0xaa), kMaxRatchetFileBytes + 1);
@@ -202,7 +202,7 @@ TEST(RatchetFileStore, LoadFailures) {
   write_file(w.ratchet(0xaa), "ostrel-ratchet");
   auto no_magic = load_ratchet(w.paths, h(0xaa));
   ASSERT_FALSE(no_magic);
-  EXPECT_TRUE(no_magic.error().is<StoreError::RatchetInvalid>());
+  EXPECT_TRUE(no_magic.error().kind() == StoreError::RatchetInvalid);
 }
 
 TEST(RatchetFileStore, WriterRefusesBeforeWriting) {
@@ -214,12 +214,12 @@ TEST(RatchetFileStore, WriterRefusesBeforeWriting) {
   const auto other = *encode_ratchet_file(RatchetState::fresh(h(0xbb)));
   auto mismatch = write_ratchet_bytes(w.paths, h(0xaa), other);
   ASSERT_FALSE(mismatch);
-  EXPECT_EQ(mismatch.error(), StoreError(StoreError::TrustRootMismatch{h(0xbb), h(0xaa)}));
+  EXPECT_EQ(mismatch.error(), StoreError::trust_root_mismatch(h(0xbb), h(0xaa)));
 
   // Bytes that do not parse.
   auto garbage = write_ratchet_bytes(w.paths, h(0xaa), file_of("00000000" "00000000"));
   ASSERT_FALSE(garbage);
-  EXPECT_TRUE(garbage.error().is<StoreError::RatchetInvalid>());
+  EXPECT_TRUE(garbage.error().kind() == StoreError::RatchetInvalid);
 
   // Bytes above the limit, checked before they are looked at: untouched zero pages cost nothing.
   const std::size_t n = kMaxRatchetFileBytes + 1;

@@ -4,7 +4,9 @@
 #include <cerrno>
 
 #include "errors/store_error.h"
+#include "errors/text_form.h"
 #include "store/paths.h"
+#include "store/vault_file.h"
 
 namespace ostrel {
 namespace {
@@ -22,42 +24,42 @@ TEST(StoreError, EveryVariantPrintsItsTextAtItsPosition) {
   const Case cases[] = {
       {StoreError::io("/w/vault.cord", IoError::from_os(ENOENT)), 0,
        "I/O error at /w/vault.cord: No such file or directory (os error 2)"},
-      {StoreError::VaultMissing{"/w/vault.cord"}, 1, "vault file is missing at /w/vault.cord"},
-      {StoreError::VaultInvalid{"v.cord", CoreError::validation("bad magic")}, 2,
+      {StoreError::vault_missing("/w/vault.cord"), 1, "vault file is missing at /w/vault.cord"},
+      {StoreError::vault_invalid("v.cord", CoreError::validation("bad magic")), 2,
        "vault file v.cord is invalid: validation failed: bad magic"},
-      {StoreError::Cord{cord::Error::UnexpectedEnd}, 3, "Cord error: Unexpected end of input"},
-      {StoreError::Core{CoreError(cord::Error::TrailingBytes)}, 4,
+      {StoreError::from_cord(cord::Error::UnexpectedEnd), 3, "Cord error: Unexpected end of input"},
+      {StoreError::from_core(CoreError(cord::Error::TrailingBytes)), 4,
        "core error: cord error: Trailing bytes after deserialization"},
-      {StoreError::WorkspaceNotFound{"/start"}, 5, "workspace not found from /start"},
-      {StoreError::AmbiguousWorkspace{"/s", "/s/n/.ostrel", "/.ostrel"}, 6,
+      {StoreError::workspace_not_found("/start"), 5, "workspace not found from /start"},
+      {StoreError::ambiguous_workspace("/s", "/s/n/.ostrel", "/.ostrel"), 6,
        "ambiguous Ostrel workspace from /s: found nested workspace at /s/n/.ostrel and parent "
        "workspace at /.ostrel; pass an explicit vault path"},
-      {StoreError::InvalidWorkspaceRoot{"/r"}, 7, "invalid workspace root /r: missing .ostrel directory"},
-      {StoreError::WorkspaceLockHeld{"/s/ab/state.lock"}, 8,
+      {StoreError::invalid_workspace_root("/r"), 7, "invalid workspace root /r: missing .ostrel directory"},
+      {StoreError::workspace_lock_held("/s/ab/state.lock"), 8,
        "workspace lock is already held at /s/ab/state.lock"},
-      {StoreError::RatchetInvalid{"r.cord", cord::Error::validation(
-                                                "not a ostrel state file (missing magic prefix)")},
+      {StoreError::ratchet_invalid("r.cord", cord::Error::validation(
+                                                "not a ostrel state file (missing magic prefix)")),
        9,
        "ratchet file r.cord is invalid: Cord could not validate: not a ostrel state file (missing "
        "magic prefix)"},
-      {StoreError::TransactionInvalid{"t.cord", "digest mismatch"}, 10,
+      {StoreError::transaction_invalid("t.cord", "digest mismatch"), 10,
        "transaction file t.cord is invalid: digest mismatch"},
-      {StoreError::PendingTransaction{"t.cord"}, 11,
+      {StoreError::pending_transaction("t.cord"), 11,
        "a pending transaction at t.cord blocks rollback-state writes"},
-      {StoreError::TrustRootMismatch{file_root, requested_root}, 12,
+      {StoreError::trust_root_mismatch(file_root, requested_root), 12,
        "trust root mismatch: file has HashValue([0, 17, 255]), requested HashValue([1])"},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(c.error.index(), c.index) << c.want;
+    EXPECT_EQ(static_cast<std::size_t>(c.error.kind()), c.index) << c.want;
     EXPECT_EQ(c.error.message(), c.want);
   }
 }
 
 TEST(StoreError, VaultInvalidNamesTheVaultFileOfThePaths) {
   const auto paths = store::WorkspacePaths::for_vault_file("/w/.ostrel/other.cord");
-  const StoreError e = StoreError::vault_invalid(paths, CoreError::validation("too many records"));
-  ASSERT_TRUE(e.is<StoreError::VaultInvalid>());
-  EXPECT_EQ(e.as<StoreError::VaultInvalid>().path, "/w/.ostrel/other.cord");
+  const StoreError e = store::vault_invalid(paths, CoreError::validation("too many records"));
+  ASSERT_TRUE(e.kind() == StoreError::VaultInvalid);
+  EXPECT_EQ(e.path(), "/w/.ostrel/other.cord");
   EXPECT_EQ(e.message(), "vault file /w/.ostrel/other.cord is invalid: validation failed: too many records");
 }
 
@@ -105,8 +107,8 @@ TEST(PathText, IllFormedBytesBecomeOneReplacementPerMaximalSubpart) {
       {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},        // surrogate
       {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},  // > U+10FFFF
   };
-  for (const Case& c : cases) EXPECT_EQ(path_text(std::filesystem::path(c.raw)), c.want);
-  EXPECT_EQ(StoreError(StoreError::VaultMissing{std::filesystem::path("/v/\xFF")}).message(),
+  for (const Case& c : cases) EXPECT_EQ(text::path_text(std::filesystem::path(c.raw)), c.want);
+  EXPECT_EQ(StoreError::vault_missing(std::filesystem::path("/v/\xFF")).message(),
             "vault file is missing at /v/" + kReplacement);
 }
 

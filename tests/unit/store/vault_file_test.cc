@@ -239,7 +239,7 @@ TEST(VaultFileLimits, OversizedBytesAreRefusedBeforeDecodingOrWriting) {
 
   auto written = write_vault(paths, big.span());
   ASSERT_FALSE(written);
-  EXPECT_EQ(written.error(), StoreError::vault_invalid(paths, CoreError::validation(
+  EXPECT_EQ(written.error(), vault_invalid(paths, CoreError::validation(
                                                                   "vault is 268435457 bytes, above the supported maximum of 268435456")));
   EXPECT_FALSE(std::filesystem::exists(paths.vault_dir));
 }
@@ -256,7 +256,7 @@ TEST(VaultFileRead, MapsEachFailureToItsStoreError) {
   std::filesystem::create_directories(paths.vault_file);
   auto directory = read_vault_bytes(paths);
   ASSERT_FALSE(directory);
-  EXPECT_TRUE(directory.error().is<StoreError::Io>());
+  EXPECT_TRUE(directory.error().kind() == StoreError::Io);
   EXPECT_EQ(directory.error().message(), "I/O error at " + shown + ": not a regular file");
   std::filesystem::remove(paths.vault_file);
 
@@ -267,7 +267,7 @@ TEST(VaultFileRead, MapsEachFailureToItsStoreError) {
   ::close(fd);
   auto oversized = read_vault_bytes(paths);
   ASSERT_FALSE(oversized);
-  EXPECT_TRUE(oversized.error().is<StoreError::VaultInvalid>());
+  EXPECT_TRUE(oversized.error().kind() == StoreError::VaultInvalid);
   EXPECT_EQ(oversized.error().message(),
             "vault file " + shown +
                 " is invalid: validation failed: file is 268435457 bytes, above the supported maximum of 268435456");
@@ -331,7 +331,7 @@ TEST(VaultFileWrite, BytesThatDoNotDecodeAreReportedAfterReplacing) {
   // A well-formed prefix with a broken set is reported by the decoder's own error.
   auto broken = write_vault(paths, file_of("00000000" "00000001"));
   ASSERT_FALSE(broken);
-  EXPECT_EQ(broken.error(), StoreError::vault_invalid(paths, CoreError(cord::Error::UnexpectedEnd)));
+  EXPECT_EQ(broken.error(), vault_invalid(paths, CoreError(cord::Error::UnexpectedEnd)));
 }
 
 TEST(VaultFileWrite, FolderThatCannotBeMadeIsNamed) {
@@ -340,8 +340,8 @@ TEST(VaultFileWrite, FolderThatCannotBeMadeIsNamed) {
   const WorkspacePaths paths = WorkspacePaths::for_vault_file(d / "blocker" / ".ostrel" / "vault.cord");
   auto r = write_vault(paths, file_of("00000000" "00000000"));
   ASSERT_FALSE(r);
-  ASSERT_TRUE(r.error().is<StoreError::Io>());
-  EXPECT_EQ(r.error().as<StoreError::Io>().path, paths.vault_dir);
+  ASSERT_TRUE(r.error().kind() == StoreError::Io);
+  EXPECT_EQ(r.error().path(), paths.vault_dir);
 }
 
 }  // namespace
