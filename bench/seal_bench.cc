@@ -46,7 +46,8 @@ struct Fixture {
                                                     readers[0].signing_public_key.end()),
                id, selector, 42};
     constexpr std::string_view kValue = "postgres://app:correct-horse-battery-staple@db/prod";
-    value.value.assign(kValue.begin(), kValue.end());
+    value.value = platform::SecretBytes::copy_of(
+        {reinterpret_cast<const std::uint8_t*>(kValue.data()), kValue.size()});
   }
 };
 

@@ -27,6 +27,7 @@
 #include "cord/deserializer.h"
 #include "cord/serializer.h"
 #include "errors/try.h"
+#include "platform/secret.h"
 
 namespace ostrel::cord {
 
@@ -101,21 +102,43 @@ struct Codec<std::string> {
   }
 };
 
-// A byte string is a list of bytes: a compound value whose count takes the hint. The same
-// encoding serves public bytes (Bytes) and secret ones (Buffer, which wipes itself).
+namespace detail {
+// A byte string is a list of bytes: a compound value whose count takes the hint. Its bytes, as a
+// view of the input.
+inline Result<ByteView> read_byte_string(Deserializer& d, WidthHint hint) {
+  OSTREL_TRY(d.enter());
+  OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
+  // The count is only trusted once the bytes are seen to exist, so a forged count allocates
+  // nothing.
+  OSTREL_TRY_ASSIGN(auto bytes, d.take_bytes(n));
+  d.leave();
+  return bytes;
+}
+}  // namespace detail
+
+// Public byte strings, and encodings kept as fields (Buffer).
 template <class A>
 struct Codec<std::vector<std::uint8_t, A>> {
   static Status encode(Serializer& s, const std::vector<std::uint8_t, A>& v, WidthHint hint) {
     return s.serialize_bytes(v, hint);
   }
   static Status decode(Deserializer& d, std::vector<std::uint8_t, A>& out, WidthHint hint) {
-    OSTREL_TRY(d.enter());
-    OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
-    // The count is only trusted once the bytes are seen to exist, so a forged count allocates
-    // nothing.
-    OSTREL_TRY_ASSIGN(auto bytes, d.take_bytes(n));
+    OSTREL_TRY_ASSIGN(auto bytes, detail::read_byte_string(d, hint));
     out.assign(bytes.begin(), bytes.end());
-    d.leave();
+    return {};
+  }
+};
+
+// Secret byte strings (plaintext values and fields) encode alike and decode straight into
+// wiping memory.
+template <>
+struct Codec<platform::SecretBytes> {
+  static Status encode(Serializer& s, const platform::SecretBytes& v, WidthHint hint) {
+    return s.serialize_bytes(v.span(), hint);
+  }
+  static Status decode(Deserializer& d, platform::SecretBytes& out, WidthHint hint) {
+    OSTREL_TRY_ASSIGN(auto bytes, detail::read_byte_string(d, hint));
+    out = platform::SecretBytes::copy_of(bytes);
     return {};
   }
 };

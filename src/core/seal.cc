@@ -51,9 +51,7 @@ OpsResult<SecretValueV1> value_of_plaintext(std::span<const std::uint8_t> plaint
   }
   if (starts_with(plaintext, kEnvelopeFamily)) return std::unexpected(OpsError::invalid_envelope());
   if (auto value = cord::from_slice<SecretValueV1>(plaintext)) return std::move(*value);
-  SecretValueV1 whole;
-  whole.value.assign(plaintext.begin(), plaintext.end());
-  return whole;
+  return SecretValueV1{platform::SecretBytes::copy_of(plaintext), {}};
 }
 
 // The fields moved out of `value` in key order.
@@ -105,13 +103,13 @@ CryptoResult<Bytes> aead_encrypt(const ContentKey& key, ContentNonce nonce,
   return out;
 }
 
-CryptoResult<crypto::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
-                                               std::span<const std::uint8_t> ciphertext,
-                                               std::span<const std::uint8_t> associated_data) {
+CryptoResult<platform::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
+                                                 std::span<const std::uint8_t> ciphertext,
+                                                 std::span<const std::uint8_t> associated_data) {
   if (ciphertext.size() < crypto_aead_chacha20poly1305_ietf_ABYTES) {
     return std::unexpected(CryptoError::Aead);
   }
-  crypto::SecretBytes plaintext(ciphertext.size() - crypto_aead_chacha20poly1305_ietf_ABYTES);
+  platform::SecretBytes plaintext(ciphertext.size() - crypto_aead_chacha20poly1305_ietf_ABYTES);
   unsigned long long written = 0;
   if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), &written, nullptr, ciphertext.data(),
                                                 ciphertext.size(), associated_data.data(),
@@ -139,19 +137,26 @@ CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recip
   return crypto::hpke::seal(recipient_public_key, hpke_info(context), associated_data, content_key.span());
 }
 
-CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+CryptoResult<ContentKey> open_content_key(const platform::SecretArray<32>& recipient_private_key,
                                           std::span<const std::uint8_t, 32> recipient_public_key,
                                           std::span<const std::uint8_t> encapsulated_key,
                                           std::span<const std::uint8_t> context,
                                           std::span<const std::uint8_t> associated_data,
                                           std::span<const std::uint8_t> wrapped_key) {
-  OSTREL_TRY_ASSIGN(const crypto::SecretBytes opened,
+  OSTREL_TRY_ASSIGN(const platform::SecretBytes opened,
                     crypto::hpke::open(encapsulated_key, recipient_private_key, recipient_public_key, hpke_info(context),
                                        associated_data, wrapped_key));
   if (opened.size() != ContentKey::kSize) {
     return std::unexpected(CryptoError::invalid_length("content key", ContentKey::kSize, opened.size()));
   }
   return ContentKey(opened.span().first<ContentKey::kSize>());
+}
+
+SecretRead SecretRead::clone() const {
+  SecretRead out{selector, value.clone(), {}};
+  out.fields.reserve(fields.size());
+  for (const SecretFieldEntryV1& f : fields) out.fields.push_back(f.clone());
+  return out;
 }
 
 OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const SecretWriteContext& context,
@@ -213,7 +218,7 @@ OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, co
                                           body.secret_id, selector.tuple, selector.labels, payload.nonce,
                                           payload.recipient_slots}
                          .encode()));
-  OSTREL_TRY_ASSIGN(const crypto::SecretBytes plaintext,
+  OSTREL_TRY_ASSIGN(const platform::SecretBytes plaintext,
                     aead_decrypt(content_key, ContentNonce(payload.nonce.data(), crypto::kContentNonceBytes),
                                  payload.ciphertext, header));
   OSTREL_TRY_ASSIGN(SecretValueV1 value, value_of_plaintext(plaintext.span()));

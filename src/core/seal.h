@@ -20,7 +20,7 @@
 #include "core/secret_value.h"
 #include "crypto/hpke.h"
 #include "crypto/random.h"
-#include "crypto/secret.h"
+#include "platform/secret.h"
 #include "errors/crypto_error.h"
 #include "errors/identifiers.h"
 #include "errors/ops_error.h"
@@ -55,11 +55,13 @@ struct SecretWriteContext {
   std::uint64_t counter = 0;
 };
 
-// An opened secret.
+// An opened secret. Moves, copies only by clone(), has no `==`.
 struct SecretRead {
   SecretSelectorV1 selector;
-  cord::Buffer value;
+  platform::SecretBytes value;
   std::vector<SecretFieldEntryV1> fields;  // sorted by key bytes
+
+  SecretRead clone() const;
 };
 
 // The associated data of the content encryption; never stored. A view of its parts.
@@ -97,7 +99,7 @@ struct RecipientSlotContext {
 
 // ---- the cipher steps sealing and opening are made of -------------------------------------
 
-using ContentKey = crypto::SecretArray<crypto::kContentKeyBytes>;
+using ContentKey = platform::SecretArray<crypto::kContentKeyBytes>;
 using ContentNonce = std::span<const std::uint8_t, crypto::kContentNonceBytes>;
 
 // ChaCha20-Poly1305 (IETF): the ciphertext is the plaintext's length plus the 16-byte tag.
@@ -105,9 +107,9 @@ CryptoResult<Bytes> aead_encrypt(const ContentKey& key, ContentNonce nonce,
                                  std::span<const std::uint8_t> plaintext,
                                  std::span<const std::uint8_t> associated_data);
 // Aead for a wrong key, nonce, associated data or tag, and for a ciphertext shorter than a tag.
-CryptoResult<crypto::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
-                                               std::span<const std::uint8_t> ciphertext,
-                                               std::span<const std::uint8_t> associated_data);
+CryptoResult<platform::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
+                                                 std::span<const std::uint8_t> ciphertext,
+                                                 std::span<const std::uint8_t> associated_data);
 
 // The HPKE info of a context: "ostrel.hpke-info.v1" and the context, each behind its length as a
 // 64-bit big-endian integer (35 + context bytes).
@@ -120,7 +122,7 @@ CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recip
                                              const ContentKey& content_key);
 
 // Unwraps what hpke_seal made; a plaintext that is not 32 bytes is InvalidLength ("content key").
-CryptoResult<ContentKey> open_content_key(const crypto::SecretArray<32>& recipient_private_key,
+CryptoResult<ContentKey> open_content_key(const platform::SecretArray<32>& recipient_private_key,
                                           std::span<const std::uint8_t, 32> recipient_public_key,
                                           std::span<const std::uint8_t> encapsulated_key,
                                           std::span<const std::uint8_t> context,

@@ -10,6 +10,7 @@
 #include "cord/set.h"
 #include "errors/identifiers.h"
 #include "errors/ops_error.h"
+#include "platform/secret.h"
 
 namespace ostrel::crypto {
 struct Identity;
@@ -24,23 +25,27 @@ struct SecretRead;
 struct SecretRecordV1;
 class VaultRecordV1;
 
-// One additional named value of a secret. Its value is secret material and lives in memory that
-// wipes itself.
+// One additional named value of a secret. Its value is secret material: it lives in memory that
+// wipes itself, is copied only by clone() and has no `==`.
 struct SecretFieldEntryV1 {
   std::string key;
-  cord::Buffer value;
+  platform::SecretBytes value;
   static auto cord_fields(auto& s) { return std::tie(s.key, s.value); }
-  friend bool operator==(const SecretFieldEntryV1&, const SecretFieldEntryV1&) = default;
+
+  SecretFieldEntryV1 clone() const { return {key, value.clone()}; }
 };
 
 // A secret's plaintext: the primary value and a set of fields (an entry is its key and value
-// together, so two entries may share a key).
+// together, so two entries may share a key). Moves, copies only by clone(), has no `==`.
 struct SecretValueV1 {
-  cord::Buffer value;
+  platform::SecretBytes value;
   cord::Set<SecretFieldEntryV1> fields;
   static auto cord_fields(auto& s) { return std::tie(s.value, s.fields); }
-  friend bool operator==(const SecretValueV1&, const SecretValueV1&) = default;
 
+  SecretValueV1 clone() const;
+  // Adds a field unless an entry with this key and value is already there (values compared in
+  // constant time); says whether it was added.
+  bool add_field(std::string key, platform::SecretBytes value);
   // The fields sorted by key bytes, then by value bytes: the one order callers ever see.
   std::vector<const SecretFieldEntryV1*> sorted_fields() const;
 };

@@ -24,19 +24,19 @@ void hmac_parts(std::span<const std::uint8_t> key,
 
 }  // namespace
 
-SecretArray<kHkdfHashBytes> hkdf_extract(std::span<const std::uint8_t> salt,
-                                         std::span<const std::uint8_t> ikm) {
-  SecretArray<kHkdfHashBytes> prk;
+platform::SecretArray<kHkdfHashBytes> hkdf_extract(std::span<const std::uint8_t> salt,
+                                                   std::span<const std::uint8_t> ikm) {
+  platform::SecretArray<kHkdfHashBytes> prk;
   const std::span<const std::uint8_t> parts[] = {ikm};
   hmac_parts(salt, parts, prk.span());
   return prk;
 }
 
-SecretArray<kHkdfHashBytes> labeled_extract(std::span<const std::uint8_t> suite_id,
-                                            std::span<const std::uint8_t> salt,
-                                            std::string_view label,
-                                            std::span<const std::uint8_t> ikm) {
-  SecretArray<kHkdfHashBytes> prk;
+platform::SecretArray<kHkdfHashBytes> labeled_extract(std::span<const std::uint8_t> suite_id,
+                                                      std::span<const std::uint8_t> salt,
+                                                      std::string_view label,
+                                                      std::span<const std::uint8_t> ikm) {
+  platform::SecretArray<kHkdfHashBytes> prk;
   const std::span<const std::uint8_t> parts[] = {detail::bytes_of("HPKE-v1"), suite_id,
                                                  detail::bytes_of(label), ikm};
   hmac_parts(salt, parts, prk.span());
@@ -45,11 +45,11 @@ SecretArray<kHkdfHashBytes> labeled_extract(std::span<const std::uint8_t> suite_
 
 namespace detail {
 
-void hkdf_expand_parts(const SecretArray<kHkdfHashBytes>& prk,
+void hkdf_expand_parts(const platform::SecretArray<kHkdfHashBytes>& prk,
                        std::span<const std::span<const std::uint8_t>> info_parts,
                        std::span<std::uint8_t> out) {
   // T(i) = HMAC(PRK, T(i-1) || info || i), T(0) empty; the output is T(1) || T(2) || ...
-  SecretArray<kHkdfHashBytes> block;
+  platform::SecretArray<kHkdfHashBytes> block;
   std::size_t block_len = 0;
   std::size_t done = 0;
   for (std::uint8_t counter = 1; done < out.size(); ++counter) {

@@ -9,7 +9,7 @@
 #include <span>
 #include <string_view>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 
 namespace ostrel::crypto {
 
@@ -25,14 +25,14 @@ inline constexpr std::array<std::uint8_t, 10> kHpkeSuiteId = {'H',  'P', 'K',  '
 
 // The pseudorandom key: HMAC-SHA256 of the input keying material under the salt (an empty salt
 // acts as 32 zero bytes).
-SecretArray<kHkdfHashBytes> hkdf_extract(std::span<const std::uint8_t> salt,
-                                         std::span<const std::uint8_t> ikm);
+platform::SecretArray<kHkdfHashBytes> hkdf_extract(std::span<const std::uint8_t> salt,
+                                                   std::span<const std::uint8_t> ikm);
 
 namespace detail {
 // Fills `out` with HKDF-Expand of `prk` under the concatenation of `info_parts`; the parts are
 // fed to HMAC one after the other so no joined copy is made.
 // REQUIRES: out.size() <= kHkdfMaxOutputBytes.
-void hkdf_expand_parts(const SecretArray<kHkdfHashBytes>& prk,
+void hkdf_expand_parts(const platform::SecretArray<kHkdfHashBytes>& prk,
                        std::span<const std::span<const std::uint8_t>> info_parts,
                        std::span<std::uint8_t> out);
 
@@ -44,31 +44,31 @@ inline std::span<const std::uint8_t> bytes_of(std::string_view text) {
 // HKDF-Expand to L bytes. The length is fixed at compile time, so the one way expansion can
 // fail (L above 255 blocks) cannot be written.
 template <std::size_t L>
-SecretArray<L> hkdf_expand(const SecretArray<kHkdfHashBytes>& prk,
-                           std::span<const std::uint8_t> info) {
+platform::SecretArray<L> hkdf_expand(const platform::SecretArray<kHkdfHashBytes>& prk,
+                                     std::span<const std::uint8_t> info) {
   static_assert(L > 0 && L <= kHkdfMaxOutputBytes);
-  SecretArray<L> out;
+  platform::SecretArray<L> out;
   const std::span<const std::uint8_t> parts[] = {info};
   detail::hkdf_expand_parts(prk, parts, out.span());
   return out;
 }
 
 // LabeledExtract(salt, label, ikm): extract over "HPKE-v1" || suite_id || label || ikm.
-SecretArray<kHkdfHashBytes> labeled_extract(std::span<const std::uint8_t> suite_id,
-                                            std::span<const std::uint8_t> salt,
-                                            std::string_view label,
-                                            std::span<const std::uint8_t> ikm);
+platform::SecretArray<kHkdfHashBytes> labeled_extract(std::span<const std::uint8_t> suite_id,
+                                                      std::span<const std::uint8_t> salt,
+                                                      std::string_view label,
+                                                      std::span<const std::uint8_t> ikm);
 
 // LabeledExpand(prk, label, info, L): expand under
 // I2OSP(L, 2) || "HPKE-v1" || suite_id || label || info.
 template <std::size_t L>
-SecretArray<L> labeled_expand(std::span<const std::uint8_t> suite_id,
-                              const SecretArray<kHkdfHashBytes>& prk, std::string_view label,
-                              std::span<const std::uint8_t> info) {
+platform::SecretArray<L> labeled_expand(std::span<const std::uint8_t> suite_id,
+                                        const platform::SecretArray<kHkdfHashBytes>& prk, std::string_view label,
+                                        std::span<const std::uint8_t> info) {
   static_assert(L > 0 && L <= kHkdfMaxOutputBytes && L <= 0xffff);
   static constexpr std::array<std::uint8_t, 2> kLength = {static_cast<std::uint8_t>(L >> 8),
                                                           static_cast<std::uint8_t>(L & 0xff)};
-  SecretArray<L> out;
+  platform::SecretArray<L> out;
   const std::span<const std::uint8_t> parts[] = {kLength, detail::bytes_of("HPKE-v1"), suite_id,
                                                  detail::bytes_of(label), info};
   detail::hkdf_expand_parts(prk, parts, out.span());
@@ -77,7 +77,7 @@ SecretArray<L> labeled_expand(std::span<const std::uint8_t> suite_id,
 
 // An X25519 key pair. The private key is the 32 bytes as derived; X25519 clamps on use.
 struct X25519KeyPair {
-  SecretArray<32> private_key;
+  platform::SecretArray<32> private_key;
   std::array<std::uint8_t, 32> public_key;
 };
 

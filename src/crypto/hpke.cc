@@ -19,9 +19,9 @@ constexpr const char* kTooLong = "plaintext too long";
 
 // X25519 of our private key and the peer's public key. A small-order peer key gives the
 // all-zero point, which carries no secret; libsodium reports it and we refuse it.
-CryptoResult<SecretArray<32>> dh(const SecretArray<32>& private_key,
-                                 std::span<const std::uint8_t, 32> public_key) {
-  SecretArray<32> out;
+CryptoResult<platform::SecretArray<32>> dh(const platform::SecretArray<32>& private_key,
+                                           std::span<const std::uint8_t, 32> public_key) {
+  platform::SecretArray<32> out;
   if (crypto_scalarmult_curve25519(out.data(), private_key.data(), public_key.data()) != 0) {
     return std::unexpected(CryptoError::hpke(kZeroSharedPoint));
   }
@@ -29,9 +29,9 @@ CryptoResult<SecretArray<32>> dh(const SecretArray<32>& private_key,
 }
 
 // ExtractAndExpand of the KEM: the shared secret bound to both public keys.
-SecretArray<32> extract_and_expand(const SecretArray<32>& dh_output,
-                                   std::span<const std::uint8_t, kEncapsulatedKeyBytes> enc,
-                                   std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key) {
+platform::SecretArray<32> extract_and_expand(const platform::SecretArray<32>& dh_output,
+                                             std::span<const std::uint8_t, kEncapsulatedKeyBytes> enc,
+                                             std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key) {
   std::array<std::uint8_t, kEncapsulatedKeyBytes + kPublicKeyBytes> kem_context;
   std::copy(enc.begin(), enc.end(), kem_context.begin());
   std::copy(recipient_public_key.begin(), recipient_public_key.end(), kem_context.begin() + enc.size());
@@ -42,22 +42,22 @@ SecretArray<32> extract_and_expand(const SecretArray<32>& dh_output,
 }  // namespace
 
 CryptoResult<Encapsulation> encap(std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
-                                  const SecretArray<32>& ephemeral_ikm) {
+                                  const platform::SecretArray<32>& ephemeral_ikm) {
   const X25519KeyPair ephemeral = derive_x25519_key_pair(ephemeral_ikm.span());
   OSTREL_TRY_ASSIGN(const auto shared_point, dh(ephemeral.private_key, recipient_public_key));
   return Encapsulation{extract_and_expand(shared_point, ephemeral.public_key, recipient_public_key),
                        ephemeral.public_key};
 }
 
-CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
-                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                                    std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key) {
+CryptoResult<platform::SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                              const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                              std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key) {
   OSTREL_TRY_ASSIGN(const auto shared_point, dh(recipient_private_key, encapsulated_key));
   return extract_and_expand(shared_point, encapsulated_key, recipient_public_key);
 }
 
-CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
-                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key) {
+CryptoResult<platform::SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                              const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key) {
   std::array<std::uint8_t, kPublicKeyBytes> recipient_public_key;
   (void)crypto_scalarmult_curve25519_base(recipient_public_key.data(), recipient_private_key.data());
   return decap(encapsulated_key, recipient_private_key, recipient_public_key);
@@ -75,7 +75,7 @@ std::array<std::uint8_t, 65> key_schedule_context(std::span<const std::uint8_t> 
   return context;
 }
 
-KeySchedule key_schedule(const SecretArray<32>& shared_secret, std::span<const std::uint8_t> info) {
+KeySchedule key_schedule(const platform::SecretArray<32>& shared_secret, std::span<const std::uint8_t> info) {
   const auto context = key_schedule_context(info);
   // Base mode: the psk is empty, so the shared secret is the salt of an empty extract.
   const auto secret = labeled_extract(kHpkeSuiteId, shared_secret.span(), "secret", {});
@@ -84,7 +84,7 @@ KeySchedule key_schedule(const SecretArray<32>& shared_secret, std::span<const s
 }
 
 CryptoResult<Sealed> seal_with_ephemeral_ikm(std::span<const std::uint8_t> recipient_public_key,
-                                             const SecretArray<32>& ephemeral_ikm,
+                                             const platform::SecretArray<32>& ephemeral_ikm,
                                              std::span<const std::uint8_t> info,
                                              std::span<const std::uint8_t> aad,
                                              std::span<const std::uint8_t> plaintext) {
@@ -114,12 +114,12 @@ CryptoResult<Sealed> seal(std::span<const std::uint8_t> recipient_public_key,
   return seal_with_ephemeral_ikm(recipient_public_key, random_key(), info, aad, plaintext);
 }
 
-CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
-                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                               std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
-                               std::span<const std::uint8_t> info,
-                               std::span<const std::uint8_t> aad,
-                               std::span<const std::uint8_t> ciphertext) {
+CryptoResult<platform::SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                                         const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                         std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
+                                         std::span<const std::uint8_t> info,
+                                         std::span<const std::uint8_t> aad,
+                                         std::span<const std::uint8_t> ciphertext) {
   if (encapsulated_key.size() != kEncapsulatedKeyBytes) {
     return std::unexpected(CryptoError::InvalidHpkeEncapsulatedKey);
   }
@@ -129,7 +129,7 @@ CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
                           recipient_public_key));
   const KeySchedule ks = key_schedule(shared_secret, info);
 
-  SecretBytes plaintext(ciphertext.size() - kTagBytes);
+  platform::SecretBytes plaintext(ciphertext.size() - kTagBytes);
   unsigned long long written = 0;
   if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), &written, nullptr, ciphertext.data(),
                                                 ciphertext.size(), aad.data(), aad.size(),
@@ -139,11 +139,11 @@ CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
   return plaintext;
 }
 
-CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
-                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                               std::span<const std::uint8_t> info,
-                               std::span<const std::uint8_t> aad,
-                               std::span<const std::uint8_t> ciphertext) {
+CryptoResult<platform::SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                                         const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                         std::span<const std::uint8_t> info,
+                                         std::span<const std::uint8_t> aad,
+                                         std::span<const std::uint8_t> ciphertext) {
   std::array<std::uint8_t, kPublicKeyBytes> recipient_public_key;
   (void)crypto_scalarmult_curve25519_base(recipient_public_key.data(), recipient_private_key.data());
   return open(encapsulated_key, recipient_private_key, recipient_public_key, info, aad, ciphertext);

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 #include "errors/crypto_error.h"
 
 namespace ostrel::crypto::hpke {
@@ -40,54 +40,54 @@ CryptoResult<Sealed> seal(std::span<const std::uint8_t> recipient_public_key,
 // OS bytes. Only for reproducing published vectors: sealing twice with the same material to
 // the same recipient reuses the key and nonce.
 CryptoResult<Sealed> seal_with_ephemeral_ikm(std::span<const std::uint8_t> recipient_public_key,
-                                             const SecretArray<32>& ephemeral_ikm,
+                                             const platform::SecretArray<32>& ephemeral_ikm,
                                              std::span<const std::uint8_t> info,
                                              std::span<const std::uint8_t> aad,
                                              std::span<const std::uint8_t> plaintext);
 
 // Opens what seal made. An encapsulated key that is not 32 bytes is InvalidHpkeEncapsulatedKey;
 // a wrong key, info, aad or ciphertext is Hpke.
-CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
-                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                               std::span<const std::uint8_t> info,
-                               std::span<const std::uint8_t> aad,
-                               std::span<const std::uint8_t> ciphertext);
+CryptoResult<platform::SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                                         const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                         std::span<const std::uint8_t> info,
+                                         std::span<const std::uint8_t> aad,
+                                         std::span<const std::uint8_t> ciphertext);
 // As open, for a recipient that already holds its public key, which saves recomputing it.
 // REQUIRES: `recipient_public_key` is the public key of `recipient_private_key`.
-CryptoResult<SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
-                               const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                               std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
-                               std::span<const std::uint8_t> info,
-                               std::span<const std::uint8_t> aad,
-                               std::span<const std::uint8_t> ciphertext);
+CryptoResult<platform::SecretBytes> open(std::span<const std::uint8_t> encapsulated_key,
+                                         const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                         std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
+                                         std::span<const std::uint8_t> info,
+                                         std::span<const std::uint8_t> aad,
+                                         std::span<const std::uint8_t> ciphertext);
 
 // ---- the steps of seal and open, exposed so each can be checked on its own -------------------
 
 struct Encapsulation {
-  SecretArray<32> shared_secret;
+  platform::SecretArray<32> shared_secret;
   std::array<std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key;
 };
 
 // Encap with the ephemeral pair DeriveKeyPair(ephemeral_ikm).
 CryptoResult<Encapsulation> encap(std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key,
-                                  const SecretArray<32>& ephemeral_ikm);
-CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
-                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key);
+                                  const platform::SecretArray<32>& ephemeral_ikm);
+CryptoResult<platform::SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                              const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key);
 // Decap for a recipient that already holds its public key.
-CryptoResult<SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
-                                    const SecretArray<kPrivateKeyBytes>& recipient_private_key,
-                                    std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key);
+CryptoResult<platform::SecretArray<32>> decap(std::span<const std::uint8_t, kEncapsulatedKeyBytes> encapsulated_key,
+                                              const platform::SecretArray<kPrivateKeyBytes>& recipient_private_key,
+                                              std::span<const std::uint8_t, kPublicKeyBytes> recipient_public_key);
 
 // mode_base || psk_id_hash || info_hash, with an empty psk_id.
 std::array<std::uint8_t, 65> key_schedule_context(std::span<const std::uint8_t> info);
 
 struct KeySchedule {
-  SecretArray<kKeyBytes> key;
-  SecretArray<kNonceBytes> base_nonce;
+  platform::SecretArray<kKeyBytes> key;
+  platform::SecretArray<kNonceBytes> base_nonce;
 };
 
 // KeySchedule of base mode (empty psk and psk_id). The exporter secret is not derived: nothing
 // exports from a single-shot context.
-KeySchedule key_schedule(const SecretArray<32>& shared_secret, std::span<const std::uint8_t> info);
+KeySchedule key_schedule(const platform::SecretArray<32>& shared_secret, std::span<const std::uint8_t> info);
 
 }  // namespace ostrel::crypto::hpke

@@ -18,7 +18,7 @@ CryptoResult<IdentityKeys> derive_identity_keys(std::span<const std::uint8_t> ma
                                                        master_seed.size()));
   }
   // The expansions have a fixed 32-byte length and so cannot fail; every intermediate is a
-  // SecretArray and is wiped when this returns.
+  // platform::SecretArray and is wiped when this returns.
   const auto prk = hkdf_extract(detail::bytes_of(kSeedSalt), master_seed);
   const auto signing_seed = hkdf_expand<32>(prk, detail::bytes_of(kEd25519Info));
   const auto hpke_ikm = hkdf_expand<32>(prk, detail::bytes_of(kX25519Info));
@@ -34,7 +34,7 @@ CryptoResult<Identity> Identity::from_seed(std::span<const std::uint8_t> master_
   auto user_id = UserId::from_public_keys(signing_public_key, hpke_public_key);
   if (!user_id) return std::unexpected(CryptoError(std::move(user_id).error()));
   return Identity{std::move(*user_id), signing_public_key, hpke_public_key,
-                  SecretArray<kMasterSeedBytes>(master_seed.first<kMasterSeedBytes>()),
+                  platform::SecretArray<kMasterSeedBytes>(master_seed.first<kMasterSeedBytes>()),
                   std::move(*keys)};
 }
 

@@ -12,7 +12,7 @@
 #include <variant>
 #include <vector>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 #include "crypto/signing.h"
 #include "errors/core_error.h"
 #include "errors/crypto_error.h"
@@ -24,7 +24,7 @@ inline constexpr std::size_t kMasterSeedBytes = 32;
 
 // The key material of one master seed: the HPKE (X25519) key pair and the Ed25519 signing key.
 struct IdentityKeys {
-  SecretArray<32> hpke_private_key;
+  platform::SecretArray<32> hpke_private_key;
   std::array<std::uint8_t, 32> hpke_public_key;
   SigningKey signing_key;
 
@@ -71,7 +71,7 @@ struct Identity {
   UserId user_id;
   std::array<std::uint8_t, 32> signing_public_key;
   std::array<std::uint8_t, 32> hpke_public_key;
-  SecretArray<kMasterSeedBytes> master_seed;
+  platform::SecretArray<kMasterSeedBytes> master_seed;
   IdentityKeys keys;
 
   // Derives the keys and the user id; a bad seed length is InvalidLength, a failure to encode

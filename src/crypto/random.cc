@@ -7,8 +7,8 @@ namespace ostrel::crypto {
 // Reading the OS source directly gives output indistinguishable from a generator keyed by it,
 // with nothing in between to get wrong.
 
-SecretArray<kContentKeyBytes> random_key() {
-  SecretArray<kContentKeyBytes> key;
+platform::SecretArray<kContentKeyBytes> random_key() {
+  platform::SecretArray<kContentKeyBytes> key;
   platform::random_bytes(key.span());
   return key;
 }

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 
 namespace ostrel::crypto {
 
@@ -15,7 +15,7 @@ inline constexpr std::size_t kContentKeyBytes = 32;
 inline constexpr std::size_t kContentNonceBytes = 12;
 
 // 32 random bytes to key a ChaCha20-Poly1305 content encryption (or seed an HPKE ephemeral key).
-SecretArray<kContentKeyBytes> random_key();
+platform::SecretArray<kContentKeyBytes> random_key();
 
 // 12 random bytes: a content nonce. Not secret, only never to repeat under one key.
 std::array<std::uint8_t, kContentNonceBytes> random_nonce();

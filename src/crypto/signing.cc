@@ -19,8 +19,8 @@ std::span<const std::uint8_t> bytes_of(std::string_view text) {
 
 }  // namespace
 
-SigningKey SigningKey::from_seed(const SecretArray<32>& seed) {
-  SecretArray<64> secret;
+SigningKey SigningKey::from_seed(const platform::SecretArray<32>& seed) {
+  platform::SecretArray<64> secret;
   std::array<std::uint8_t, kSigningPublicKeyBytes> pk;
   crypto_sign_seed_keypair(pk.data(), secret.data(), seed.data());
   return SigningKey(std::move(secret), pk);

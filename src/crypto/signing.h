@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 
 namespace ostrel::crypto {
 
@@ -27,7 +27,7 @@ inline constexpr std::string_view kVerificationCachePurpose = "ostrel.verificati
 class SigningKey {
  public:
   // Cannot fail: every 32-byte string is a private key.
-  static SigningKey from_seed(const SecretArray<32>& seed);
+  static SigningKey from_seed(const platform::SecretArray<32>& seed);
 
   const std::array<std::uint8_t, kSigningPublicKeyBytes>& public_key() const { return public_key_; }
   SigningKey clone() const { return SigningKey(secret_.clone(), public_key_); }
@@ -36,10 +36,10 @@ class SigningKey {
   friend std::vector<std::uint8_t> sign(const SigningKey&, std::string_view,
                                         std::span<const std::uint8_t>);
 
-  SigningKey(SecretArray<64> secret, const std::array<std::uint8_t, kSigningPublicKeyBytes>& pk)
+  SigningKey(platform::SecretArray<64> secret, const std::array<std::uint8_t, kSigningPublicKeyBytes>& pk)
       : secret_(std::move(secret)), public_key_(pk) {}
 
-  SecretArray<64> secret_;  // private key then public key, the form libsodium signs with
+  platform::SecretArray<64> secret_;  // private key then public key, the form libsodium signs with
   std::array<std::uint8_t, kSigningPublicKeyBytes> public_key_;
 };
 

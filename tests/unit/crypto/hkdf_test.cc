@@ -16,7 +16,7 @@ using testing::secret_hex;
 using testing::to_hex;
 
 template <std::size_t L>
-std::string expand_hex(const SecretArray<32>& prk, std::span<const std::uint8_t> info) {
+std::string expand_hex(const platform::SecretArray<32>& prk, std::span<const std::uint8_t> info) {
   return secret_hex(hkdf_expand<L>(prk, info));
 }
 
@@ -25,7 +25,7 @@ TEST(Hkdf, Rfc5869) {
   struct Case {
     const char* name;
     std::string ikm, salt, info;
-    std::string (*expand)(const SecretArray<32>&, std::span<const std::uint8_t>);
+    std::string (*expand)(const platform::SecretArray<32>&, std::span<const std::uint8_t>);
     const char* prk;
     const char* okm;
   };

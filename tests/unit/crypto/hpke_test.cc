@@ -153,7 +153,7 @@ TEST(Hpke, OpenRefusesAnythingAltered) {
   struct Case {
     const char* name;
     std::vector<std::uint8_t> enc, info, aad, ct;
-    const SecretArray<32>* sk;
+    const platform::SecretArray<32>* sk;
     const char* text;
   };
   const Case cases[] = {

@@ -13,19 +13,19 @@
 #include "core/seal.h"
 #include "support/hex.h"
 #include "support/identities.h"
+#include "support/secret_text.h"
 
 namespace ostrel::core {
 namespace {
 
 using testing::bytes_of;
 using testing::from_hex;
+using testing::secret_of;
 using testing::to_hex;
 
 Bytes bytes32(const std::array<std::uint8_t, 32>& a) { return Bytes(a.begin(), a.end()); }
 
 std::string text_of(std::span<const std::uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
-
-cord::Buffer buffer_of(std::string_view text) { return cord::Buffer(text.begin(), text.end()); }
 
 // "UserId(HashValue([1, 2, ...]))", written out here rather than taken from the type.
 std::string user_debug(const UserId& id) {
@@ -40,7 +40,7 @@ std::string user_debug(const UserId& id) {
 // (key, value) pairs of an opened secret, in the order given.
 std::vector<std::pair<std::string, std::string>> pairs_of(const SecretRead& read) {
   std::vector<std::pair<std::string, std::string>> out;
-  for (const SecretFieldEntryV1& f : read.fields) out.emplace_back(f.key, text_of(f.value));
+  for (const SecretFieldEntryV1& f : read.fields) out.emplace_back(f.key, text_of(f.value.span()));
   return out;
 }
 
@@ -83,7 +83,7 @@ TEST(SealKnownAnswer, OpensAPayloadSealedElsewhere) {
 
   auto read = open_as(me, o);
   ASSERT_TRUE(read) << read.error().message();
-  EXPECT_EQ(text_of(read->value), "hunter2");
+  EXPECT_EQ(text_of(read->value.span()), "hunter2");
   EXPECT_TRUE(read->fields.empty());
   EXPECT_EQ(read->selector, selector);
 
@@ -153,15 +153,15 @@ class SealTest : public ::testing::Test {
 };
 
 TEST_F(SealTest, EveryReaderOpensAndNobodyElse) {
-  SecretValueV1 value{buffer_of("s3cret"), {}};
-  value.fields.insert({"b", buffer_of("2")});
-  value.fields.insert({"ab", buffer_of("1")});
+  SecretValueV1 value{secret_of("s3cret"), {}};
+  value.add_field("b", secret_of("2"));
+  value.add_field("ab", secret_of("1"));
   const Opening o = sealed_for_a_and_b(value);
 
   for (const crypto::Identity* who : {&a, &b}) {
     auto read = open_as(*who, o);
     ASSERT_TRUE(read) << read.error().message();
-    EXPECT_EQ(text_of(read->value), "s3cret");
+    EXPECT_EQ(text_of(read->value.span()), "s3cret");
     EXPECT_EQ(pairs_of(*read), (std::vector<std::pair<std::string, std::string>>{{"ab", "1"}, {"b", "2"}}));
     EXPECT_EQ(read->selector, selector);
   }
@@ -173,7 +173,7 @@ TEST_F(SealTest, EveryReaderOpensAndNobodyElse) {
 }
 
 TEST_F(SealTest, PayloadShape) {
-  const SecretValueV1 value{buffer_of("hunter2"), {}};
+  const SecretValueV1 value{secret_of("hunter2"), {}};
   const Opening o = sealed_for_a_and_b(value);
   const SealedPayloadV1& p = o.body.payload;
   auto encoding = cord::to_vec(value);
@@ -200,7 +200,7 @@ TEST_F(SealTest, PayloadShape) {
 
 // Every bound input, changed after sealing, makes `a`'s open fail at the layer that binds it.
 TEST_F(SealTest, TamperingIsRefusedByTheLayerThatBindsIt) {
-  const Opening sealed = sealed_for_a_and_b(SecretValueV1{buffer_of("v"), {}});
+  const Opening sealed = sealed_for_a_and_b(SecretValueV1{secret_of("v"), {}});
   const std::size_t mine = sealed.body.payload.recipient_slots[0].recipient == a.user_id ? 0 : 1;
   const std::size_t theirs = 1 - mine;
   struct Case {
@@ -256,7 +256,7 @@ TEST_F(SealTest, TamperingIsRefusedByTheLayerThatBindsIt) {
 }
 
 TEST_F(SealTest, NonceLengthIsCheckedOnlyAfterTheKeyOpens) {
-  Opening o = sealed_for_a_and_b(SecretValueV1{buffer_of("v"), {}});
+  Opening o = sealed_for_a_and_b(SecretValueV1{secret_of("v"), {}});
   o.body.payload.nonce.pop_back();
   auto r = open_as(a, o);
   ASSERT_FALSE(r);
@@ -268,7 +268,7 @@ TEST_F(SealTest, NonceLengthIsCheckedOnlyAfterTheKeyOpens) {
 }
 
 TEST_F(SealTest, ContentKeyMustBe32Bytes) {
-  Opening o = sealed_for_a_and_b(SecretValueV1{buffer_of("v"), {}});
+  Opening o = sealed_for_a_and_b(SecretValueV1{secret_of("v"), {}});
   auto ctx = RecipientSlotContext{o.root, o.body.secret_id, selector.tuple, selector.labels, a.user_id}.encode();
   ASSERT_TRUE(ctx);
   const Bytes short_key(31, 9);
@@ -318,13 +318,13 @@ TEST_F(SealTest, PlaintextForms) {
       continue;
     }
     ASSERT_TRUE(r) << r.error().message();
-    EXPECT_EQ(text_of(r->value), c.value);
+    EXPECT_EQ(text_of(r->value.span()), c.value);
     EXPECT_EQ(pairs_of(*r), c.fields);
   }
 }
 
 TEST_F(SealTest, SealingRefusals) {
-  const SecretValueV1 value{buffer_of("v"), {}};
+  const SecretValueV1 value{secret_of("v"), {}};
   SealRecipients no_root = to({reader(a)});
   no_root.root_key_id.reset();
   SealRecipients unknown_reader = to({reader(a), reader(b)});
@@ -332,8 +332,8 @@ TEST_F(SealTest, SealingRefusals) {
   const Bytes short_key(31, 1);
   SealRecipients bad_key = to({reader(a)});
   bad_key.readers[0].hpke_public_key = short_key;
-  SecretValueV1 bad_text = value;
-  bad_text.fields.insert({std::string("\xff"), buffer_of("x")});
+  SecretValueV1 bad_text = value.clone();
+  bad_text.add_field(std::string("\xff"), secret_of("x"));
 
   struct Case {
     const char* name;

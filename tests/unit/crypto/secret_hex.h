@@ -7,17 +7,17 @@
 #include <string>
 #include <string_view>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 #include "support/hex.h"
 
 namespace ostrel::testing {
 
-// A SecretArray<N> from exactly N bytes of hex; aborts on any other length.
+// A platform::SecretArray<N> from exactly N bytes of hex; aborts on any other length.
 template <std::size_t N>
-crypto::SecretArray<N> secret_from_hex(std::string_view hex) {
+platform::SecretArray<N> secret_from_hex(std::string_view hex) {
   const auto bytes = from_hex(hex);
   if (bytes.size() != N) std::abort();
-  return crypto::SecretArray<N>(std::span<const std::uint8_t, N>(bytes.data(), N));
+  return platform::SecretArray<N>(std::span<const std::uint8_t, N>(bytes.data(), N));
 }
 
 template <class Secret>

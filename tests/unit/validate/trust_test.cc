@@ -31,20 +31,20 @@ VaultRecordV1 with_bad_signature(const VaultRecordV1& r) {
 // A second valid signature over `r`'s body under the key of the Ed25519 seed `seed`. RFC 8032
 // picks its nonce deterministically, but verification accepts any nonce r: R = rB and
 // S = r + H(R || A || M) a (mod L). Ours is fixed, so the record is the same on every run.
-VaultRecordV1 signed_with_other_nonce(const VaultRecordV1& r, const crypto::SecretArray<32>& seed) {
-  crypto::SecretArray<64> expanded;
+VaultRecordV1 signed_with_other_nonce(const VaultRecordV1& r, const platform::SecretArray<32>& seed) {
+  platform::SecretArray<64> expanded;
   crypto_hash_sha512(expanded.data(), seed.data(), seed.size());
   expanded.data()[0] &= 248;
   expanded.data()[31] &= 127;
   expanded.data()[31] |= 64;
-  crypto::SecretArray<64> wide;  // the clamped scalar a, widened for reduction
+  platform::SecretArray<64> wide;  // the clamped scalar a, widened for reduction
   std::copy_n(expanded.data(), 32, wide.data());
-  crypto::SecretArray<32> a;
+  platform::SecretArray<32> a;
   crypto_core_ed25519_scalar_reduce(a.data(), wide.data());
 
-  crypto::SecretArray<64> nonce_wide;
+  platform::SecretArray<64> nonce_wide;
   std::fill_n(nonce_wide.data(), 64, 0x5a);
-  crypto::SecretArray<32> nonce;
+  platform::SecretArray<32> nonce;
   crypto_core_ed25519_scalar_reduce(nonce.data(), nonce_wide.data());
 
   std::array<std::uint8_t, 64> sig{};
@@ -59,7 +59,7 @@ VaultRecordV1 signed_with_other_nonce(const VaultRecordV1& r, const crypto::Secr
   crypto_hash_sha512_final(&st, k_wide.data());
   std::array<std::uint8_t, 32> k{};
   crypto_core_ed25519_scalar_reduce(k.data(), k_wide.data());
-  crypto::SecretArray<32> ka;
+  platform::SecretArray<32> ka;
   crypto_core_ed25519_scalar_mul(ka.data(), k.data(), a.data());
   crypto_core_ed25519_scalar_add(sig.data() + 32, nonce.data(), ka.data());
   return VaultRecordV1(r.body(), r.signing_public_key(), Bytes(sig.begin(), sig.end()));
@@ -74,7 +74,7 @@ struct TwiceSignedRoot {
 TwiceSignedRoot twice_signed_root() {
   std::array<std::uint8_t, 32> bytes;
   bytes.fill(0x33);
-  const crypto::SecretArray<32> seed{std::span<const std::uint8_t, 32>(bytes)};
+  const platform::SecretArray<32> seed{std::span<const std::uint8_t, 32>(bytes)};
   const crypto::SigningKey key = crypto::SigningKey::from_seed(seed);
   const Bytes pk = bytes_of(key.public_key());
   const Bytes hpke(32, 0x44);

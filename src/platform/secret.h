@@ -1,18 +1,18 @@
-// Buffers for secret bytes (seeds, private keys, derived keys, plaintexts): they wipe themselves
-// when destroyed or moved from, cannot be copied by accident and never turn into a string or a
-// vector by themselves. Not thread-safe: one owner at a time, like any value.
+// Buffers for secret bytes (seeds, private keys, derived keys, plaintexts and their fields): they
+// wipe themselves when destroyed or moved from, cannot be copied by accident, have no `==` and
+// never turn into a string or a vector by themselves. Not thread-safe: one owner at a time, like
+// any value.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <span>
 #include <utility>
 
 #include "platform/secure_memory.h"
 
-namespace ostrel::crypto {
+namespace ostrel::platform {
 
 // A secret of a size fixed at compile time, held inline.
 template <std::size_t N>
@@ -48,15 +48,15 @@ class SecretArray {
   std::span<std::uint8_t, N> span() noexcept { return bytes_; }
   std::span<const std::uint8_t, N> span() const noexcept { return bytes_; }
 
-  void wipe() noexcept { platform::secure_wipe(bytes_.data(), N); }
+  void wipe() noexcept { secure_wipe(bytes_.data(), N); }
 
  private:
   std::array<std::uint8_t, N> bytes_;
 };
 
-// A secret whose length is known only at run time (a decrypted plaintext, a long HKDF output).
-// The length is fixed when it is made; it never grows, so no stale copy is ever left behind by a
-// reallocation.
+// A secret whose length is known only at run time (a decrypted plaintext, a value or field of
+// one, a long HKDF output). The length is fixed when it is made; it never grows, so no stale copy
+// is ever left behind by a reallocation. Its block comes from the wiping allocator.
 class SecretBytes {
  public:
   // Empty.
@@ -68,25 +68,30 @@ class SecretBytes {
   SecretBytes(const SecretBytes&) = delete;
   SecretBytes& operator=(const SecretBytes&) = delete;
   // A move hands the storage over; the source is left empty.
-  SecretBytes(SecretBytes&& other) noexcept;
+  SecretBytes(SecretBytes&& other) noexcept
+      : bytes_(std::exchange(other.bytes_, nullptr)), size_(std::exchange(other.size_, 0)) {}
   SecretBytes& operator=(SecretBytes&& other) noexcept;
   ~SecretBytes() { release(); }
 
+  // The one way to make a second copy.
   SecretBytes clone() const { return copy_of(span()); }
 
   std::size_t size() const noexcept { return size_; }
   bool empty() const noexcept { return size_ == 0; }
-  std::uint8_t* data() noexcept { return bytes_.get(); }
-  const std::uint8_t* data() const noexcept { return bytes_.get(); }
-  std::span<std::uint8_t> span() noexcept { return {bytes_.get(), size_}; }
-  std::span<const std::uint8_t> span() const noexcept { return {bytes_.get(), size_}; }
+  std::uint8_t* data() noexcept { return bytes_; }
+  const std::uint8_t* data() const noexcept { return bytes_; }
+  std::span<std::uint8_t> span() noexcept { return {bytes_, size_}; }
+  std::span<const std::uint8_t> span() const noexcept { return {bytes_, size_}; }
 
  private:
   // Wipes and frees the storage; leaves the buffer empty.
   void release() noexcept;
 
-  std::unique_ptr<std::uint8_t[]> bytes_;
+  std::uint8_t* bytes_ = nullptr;
   std::size_t size_ = 0;
 };
 
-}  // namespace ostrel::crypto
+// Whether two secrets hold the same bytes, in time that depends on their lengths only.
+[[nodiscard]] bool constant_time_equal(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) noexcept;
+
+}  // namespace ostrel::platform

@@ -1,16 +1,18 @@
-// Secret buffers: one live copy, wiped when moved from or destroyed, never silently a container.
+// Secret buffers: one live copy, wiped when moved from or destroyed, never silently a container,
+// compared only in constant time and by name.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <concepts>
 #include <memory>
 #include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
 
-#include "crypto/secret.h"
+#include "platform/secret.h"
 
-namespace ostrel::crypto {
+namespace ostrel::platform {
 namespace {
 
 // Copies and conversions must be asked for by name.
@@ -25,6 +27,9 @@ static_assert(!std::is_convertible_v<const SecretBytes&, std::string>);
 static_assert(!std::is_convertible_v<std::span<const std::uint8_t, 32>, SecretArray<32>>);
 static_assert(std::is_nothrow_move_constructible_v<SecretArray<32>>);
 static_assert(std::is_nothrow_move_constructible_v<SecretBytes>);
+// No `==` that would compare secret bytes in variable time.
+static_assert(!std::equality_comparable<SecretArray<32>>);
+static_assert(!std::equality_comparable<SecretBytes>);
 
 bool all_zero(std::span<const std::uint8_t> s) {
   return std::all_of(s.begin(), s.end(), [](std::uint8_t b) { return b == 0; });
@@ -96,5 +101,28 @@ TEST(SecretBytes, EmptyBuffers) {
   EXPECT_TRUE(SecretBytes().clone().empty());
 }
 
+TEST(SecretBytes, ConstantTimeEqualCompares) {
+  const std::vector<std::uint8_t> abc = {1, 2, 3};
+  struct Case {
+    const char* name;
+    std::vector<std::uint8_t> other;
+    bool want;
+  };
+  const Case cases[] = {
+      {"same bytes", {1, 2, 3}, true},
+      {"last byte differs", {1, 2, 4}, false},
+      {"first byte differs", {0, 2, 3}, false},
+      {"prefix", {1, 2}, false},
+      {"longer", {1, 2, 3, 0}, false},
+      {"empty", {}, false},
+  };
+  const SecretBytes secret = SecretBytes::copy_of(abc);
+  for (const Case& c : cases) {
+    EXPECT_EQ(constant_time_equal(secret.span(), c.other), c.want) << c.name;
+    EXPECT_EQ(constant_time_equal(c.other, secret.span()), c.want) << c.name;
+  }
+  EXPECT_TRUE(constant_time_equal(SecretBytes().span(), SecretBytes::copy_of({}).span()));
+}
+
 }  // namespace
-}  // namespace ostrel::crypto
+}  // namespace ostrel::platform
