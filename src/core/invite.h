@@ -10,9 +10,8 @@
 #include <vector>
 
 #include "core/ratchet_records.h"
-#include "crypto/secret.h"
-#include "crypto/secret_codec.h"
 #include "errors/identifiers.h"
+#include "platform/secret.h"
 
 namespace ostrel::core {
 
@@ -28,14 +27,14 @@ struct RatchetBaselineV1 {
 // The seed and the root are taken at any length here; the identity derivation and the root
 // comparison judge them.
 struct InviteV1 {
-  crypto::SecretBytes seed;
+  platform::SecretBytes seed;
   HashValue root;
   RatchetBaselineV1 baseline;
   static auto cord_fields(auto& s) { return std::tie(s.seed, s.root, s.baseline); }
 };
 
 struct InviteV2 {
-  crypto::SecretBytes seed;
+  platform::SecretBytes seed;
   HashValue root;
   std::optional<RatchetBaselineV1> baseline;  // absent: usable only where a ratchet is remembered
   static auto cord_fields(auto& s) { return std::tie(s.seed, s.root, s.baseline); }
@@ -47,8 +46,8 @@ struct Invite : std::variant<InviteV1, InviteV2> {
   using cord_variant::variant;
   const cord_variant& variant() const { return *this; }
 
-  const crypto::SecretBytes& seed() const {
-    return std::visit([](const auto& v) -> const crypto::SecretBytes& { return v.seed; }, variant());
+  const platform::SecretBytes& seed() const {
+    return std::visit([](const auto& v) -> const platform::SecretBytes& { return v.seed; }, variant());
   }
   const HashValue& root() const {
     return std::visit([](const auto& v) -> const HashValue& { return v.root; }, variant());
