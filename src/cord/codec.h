@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <compare>
 #include <concepts>
 #include <cstdint>
 #include <optional>
@@ -302,6 +303,24 @@ struct Codec<std::variant<Alts...>> {
 // exactly as their variant.
 template <class T>
 concept DerivesVariant = requires { typename T::cord_variant; } && std::derived_from<T, typename T::cord_variant>;
+
+// The one way to name a stored enumeration with data: derive from Enumeration<Alternatives...>
+// and inherit its constructors. It encodes as its variant, compares by alternative then content
+// (ordered too when every alternative is), and hands its variant to std::visit.
+template <class... Alts>
+struct Enumeration : std::variant<Alts...> {
+  using cord_variant = std::variant<Alts...>;
+  using std::variant<Alts...>::variant;
+
+  const cord_variant& variant() const { return *this; }
+
+  friend bool operator==(const Enumeration& a, const Enumeration& b) { return a.variant() == b.variant(); }
+  friend auto operator<=>(const Enumeration& a, const Enumeration& b)
+    requires(std::three_way_comparable<Alts> && ...)
+  {
+    return a.variant() <=> b.variant();
+  }
+};
 
 template <DerivesVariant T>
 struct Codec<T> {

@@ -7,6 +7,7 @@
 #include <variant>
 
 #include "cord/codec.h"
+#include "cord/marker.h"
 
 namespace ostrel::cord {
 
@@ -38,36 +39,21 @@ class Evolving {
   std::variant<T, Raw> form_;
 };
 
-namespace detail {
-inline Error conflicting_sentinel() {
-  return Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers");
-}
-}  // namespace detail
-
 // Reads an evolving value under the wrapper `name`. Under an evolving name the payload is decoded
 // by a fresh reader (limits restart); an unknown variant anywhere inside yields the raw form,
 // other failures come back wrapped once more, and unused payload bytes are refused. Under any
 // other name the value is read in place.
 template <class T, Width W>
 Status deserialize_evolving(Deserializer& d, WidthHint hint, std::string_view name, Evolving<T, W>& out) {
-  const auto w = evolving_width(name);
-  if (!w) {
-    if (name == marker::kUuid) {
-      OSTREL_TRY(d.take_bytes(16));
-      return std::unexpected(Error::validation("FixedBytesDeserializer only supports deserialize_bytes"));
-    }
-    if (auto h = marker_hint(name)) {
-      if (hint != WidthHint::None) return std::unexpected(detail::conflicting_sentinel());
-      hint = *h;
-    }
+  const Marker m = marker_of(name);
+  OSTREL_TRY_ASSIGN(const auto payload, read_marker(d, m, hint));
+  if (m.kind == Marker::Uuid) return std::unexpected(uuid_not_bytes());
+  if (m.kind != Marker::Evolving) {
     T value{};
     OSTREL_TRY(cord::decode(d, value, hint));
     out = Evolving<T, W>(std::move(value));
     return {};
   }
-  if (hint != WidthHint::None) return std::unexpected(detail::conflicting_sentinel());
-  OSTREL_TRY_ASSIGN(auto len, d.read_len_width(*w, Deserializer::kMaxLength));
-  OSTREL_TRY_ASSIGN(auto payload, d.take_bytes(len));
 
   Deserializer inner(payload);
   inner.set_owner(d.owner());

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cord/evolving.h"
+#include "cord/marker.h"
 
 namespace ostrel::cord {
 
@@ -30,13 +31,14 @@ using Uuid = std::array<std::uint8_t, 16>;
 template <FixedName Name, class T>
 struct Codec<Named<Name, T>> {
   static constexpr std::string_view kName = Name.view();
-  static_assert(!evolving_width(kName), "an evolving slot is an Evolving<T>");
+  static_assert(marker_of(kName).kind != Marker::Evolving, "an evolving slot is an Evolving<T>");
 
   static Status encode(Serializer& s, const Named<Name, T>& v, WidthHint hint) {
-    if constexpr (marker_hint(kName).has_value()) {
+    constexpr Marker kMarker = marker_of(kName);
+    if constexpr (kMarker.kind == Marker::Hint) {
       if (hint != WidthHint::None) return std::unexpected(Error::ConflictingHints);
-      return cord::encode(s, v.value, *marker_hint(kName));
-    } else if constexpr (kName == marker::kUuid && std::is_same_v<T, Uuid>) {
+      return cord::encode(s, v.value, kMarker.hint);
+    } else if constexpr (kMarker.kind == Marker::Uuid && std::is_same_v<T, Uuid>) {
       s.write_raw(v.value);  // exactly 16 bytes, no prefix
       return {};
     } else {
@@ -45,19 +47,18 @@ struct Codec<Named<Name, T>> {
   }
 
   static Status decode(Deserializer& d, Named<Name, T>& out, WidthHint hint) {
-    if constexpr (marker_hint(kName).has_value()) {
-      if (hint != WidthHint::None) return std::unexpected(detail::conflicting_sentinel());
-      return cord::decode(d, out.value, *marker_hint(kName));
-    } else if constexpr (kName == marker::kUuid) {
-      OSTREL_TRY_ASSIGN(auto bytes, d.take_bytes(16));
+    constexpr Marker kMarker = marker_of(kName);
+    OSTREL_TRY_ASSIGN(const auto bytes, read_marker(d, kMarker, hint));
+    if constexpr (kMarker.kind == Marker::Uuid) {
       // The 16 bytes serve one kind of request only: reading them as a byte string.
       if constexpr (std::is_same_v<T, Uuid>) {
         std::copy(bytes.begin(), bytes.end(), out.value.begin());
         return {};
       } else {
-        return std::unexpected(Error::validation("FixedBytesDeserializer only supports deserialize_bytes"));
+        return std::unexpected(uuid_not_bytes());
       }
     } else {
+      (void)bytes;
       return cord::decode(d, out.value, hint);
     }
   }

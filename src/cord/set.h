@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cord/codec.h"
+#include "cord/marker.h"
 
 namespace ostrel::cord {
 
@@ -138,33 +139,6 @@ Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hi
   return {};
 }
 
-namespace detail {
-// The marker dispatch ahead of a set body; may set the hint for the body's count. Returns an
-// error for names under which no set can be read.
-template <class T>
-Status set_marker(Deserializer& d, WidthHint& hint, std::string_view name) {
-  if (auto w = evolving_width(name)) {
-    if (hint != WidthHint::None)
-      return std::unexpected(
-          Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers"));
-    OSTREL_TRY_ASSIGN(auto len, d.read_len_width(*w, Deserializer::kMaxLength));
-    OSTREL_TRY(d.take_bytes(len));
-    return std::unexpected(Error::invalid_type("byte array", "set"));
-  }
-  if (name == marker::kUuid) {
-    OSTREL_TRY(d.take_bytes(16));
-    return std::unexpected(Error::validation("FixedBytesDeserializer only supports deserialize_bytes"));
-  }
-  if (auto h = marker_hint(name)) {
-    if (hint != WidthHint::None)
-      return std::unexpected(
-          Error::validation("Conflicting sentinel nesting: cannot combine width/varint wrappers"));
-    hint = *h;
-  }
-  return {};
-}
-
-}  // namespace detail
 
 // Reads a canonical set under the wrapper `name`. An element that fails to decode fails the set
 // with its own error; one whose encoding is not strictly greater than its predecessor's fails
@@ -175,7 +149,11 @@ Status set_marker(Deserializer& d, WidthHint& hint, std::string_view name) {
 // produce for the decoded element; comparing them is comparing re-encodings, without encoding.
 template <class T>
 Status deserialize_set(Deserializer& d, WidthHint hint, std::string_view name, std::vector<T>& out) {
-  OSTREL_TRY(detail::set_marker<T>(d, hint, name));
+  // No set is read under an evolving or uuid name: their bytes are taken, then refused.
+  const Marker m = marker_of(name);
+  OSTREL_TRY(read_marker(d, m, hint));
+  if (m.kind == Marker::Evolving) return std::unexpected(Error::invalid_type("byte array", "set"));
+  if (m.kind == Marker::Uuid) return std::unexpected(uuid_not_bytes());
   OSTREL_TRY(d.enter());
   OSTREL_TRY_ASSIGN(auto n, d.read_len(hint));
   out.clear();

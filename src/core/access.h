@@ -17,12 +17,8 @@
 namespace ostrel::core {
 
 // A user or a group, by identifier.
-struct PrincipalRefV1 : std::variant<UserId, GroupId> {
-  using cord_variant = std::variant<UserId, GroupId>;
-  using cord_variant::variant;
-  const cord_variant& variant() const { return *this; }
-  friend bool operator==(const PrincipalRefV1& a, const PrincipalRefV1& b) { return a.variant() == b.variant(); }
-  friend auto operator<=>(const PrincipalRefV1& a, const PrincipalRefV1& b) { return a.variant() <=> b.variant(); }
+struct PrincipalRefV1 : cord::Enumeration<UserId, GroupId> {
+  using Enumeration::Enumeration;
   // User(UserId(HashValue([...]))) or Group(GroupId(HashValue([...])))
   std::string debug() const;
 };
@@ -75,11 +71,8 @@ struct Prefix {
 };
 }  // namespace tuple_matcher
 
-struct TupleMatcherV1 : std::variant<tuple_matcher::Any, tuple_matcher::Exact, tuple_matcher::Prefix> {
-  using cord_variant = std::variant<tuple_matcher::Any, tuple_matcher::Exact, tuple_matcher::Prefix>;
-  using cord_variant::variant;
-  const cord_variant& variant() const { return *this; }
-  friend bool operator==(const TupleMatcherV1& a, const TupleMatcherV1& b) { return a.variant() == b.variant(); }
+struct TupleMatcherV1 : cord::Enumeration<tuple_matcher::Any, tuple_matcher::Exact, tuple_matcher::Prefix> {
+  using Enumeration::Enumeration;
 };
 
 // A condition on one label of a secret.
@@ -105,12 +98,8 @@ struct Absent {
 }  // namespace label_matcher
 
 struct LabelMatcherV1
-    : std::variant<label_matcher::Present, label_matcher::Equals, label_matcher::In, label_matcher::Absent> {
-  using cord_variant =
-      std::variant<label_matcher::Present, label_matcher::Equals, label_matcher::In, label_matcher::Absent>;
-  using cord_variant::variant;
-  const cord_variant& variant() const { return *this; }
-  friend bool operator==(const LabelMatcherV1& a, const LabelMatcherV1& b) { return a.variant() == b.variant(); }
+    : cord::Enumeration<label_matcher::Present, label_matcher::Equals, label_matcher::In, label_matcher::Absent> {
+  using Enumeration::Enumeration;
 };
 
 struct KeyspaceLabelMatcherV1 {
@@ -157,13 +146,9 @@ struct Admin {
 };
 }  // namespace grant_permission
 
-struct GrantPermissionV1
-    : std::variant<grant_permission::Read, grant_permission::Write, ManageKeyspaceGrantV1, grant_permission::Admin> {
-  using cord_variant =
-      std::variant<grant_permission::Read, grant_permission::Write, ManageKeyspaceGrantV1, grant_permission::Admin>;
-  using cord_variant::variant;
-  const cord_variant& variant() const { return *this; }
-  friend bool operator==(const GrantPermissionV1& a, const GrantPermissionV1& b) { return a.variant() == b.variant(); }
+struct GrantPermissionV1 : cord::Enumeration<grant_permission::Read, grant_permission::Write, ManageKeyspaceGrantV1,
+                                              grant_permission::Admin> {
+  using Enumeration::Enumeration;
 };
 
 // Success, or the InvalidStructure issue of the first rule that fails.

@@ -36,22 +36,14 @@ OSTREL_ENTITY(VaultHandle, VaultHandleId, handle_id)
 #undef OSTREL_ENTITY
 }  // namespace entity
 
-using EntityKeyVariant =
-    std::variant<entity::VaultRoot, entity::EntryPoint, entity::User, entity::UserHandle, entity::Group,
-                 entity::GroupMember, entity::Grant, entity::Secret, entity::VaultHandle>;
-
 // Ordered by variant index, then by the id's bytes; encoded as the index and the id's bytes.
-struct EntityKey : EntityKeyVariant {
-  using cord_variant = EntityKeyVariant;
-  using EntityKeyVariant::EntityKeyVariant;
-
-  const EntityKeyVariant& variant() const { return *this; }
+struct EntityKey
+    : cord::Enumeration<entity::VaultRoot, entity::EntryPoint, entity::User, entity::UserHandle, entity::Group,
+                        entity::GroupMember, entity::Grant, entity::Secret, entity::VaultHandle> {
+  using Enumeration::Enumeration;
 
   // "VaultRoot", or "User { user_id: UserId(HashValue([...])) }".
   std::string debug() const;
-
-  friend bool operator==(const EntityKey& a, const EntityKey& b) { return a.variant() == b.variant(); }
-  friend auto operator<=>(const EntityKey& a, const EntityKey& b) { return a.variant() <=> b.variant(); }
 };
 
 }  // namespace ostrel::core

@@ -78,24 +78,18 @@ struct TrustedRootRatchetRecordV1 {
 
 #undef OSTREL_RATCHET_EQ
 
-using RatchetRecordVariant =
-    std::variant<UserRatchetRecordV1, UserHandleRatchetRecordV1, VaultHandleRatchetRecordV1, GroupRatchetRecordV1,
-                 GroupMemberRatchetRecordV1, GrantRatchetRecordV1, SecretRatchetRecordV1, EntryPointRatchetRecordV1,
-                 std::uint64_t /* FormatVersion */, TrustedRootRatchetRecordV1>;
-
 // One remembered fact; variants in index order User … EntryPoint, FormatVersion, TrustedRoot.
-struct RatchetRecordV1 : RatchetRecordVariant {
-  using cord_variant = RatchetRecordVariant;
-  using RatchetRecordVariant::RatchetRecordVariant;
+struct RatchetRecordV1
+    : cord::Enumeration<UserRatchetRecordV1, UserHandleRatchetRecordV1, VaultHandleRatchetRecordV1,
+                        GroupRatchetRecordV1, GroupMemberRatchetRecordV1, GrantRatchetRecordV1, SecretRatchetRecordV1,
+                        EntryPointRatchetRecordV1, std::uint64_t /* FormatVersion */, TrustedRootRatchetRecordV1> {
+  using Enumeration::Enumeration;
   enum Kind : std::uint8_t {
     User, UserHandle, VaultHandle, Group, GroupMember, Grant, Secret, EntryPoint, FormatVersion, TrustedRoot,
   };
 
   static RatchetRecordV1 format_version(std::uint64_t v) { return RatchetRecordV1(std::in_place_index<8>, v); }
-  const RatchetRecordVariant& variant() const { return *this; }
   Kind kind() const { return static_cast<Kind>(index()); }
-
-  friend bool operator==(const RatchetRecordV1& a, const RatchetRecordV1& b) { return a.variant() == b.variant(); }
 };
 
 // An element of a ratchet file's set: a record, or the raw payload of one a later version wrote.

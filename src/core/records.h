@@ -153,22 +153,18 @@ struct VaultHandleRecordV1 {
 
 #undef OSTREL_RECORD_EQ
 
-using RecordBodyVariant =
-    std::variant<VaultRootRecordV1, EntryPointRecordV1, UserRecordV1, UserHandleRecordV1, GroupRecordV1,
-                 GroupDeletedRecordV1, GroupMemberRecordV1, GroupMemberDeletedRecordV1, GrantRecordV1,
-                 GrantDeletedRecordV1, UserDeletedRecordV1, SecretRecordV1, SecretDeletedRecordV1,
-                 VaultHandleRecordV1>;
-
 // The fact a record states; the variant index is the kind (VaultRoot 0 … VaultHandle 13).
-struct RecordBodyV1 : RecordBodyVariant {
-  using cord_variant = RecordBodyVariant;
-  using RecordBodyVariant::RecordBodyVariant;
+struct RecordBodyV1
+    : cord::Enumeration<VaultRootRecordV1, EntryPointRecordV1, UserRecordV1, UserHandleRecordV1, GroupRecordV1,
+                        GroupDeletedRecordV1, GroupMemberRecordV1, GroupMemberDeletedRecordV1, GrantRecordV1,
+                        GrantDeletedRecordV1, UserDeletedRecordV1, SecretRecordV1, SecretDeletedRecordV1,
+                        VaultHandleRecordV1> {
+  using Enumeration::Enumeration;
   enum Kind : std::uint8_t {
     VaultRoot, EntryPoint, User, UserHandle, Group, GroupDeleted, GroupMember, GroupMemberDeleted,
     Grant, GrantDeleted, UserDeleted, Secret, SecretDeleted, VaultHandle,
   };
 
-  const RecordBodyVariant& variant() const { return *this; }
   Kind kind() const { return static_cast<Kind>(index()); }
 
   // The entity the body concerns; only an entry point uses its author.
@@ -178,8 +174,6 @@ struct RecordBodyV1 : RecordBodyVariant {
   // The secret's id and selector of a Secret or SecretDeleted body; null for other kinds.
   const SecretId* secret_id() const;
   const SecretSelectorV1* secret_selector() const;
-
-  friend bool operator==(const RecordBodyV1& a, const RecordBodyV1& b) { return a.variant() == b.variant(); }
 };
 
 using EvolvingBody = cord::Evolving<RecordBodyV1>;
