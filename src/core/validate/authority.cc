@@ -19,11 +19,6 @@ bool is_rolled_back(const RolledBackMap& rolled_back, const EntityKey& key) {
   return !rolled_back.empty() && rolled_back.contains(key);
 }
 
-bool signer_is_admin(const AuthorityMap& authority, const UserId& signer) {
-  const Permissions* p = find_user_permissions(authority, signer);
-  return p != nullptr && p->admin;
-}
-
 // Per entity, the accepted records at the highest accepted counter: the one with the smallest
 // hash when all bodies agree, else a conflict. `group` is ordered by counter, highest first.
 template <class Accept, class Decide>
@@ -38,19 +33,12 @@ void resolve(const Group& group, Accept&& accept, Decide&& decide, ConflictMap& 
     kept.push_back(r);
   }
   if (kept.empty()) return;
-  const RecordBodyV1& first = kept.front()->body();
-  const bool agree = std::all_of(kept.begin(), kept.end(), [&](const EffectiveRecord* r) { return r->body() == first; });
-  if (agree) {
-    decide(**std::min_element(kept.begin(), kept.end(),
-                              [](const EffectiveRecord* a, const EffectiveRecord* b) { return a->hash < b->hash; }));
+  if (std::optional<ConflictEntry> conflict = conflict_among(kept)) {
+    conflicts[kept.front()->key] = std::move(*conflict);
     return;
   }
-  ConflictEntry entry;
-  entry.counter = counter;
-  for (const EffectiveRecord* r : kept) entry.hashes.push_back(r->hash);
-  std::sort(entry.hashes.begin(), entry.hashes.end());
-  entry.hashes.erase(std::unique(entry.hashes.begin(), entry.hashes.end()), entry.hashes.end());
-  conflicts[kept.front()->key] = std::move(entry);
+  decide(**std::min_element(kept.begin(), kept.end(),
+                            [](const EffectiveRecord* a, const EffectiveRecord* b) { return a->hash < b->hash; }));
 }
 
 // Groups (record pointers, in state order) by entity key, each group ordered by counter with
@@ -134,7 +122,7 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
     resolve(
         g,
         [&](const EffectiveRecord& r) {
-          return signer_is_admin(f.authority, r.signer) && users.contains(std::get<UserHandleRecordV1>(r.body()).user_id);
+          return permissions_of(f.authority, r.signer).admin && users.contains(std::get<UserHandleRecordV1>(r.body()).user_id);
         },
         [&](const EffectiveRecord& r) {
           const auto& b = std::get<UserHandleRecordV1>(r.body());
@@ -144,7 +132,7 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
   }
   for (const Group& g : group_by_entity(std::move(vault_handles))) {
     resolve(
-        g, [&](const EffectiveRecord& r) { return signer_is_admin(f.authority, r.signer); },
+        g, [&](const EffectiveRecord& r) { return permissions_of(f.authority, r.signer).admin; },
         [&](const EffectiveRecord& r) {
           const auto& b = std::get<VaultHandleRecordV1>(r.body());
           s.vault_handles.emplace(b.handle_id, b);
@@ -165,18 +153,24 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
     for (const EffectiveRecord& r : records) by_hash.emplace(r.hash, &r);
     for (const auto& [key, entry] : conflicts) s.unresolved.emplace(key, entity_heads(key, entry, by_hash));
   }
-  s.users = std::move(f.round.users);
-  s.groups = std::move(f.round.groups);
-  s.memberships = std::move(f.round.memberships);
-  s.grants = std::move(f.round.grants);
-  s.deleted_users = std::move(f.round.deleted_users);
-  s.deleted_groups = std::move(f.round.deleted_groups);
-  s.deleted_grants = std::move(f.round.deleted_grants);
+  static_cast<PrincipalMaps&>(s) = std::move(static_cast<PrincipalMaps&>(f.round));
   s.authority = std::move(f.authority);
   return s;
 }
 
 }  // namespace
+
+std::optional<ConflictEntry> conflict_among(std::span<const EffectiveRecord* const> records) {
+  const RecordBodyV1& first = records.front()->body();
+  if (std::all_of(records.begin(), records.end(), [&](const EffectiveRecord* r) { return r->body() == first; }))
+    return std::nullopt;
+  ConflictEntry entry;
+  entry.counter = first.counter();
+  for (const EffectiveRecord* r : records) entry.hashes.push_back(r->hash);
+  std::sort(entry.hashes.begin(), entry.hashes.end());
+  entry.hashes.erase(std::unique(entry.hashes.begin(), entry.hashes.end()), entry.hashes.end());
+  return entry;
+}
 
 std::set<UserId> entry_point_users(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back) {
   std::vector<UserId> ids;
@@ -245,7 +239,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
         g,
         [&](const EffectiveRecord& r) {
           if (const auto* u = std::get_if<UserRecordV1>(&r.body())) {
-            return u->user_id != root.user_id && signer_is_admin(previous, r.signer);
+            return u->user_id != root.user_id && permissions_of(previous, r.signer).admin;
           }
           const auto& d = std::get<UserDeletedRecordV1>(r.body());
           return d.user_id != root.user_id && admitted.contains(r.hash);
@@ -263,7 +257,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
     resolve(
         g,
         [&](const EffectiveRecord& r) {
-          if (std::holds_alternative<GroupRecordV1>(r.body())) return signer_is_admin(previous, r.signer);
+          if (std::holds_alternative<GroupRecordV1>(r.body())) return permissions_of(previous, r.signer).admin;
           return admitted.contains(r.hash);
         },
         [&](const EffectiveRecord& r) {
@@ -279,7 +273,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
     resolve(
         g,
         [&](const EffectiveRecord& r) {
-          if (!signer_is_admin(previous, r.signer)) return false;
+          if (!permissions_of(previous, r.signer).admin) return false;
           if (const auto* gm = std::get_if<GroupMemberRecordV1>(&r.body())) {
             return m.groups.contains(gm->group_id) && principal_exists(gm->member, m);
           }
@@ -296,8 +290,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
         [&](const EffectiveRecord& r) {
           if (const auto* grant = std::get_if<GrantRecordV1>(&r.body())) {
             if (!principal_exists(grant->grantee, m)) return false;
-            const Permissions* p = find_user_permissions(previous, r.signer);
-            return p != nullptr && p->may_grant(grant->permission);
+            return permissions_of(previous, r.signer).may_grant(grant->permission);
           }
           return admitted.contains(r.hash);
         },
@@ -359,18 +352,17 @@ AuthorityPassResult authority_pass(const RootIdentity& root, std::span<const Eff
     const EffectiveRecord* next = nullptr;
     for (const EffectiveRecord* c : candidates) {
       if (admitted.contains(c->hash)) continue;
-      const Permissions* p = find_user_permissions(f.authority, c->signer);
-      if (p == nullptr) continue;
+      const Permissions& p = permissions_of(f.authority, c->signer);
       bool ok;
       if (const auto* gd = std::get_if<GrantDeletedRecordV1>(&c->body())) {
-        ok = p->may_grant(gd->permission);
+        ok = p.may_grant(gd->permission);
         if (ok) {
           if (auto it = f.round.grants.find(gd->grant_id); it != f.round.grants.end()) {
-            ok = p->may_grant(it->second.permission);
+            ok = p.may_grant(it->second.permission);
           }
         }
       } else {
-        ok = p->admin;
+        ok = p.admin;
       }
       if (ok) {
         next = c;

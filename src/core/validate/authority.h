@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <set>
 #include <span>
 #include <vector>
@@ -31,15 +32,12 @@ struct ConflictEntry {
 };
 using ConflictMap = std::map<EntityKey, ConflictEntry>;
 
-// What one authority round decides.
-struct AuthorityRound {
-  std::map<UserId, core::UserRecordV1> users;
-  std::map<GroupId, core::GroupRecordV1> groups;
-  std::map<GroupMemberId, core::GroupMemberRecordV1> memberships;
-  std::map<GrantId, core::GrantRecordV1> grants;
-  std::set<UserId> deleted_users;
-  std::set<GroupId> deleted_groups;
-  std::set<GrantId> deleted_grants;
+// The conflict among records of one entity at one counter: their hashes, ascending and once
+// each. None when all their bodies agree.
+std::optional<ConflictEntry> conflict_among(std::span<const EffectiveRecord* const> records);
+
+// What one authority round decides: the principals that take effect, and the conflicts met.
+struct AuthorityRound : PrincipalMaps {
   ConflictMap conflicts;
   friend bool operator==(const AuthorityRound&, const AuthorityRound&) = default;
 };

@@ -51,12 +51,6 @@ bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::
   return false;
 }
 
-const Permissions& permissions_or_empty(const AuthorityMap& authority, const UserId& user) {
-  static const Permissions kNone;
-  const Permissions* p = find_user_permissions(authority, user);
-  return p ? *p : kNone;
-}
-
 }  // namespace
 
 RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
@@ -64,7 +58,7 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
   const std::set<UserId> entry_signers = entry_point_signers(records);
   RatchetView view;
   for (const EffectiveRecord& r : records) {
-    if (!counts_for_view(r, permissions_or_empty(first_pass.authority, r.signer), entry_signers, admitted)) continue;
+    if (!counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) continue;
     const std::uint64_t c = r.body().counter();
     auto [it, inserted] = view.counters.try_emplace(r.key, c);
     if (!inserted) it->second = std::max(it->second, c);
@@ -92,7 +86,7 @@ ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, cons
   for (const EffectiveRecord& r : records) {
     const SecretId* id = r.body().secret_id();
     if (id == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
-    if (!permissions_or_empty(second_pass.authority, r.signer).can_write(*r.body().secret_selector())) continue;
+    if (!permissions_of(second_pass.authority, r.signer).can_write(*r.body().secret_selector())) continue;
     auto& list = latest[*id];
     const std::uint64_t c = r.body().counter();
     if (!list.empty()) {
@@ -104,14 +98,7 @@ ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, cons
   }
   ConflictMap out;
   for (const auto& [id, list] : latest) {
-    const RecordBodyV1& first = list.front()->body();
-    if (std::all_of(list.begin(), list.end(), [&](const EffectiveRecord* r) { return r->body() == first; })) continue;
-    ConflictEntry entry;
-    entry.counter = first.counter();
-    for (const EffectiveRecord* r : list) entry.hashes.push_back(r->hash);
-    std::sort(entry.hashes.begin(), entry.hashes.end());
-    entry.hashes.erase(std::unique(entry.hashes.begin(), entry.hashes.end()), entry.hashes.end());
-    out.emplace(list.front()->key, std::move(entry));
+    if (std::optional<ConflictEntry> conflict = conflict_among(list)) out.emplace(list.front()->key, std::move(*conflict));
   }
   return out;
 }

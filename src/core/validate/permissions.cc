@@ -216,14 +216,10 @@ bool Permissions::may_grant(const GrantPermissionV1& grant) const {
   return false;  // Admin is conferred only by admins
 }
 
-const Permissions* find_user_permissions(const AuthorityMap& authority, const UserId& user) {
+const Permissions& permissions_of(const AuthorityMap& authority, const UserId& user) {
+  static const Permissions kNone;
   auto it = authority.find(core::PrincipalRefV1(user));
-  return it == authority.end() ? nullptr : &it->second;
-}
-
-Permissions authority_permissions(const AuthorityMap& authority, const UserId& user) {
-  const Permissions* p = find_user_permissions(authority, user);
-  return p ? *p : Permissions{};
+  return it == authority.end() ? kNone : it->second;
 }
 
 }  // namespace ostrel::validate

@@ -72,10 +72,8 @@ struct Permissions {
 // The authority map: every User key before every Group key, then id bytes.
 using AuthorityMap = std::map<core::PrincipalRefV1, Permissions>;
 
-// The user's own entry (which already holds what it inherits), or null when it has none.
-// Callers that need a value use authority_permissions; a reference avoids a copy per lookup.
-const Permissions* find_user_permissions(const AuthorityMap& authority, const UserId& user);
-// A copy of the user's entry, or the empty Permissions.
-Permissions authority_permissions(const AuthorityMap& authority, const UserId& user);
+// The one permission lookup: the user's own entry (which already holds what it inherits), or the
+// empty Permissions when it has none. A reference: no copy per lookup.
+const Permissions& permissions_of(const AuthorityMap& authority, const UserId& user);
 
 }  // namespace ostrel::validate

@@ -42,8 +42,7 @@ void VaultState::build_secret_index(std::vector<EffectiveRecord> effective, std:
     const SecretId* id = r.body().secret_id();
     if (id == nullptr) continue;
     // Only writers' records enter: admin, or a write or manage selector that matches.
-    const Permissions* p = find_user_permissions(authority, r.signer);
-    if (p == nullptr || !p->can_write(*r.body().secret_selector())) continue;
+    if (!permissions_of(r.signer).can_write(*r.body().secret_selector())) continue;
     auto [it, inserted] = secret_index.try_emplace(*id, n, n);
     if (!inserted && cmp(r, records[it->second.first]) > 0) it->second.first = n;
   }
@@ -80,8 +79,7 @@ SecretStatus VaultState::secret_status(const SecretSelectorV1& selector, const U
   if (r == nullptr || r->body().kind() != RecordBodyV1::Secret) return SecretStatus::Missing;
   const SecretRecordV1& secret = std::get<SecretRecordV1>(r->body());
   // The stored selector decides, not the caller's (both give the same id).
-  const Permissions* p = find_user_permissions(authority, reader);
-  if (p == nullptr || !p->can_read(secret.selector)) return SecretStatus::Unauthorized;
+  if (!permissions_of(reader).can_read(secret.selector)) return SecretStatus::Unauthorized;
   if (names_a_recipient_twice(secret.payload)) return SecretStatus::Invalid;
   if (!users.contains(reader)) return SecretStatus::Unauthorized;
   const auto& slots = secret.payload.recipient_slots;
@@ -91,8 +89,7 @@ SecretStatus VaultState::secret_status(const SecretSelectorV1& selector, const U
 }
 
 bool VaultState::user_may_read(const UserId& user, const SecretSelectorV1& selector) const {
-  const Permissions* p = find_user_permissions(authority, user);
-  return p != nullptr && p->can_read(selector);
+  return permissions_of(user).can_read(selector);
 }
 
 std::vector<UserId> VaultState::readers_of(const SecretSelectorV1& selector) const {

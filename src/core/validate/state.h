@@ -97,21 +97,27 @@ struct SecretEntry {
   core::SecretRecordV1 secret;
 };
 
-struct VaultState {
+// The principals that take effect and those deleted: what an authority round decides and a
+// state keeps.
+struct PrincipalMaps {
+  std::map<UserId, core::UserRecordV1> users;
+  std::map<GroupId, core::GroupRecordV1> groups;
+  std::map<GroupMemberId, core::GroupMemberRecordV1> memberships;
+  std::map<GrantId, core::GrantRecordV1> grants;
+  std::set<UserId> deleted_users;
+  std::set<GroupId> deleted_groups;
+  std::set<GrantId> deleted_grants;
+  friend bool operator==(const PrincipalMaps&, const PrincipalMaps&) = default;
+};
+
+struct VaultState : PrincipalMaps {
   std::optional<std::uint64_t> max_counter;
   std::vector<EffectiveRecord> records;
   std::optional<UserId> root_user_id;
   std::optional<HashValue> root_key_id;
-  std::map<UserId, core::UserRecordV1> users;
   std::map<UserHandleId, core::UserHandleRecordV1> user_handles;
   std::map<VaultHandleId, core::VaultHandleRecordV1> vault_handles;
-  std::map<GroupId, core::GroupRecordV1> groups;
-  std::map<GroupMemberId, core::GroupMemberRecordV1> memberships;
-  std::map<GrantId, core::GrantRecordV1> grants;
   std::map<UserId, core::EntryPointRecordV1> entry_points;
-  std::set<UserId> deleted_users;
-  std::set<GroupId> deleted_groups;
-  std::set<GrantId> deleted_grants;
   AuthorityMap authority;
   std::map<EntityKey, UnresolvedEntry> unresolved;
   // Where each secret's current record is: (current, first) positions in `records`.
@@ -120,8 +126,8 @@ struct VaultState {
   RatchetView ratchet;
   std::vector<ValidationIssue> issues;
 
-  // The user's rights (a copy of its authority entry, or none).
-  Permissions permissions_of(const UserId& user) const { return authority_permissions(authority, user); }
+  // The user's rights (its authority entry, or the empty one).
+  const Permissions& permissions_of(const UserId& user) const { return validate::permissions_of(authority, user); }
 
   // ---- the secret index and the queries about secrets ----
 

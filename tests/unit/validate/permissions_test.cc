@@ -150,9 +150,9 @@ TEST(Permissions, UserEntryOnly) {
   AuthorityMap map;
   const UserId u(HashValue(cord::Bytes{1}));
   map[PrincipalRefV1(GroupId(u.value))].admin = true;  // a group with the same id bytes
-  EXPECT_FALSE(authority_permissions(map, u).admin);
+  EXPECT_FALSE(permissions_of(map, u).admin);
   map[PrincipalRefV1(u)].add_grant(testing::read_grant(any_keyspace()));
-  EXPECT_EQ(authority_permissions(map, u).read.size(), 1u);
+  EXPECT_EQ(permissions_of(map, u).read.size(), 1u);
 }
 
 }  // namespace
