@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/ids.h"
 #include "core/seal.h"
 #include "crypto/identity.h"
 
@@ -41,7 +42,7 @@ struct Fixture {
     to.root_key_id = HashValue(std::vector<std::uint8_t>(32, 0x11));
     for (const crypto::Identity& r : readers) to.readers.push_back({r.user_id, std::span(r.hpke_public_key)});
     const SecretSelectorV1 selector{{"app", "db"}, {{"env", "prod"}}};
-    const SecretId id = *SecretId::derive(selector);
+    const SecretId id = *core::derive_secret_id(selector);
     context = {EntityKey(entity::Secret{id}), Bytes(readers[0].signing_public_key.begin(),
                                                     readers[0].signing_public_key.end()),
                id, selector, 42};

@@ -3,28 +3,13 @@
 #include <algorithm>
 
 #include "cord/text.h"
-#include "crypto/domain_hash.h"
 
-namespace ostrel {
-
-CoreResult<SecretId> SecretId::derive(const core::SecretSelectorV1& selector) {
-  auto h = crypto::domain_hash_cord("ostrel.secret.v1", selector);
-  if (!h) return std::unexpected(std::move(h).error());
-  return SecretId(std::move(*h));
-}
-
-CoreResult<GroupMemberId> GroupMemberId::derive(const core::GroupMemberIdInputV1& input) {
-  auto h = crypto::domain_hash_cord("ostrel.group-member.v1", input);
-  if (!h) return std::unexpected(std::move(h).error());
-  return GroupMemberId(std::move(*h));
-}
-
-namespace core {
+namespace ostrel::core {
 
 namespace {
 
 StructureCheck fail(const char* message) {
-  return std::unexpected(validate::ValidationIssue::invalid_structure(message));
+  return std::unexpected(ValidationIssue::invalid_structure(message));
 }
 
 // Each element strictly after its predecessor: equal neighbours fail like reversed ones.
@@ -101,5 +86,4 @@ std::string PrincipalRefV1::debug() const {
   return "Group(" + std::get<GroupId>(*this).debug() + ")";
 }
 
-}  // namespace core
-}  // namespace ostrel
+}  // namespace ostrel::core

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cord/codec.h"
-#include "core/validate/validation_issue.h"
+#include "core/validation_issue.h"
 #include "errors/frontend_error.h"
 #include "errors/identifiers.h"
 
@@ -152,7 +152,7 @@ struct GrantPermissionV1 : cord::Enumeration<grant_permission::Read, grant_permi
 };
 
 // Success, or the InvalidStructure issue of the first rule that fails.
-using StructureCheck = std::expected<void, validate::ValidationIssue>;
+using StructureCheck = std::expected<void, ValidationIssue>;
 
 // Label keys strictly increasing by bytes.
 StructureCheck check_structure(const SecretSelectorV1& selector);

@@ -28,7 +28,7 @@ std::size_t std::hash<ostrel::core::EntityKey>::operator()(const ostrel::core::E
         if constexpr (requires { alt.cord_unit; }) {
           return 0;
         } else {
-          return ostrel::hash_bytes(std::get<0>(std::remove_cvref_t<decltype(alt)>::cord_fields(alt)).value.bytes);
+          return ostrel::platform::hash_bytes(std::get<0>(std::remove_cvref_t<decltype(alt)>::cord_fields(alt)).value.bytes);
         }
       },
       k.variant());

@@ -2,9 +2,10 @@
 
 #include "cord/codec.h"
 #include "cord/text.h"
+#include "core/access.h"
 #include "crypto/domain_hash.h"
 
-namespace ostrel {
+namespace ostrel::core {
 namespace {
 
 // The fixed bytes of a text as the encoding writes it: 4-byte length and the NFC form.
@@ -14,9 +15,16 @@ CoreResult<HashValue> hash_text(std::string_view tag, std::string_view text) {
   return crypto::domain_hash(tag, *bytes);
 }
 
+// The id of type Id holding `hash`, or the hash's failure.
+template <class Id>
+CoreResult<Id> id_of(CoreResult<HashValue> hash) {
+  if (!hash) return std::unexpected(std::move(hash).error());
+  return Id(std::move(*hash));
+}
+
 }  // namespace
 
-CoreResult<UserId> UserId::from_public_keys(std::span<const std::uint8_t> signing_public_key,
+CoreResult<UserId> user_id_from_public_keys(std::span<const std::uint8_t> signing_public_key,
                                             std::span<const std::uint8_t> hpke_public_key) {
   // Two byte strings one after the other, with no framing around the pair.
   cord::Buffer data;
@@ -26,19 +34,21 @@ CoreResult<UserId> UserId::from_public_keys(std::span<const std::uint8_t> signin
   return UserId(crypto::domain_hash("ostrel.user.v1", data));
 }
 
-CoreResult<UserHandleId> UserHandleId::derive(std::string_view handle) {
-  auto h = hash_text("ostrel.handle.v1", core::normalize_handle(handle));
-  if (!h) return std::unexpected(std::move(h).error());
-  return UserHandleId(std::move(*h));
+CoreResult<SecretId> derive_secret_id(const SecretSelectorV1& selector) {
+  return id_of<SecretId>(crypto::domain_hash_cord("ostrel.secret.v1", selector));
 }
 
-CoreResult<VaultHandleId> VaultHandleId::derive(std::string_view handle) {
-  auto h = hash_text("ostrel.vault-handle.v1", core::normalize_handle(handle));
-  if (!h) return std::unexpected(std::move(h).error());
-  return VaultHandleId(std::move(*h));
+CoreResult<GroupMemberId> derive_group_member_id(const GroupMemberIdInputV1& input) {
+  return id_of<GroupMemberId>(crypto::domain_hash_cord("ostrel.group-member.v1", input));
 }
 
-namespace core {
+CoreResult<UserHandleId> derive_user_handle_id(std::string_view handle) {
+  return id_of<UserHandleId>(hash_text("ostrel.handle.v1", normalize_handle(handle)));
+}
+
+CoreResult<VaultHandleId> derive_vault_handle_id(std::string_view handle) {
+  return id_of<VaultHandleId>(hash_text("ostrel.vault-handle.v1", normalize_handle(handle)));
+}
 
 CoreResult<HashValue> key_id(std::span<const std::uint8_t> signing_public_key) {
   cord::Buffer data;
@@ -64,5 +74,4 @@ bool is_valid_handle(std::string_view h) {
   return true;
 }
 
-}  // namespace core
-}  // namespace ostrel
+}  // namespace ostrel::core

@@ -1,6 +1,7 @@
 // Identifier derivations, key ids and handles. Pure functions; safe from any thread.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -10,6 +11,35 @@
 #include "errors/identifiers.h"
 
 namespace ostrel::core {
+
+struct SecretSelectorV1;
+struct GroupMemberIdInputV1;
+
+// Each derivation is a domain hash of the input's canonical encoding under a fixed tag; it fails
+// only when the input cannot be encoded.
+
+// `UserId::from_public_keys`: "ostrel.user.v1" over the signing key, then the HPKE key, as byte
+// strings one after the other.
+CoreResult<UserId> user_id_from_public_keys(std::span<const std::uint8_t> signing_public_key,
+                                            std::span<const std::uint8_t> hpke_public_key);
+// `SecretId::derive`: "ostrel.secret.v1" over the selector.
+CoreResult<SecretId> derive_secret_id(const SecretSelectorV1& selector);
+// `GroupMemberId::derive`: "ostrel.group-member.v1" over the group and the member.
+CoreResult<GroupMemberId> derive_group_member_id(const GroupMemberIdInputV1& input);
+// `UserHandleId::derive` and `VaultHandleId::derive`: normalise the handle first (no validation),
+// then "ostrel.handle.v1" or "ostrel.vault-handle.v1" over it as a text.
+CoreResult<UserHandleId> derive_user_handle_id(std::string_view handle);
+CoreResult<VaultHandleId> derive_vault_handle_id(std::string_view handle);
+// Either of the two, for code written over both kinds of handle.
+template <class Id>
+  requires std::same_as<Id, UserHandleId> || std::same_as<Id, VaultHandleId>
+CoreResult<Id> derive_handle_id(std::string_view handle) {
+  if constexpr (std::same_as<Id, UserHandleId>) {
+    return derive_user_handle_id(handle);
+  } else {
+    return derive_vault_handle_id(handle);
+  }
+}
 
 // Domain hash "ostrel.key.v1" over the Ed25519 signing public key as a byte string. Names the
 // vault root to trust.

@@ -9,7 +9,7 @@ namespace ostrel::core {
 namespace {
 
 StructureCheck fail(const char* message) {
-  return std::unexpected(validate::ValidationIssue::invalid_structure(message));
+  return std::unexpected(ValidationIssue::invalid_structure(message));
 }
 
 // The id a group or grant seed derives, under its tag.
@@ -26,7 +26,7 @@ struct Rules {
   const UserId& root;
 
   StructureCheck operator()(const VaultRootRecordV1& b) const {
-    OSTREL_CHECK_DERIVED(UserId::from_public_keys(record.signing_public_key(), b.hpke_public_key), id);
+    OSTREL_CHECK_DERIVED(core::user_id_from_public_keys(record.signing_public_key(), b.hpke_public_key), id);
     if (*id != b.user_id) return fail("invalid root record");
     return {};
   }
@@ -37,7 +37,7 @@ struct Rules {
   StructureCheck operator()(const UserRecordV1& b) const { return check(b); }
   StructureCheck operator()(const UserHandleRecordV1& b) const {
     if (!is_valid_handle(b.handle)) return fail("invalid user handle");
-    OSTREL_CHECK_DERIVED(UserHandleId::derive(b.handle), id);
+    OSTREL_CHECK_DERIVED(core::derive_user_handle_id(b.handle), id);
     if (*id != b.handle_id) return fail("invalid user handle");
     return {};
   }
@@ -49,12 +49,12 @@ struct Rules {
   }
   StructureCheck operator()(const GroupDeletedRecordV1&) const { return {}; }
   StructureCheck operator()(const GroupMemberRecordV1& b) const {
-    OSTREL_CHECK_DERIVED(GroupMemberId::derive(GroupMemberIdInputV1{b.group_id, b.member}), id);
+    OSTREL_CHECK_DERIVED(core::derive_group_member_id(GroupMemberIdInputV1{b.group_id, b.member}), id);
     if (*id != b.group_member_id) return fail("invalid group membership");
     return {};
   }
   StructureCheck operator()(const GroupMemberDeletedRecordV1& b) const {
-    OSTREL_CHECK_DERIVED(GroupMemberId::derive(GroupMemberIdInputV1{b.group_id, b.member}), id);
+    OSTREL_CHECK_DERIVED(core::derive_group_member_id(GroupMemberIdInputV1{b.group_id, b.member}), id);
     if (*id != b.group_member_id) return fail("invalid group membership deletion");
     return {};
   }
@@ -71,7 +71,7 @@ struct Rules {
   }
   StructureCheck operator()(const SecretRecordV1& b) const {
     if (auto r = check_structure(b.selector); !r) return r;
-    OSTREL_CHECK_DERIVED(SecretId::derive(b.selector), id);
+    OSTREL_CHECK_DERIVED(core::derive_secret_id(b.selector), id);
     if (*id != b.secret_id) return fail("invalid secret value");
     // Slots are few; a seen-set keeps a hostile payload with many slots linear.
     std::unordered_set<UserId> seen;
@@ -82,13 +82,13 @@ struct Rules {
   }
   StructureCheck operator()(const SecretDeletedRecordV1& b) const {
     if (auto r = check_structure(b.selector); !r) return r;
-    OSTREL_CHECK_DERIVED(SecretId::derive(b.selector), id);
+    OSTREL_CHECK_DERIVED(core::derive_secret_id(b.selector), id);
     if (*id != b.secret_id) return fail("invalid secret deletion");
     return {};
   }
   StructureCheck operator()(const VaultHandleRecordV1& b) const {
     if (!is_valid_handle(b.handle)) return fail("invalid vault handle record");
-    OSTREL_CHECK_DERIVED(VaultHandleId::derive(b.handle), id);
+    OSTREL_CHECK_DERIVED(core::derive_vault_handle_id(b.handle), id);
     if (*id != b.handle_id) return fail("invalid vault handle record");
     return {};
   }
@@ -98,12 +98,12 @@ struct Rules {
 
 }  // namespace
 
-validate::ValidationIssue to_invalid_structure(const CoreError& error) {
-  return validate::ValidationIssue::invalid_structure(error.message());
+ValidationIssue to_invalid_structure(const CoreError& error) {
+  return ValidationIssue::invalid_structure(error.message());
 }
 
 StructureCheck check(const UserRecordV1& user) {
-  auto id = UserId::from_public_keys(user.signing_public_key, user.hpke_public_key);
+  auto id = core::user_id_from_public_keys(user.signing_public_key, user.hpke_public_key);
   if (!id) return std::unexpected(to_invalid_structure(id.error()));
   if (*id != user.user_id) return fail("invalid user record");
   return {};

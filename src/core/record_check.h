@@ -14,7 +14,7 @@ namespace ostrel::core {
 inline constexpr std::uint64_t kCounterCeiling = std::uint64_t{1} << 62;
 
 // InvalidStructure carrying the error's display text.
-validate::ValidationIssue to_invalid_structure(const CoreError& error);
+ValidationIssue to_invalid_structure(const CoreError& error);
 
 // The user id must be the one derived from the record's two public keys.
 StructureCheck check(const UserRecordV1& user);

@@ -1,5 +1,7 @@
 #include "core/record_sign.h"
 
+#include "core/ids.h"
+
 namespace ostrel::core {
 
 CoreResult<cord::Buffer> to_vec_evolving32(const EvolvingBody& body) {
@@ -27,14 +29,14 @@ RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, Evolving
 
 RecordResult<VaultRecordV1> SecretRecordV1::create_signed(const crypto::Identity& author, SecretSelectorV1 selector,
                                                           SealedPayloadV1 payload, std::uint64_t counter) {
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   if (!id) return std::unexpected(RecordError(std::move(id).error()));
   return sign_record(author, RecordBodyV1(SecretRecordV1{std::move(*id), std::move(selector), std::move(payload), counter}));
 }
 
 RecordResult<VaultRecordV1> SecretDeletedRecordV1::create_signed(const crypto::Identity& author,
                                                                  SecretSelectorV1 selector, std::uint64_t counter) {
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   if (!id) return std::unexpected(RecordError(std::move(id).error()));
   return sign_record(author, RecordBodyV1(SecretDeletedRecordV1{std::move(*id), std::move(selector), counter}));
 }

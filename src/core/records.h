@@ -265,5 +265,5 @@ struct Codec<core::VaultRecordV1> {
 
 template <>
 struct std::hash<ostrel::core::VaultRecordV1> {
-  std::size_t operator()(const ostrel::core::VaultRecordV1& r) const { return ostrel::hash_bytes(r.encoding()); }
+  std::size_t operator()(const ostrel::core::VaultRecordV1& r) const { return ostrel::platform::hash_bytes(r.encoding()); }
 };

@@ -1,5 +1,6 @@
 #include "crypto/identity.h"
 
+#include "core/ids.h"
 #include "crypto/hkdf.h"
 
 namespace ostrel::crypto {
@@ -31,7 +32,7 @@ CryptoResult<Identity> Identity::from_seed(std::span<const std::uint8_t> master_
   if (!keys) return std::unexpected(std::move(keys).error());
   const auto signing_public_key = keys->signing_key.public_key();
   const auto hpke_public_key = keys->hpke_public_key;
-  auto user_id = UserId::from_public_keys(signing_public_key, hpke_public_key);
+  auto user_id = core::user_id_from_public_keys(signing_public_key, hpke_public_key);
   if (!user_id) return std::unexpected(CryptoError(std::move(user_id).error()));
   return Identity{std::move(*user_id), signing_public_key, hpke_public_key,
                   platform::SecretArray<kMasterSeedBytes>(master_seed.first<kMasterSeedBytes>()),
@@ -44,7 +45,7 @@ std::vector<std::uint8_t> Identity::sign(std::string_view purpose,
 }
 
 UserIdCheck Identity::check_user_id() const {
-  auto recomputed = UserId::from_public_keys(signing_public_key, hpke_public_key);
+  auto recomputed = core::user_id_from_public_keys(signing_public_key, hpke_public_key);
   if (!recomputed) return std::move(recomputed).error();
   if (recomputed->value.bytes != user_id.value.bytes) return UserIdMismatch{user_id, std::move(*recomputed)};
   return std::move(*recomputed);

@@ -1,6 +1,6 @@
 // HashValue and the identifier types that wrap it: plain values carried by records, by state and
-// by error payloads alike, so they sit with the errors at the bottom. Their derivations live in
-// the core layer (core/ids.h). Safe from any thread.
+// by error payloads alike, so they sit with the errors at the bottom. Their derivations are core
+// functions (core/ids.h). Safe from any thread.
 #pragma once
 
 #include <compare>
@@ -10,10 +10,9 @@
 #include <span>
 #include <string>
 #include <tuple>
-#include <string_view>
 #include <vector>
 
-#include "errors/core_error.h"
+#include "platform/keyed_hash.h"
 
 namespace ostrel {
 
@@ -34,14 +33,9 @@ struct HashValue {
   std::string debug() const;
 };
 
-// Keyed hashing for in-memory hash tables: SipHash under a per-process random key, so crafted
-// identifiers cannot be made to collide.
-std::size_t hash_bytes(std::span<const std::uint8_t> bytes);
-
 // One distinct type per kind of identifier; each holds one HashValue and adds nothing.
-#define OSTREL_DEFINE_ID(Name, ...)                                                        \
+#define OSTREL_DEFINE_ID(Name)                                                             \
   struct Name {                                                                            \
-    __VA_ARGS__                                                                            \
     HashValue value;                                                                       \
     Name() = default;                                                                      \
     explicit Name(HashValue v) : value(std::move(v)) {}                                    \
@@ -52,27 +46,13 @@ std::size_t hash_bytes(std::span<const std::uint8_t> bytes);
     std::string debug() const { return #Name "(" + value.debug() + ")"; }                  \
   }
 
-namespace core {
-struct SecretSelectorV1;
-struct GroupMemberIdInputV1;
-}  // namespace core
-
-// The derivations are defined by the core layer (core/ids.cc).
-OSTREL_DEFINE_ID(UserId,
-  /* Domain hash "ostrel.user.v1" over the signing key, then the HPKE key, as byte strings. */
-  static CoreResult<UserId> from_public_keys(std::span<const std::uint8_t> signing_public_key,
-                                             std::span<const std::uint8_t> hpke_public_key););
+OSTREL_DEFINE_ID(UserId);
 OSTREL_DEFINE_ID(GroupId);
 OSTREL_DEFINE_ID(GrantId);
-OSTREL_DEFINE_ID(SecretId,
-  static CoreResult<SecretId> derive(const core::SecretSelectorV1& selector););
-OSTREL_DEFINE_ID(GroupMemberId,
-  static CoreResult<GroupMemberId> derive(const core::GroupMemberIdInputV1& input););
-OSTREL_DEFINE_ID(UserHandleId,
-  /* Normalises the handle first; does not validate it. */
-  static CoreResult<UserHandleId> derive(std::string_view handle););
-OSTREL_DEFINE_ID(VaultHandleId,
-  static CoreResult<VaultHandleId> derive(std::string_view handle););
+OSTREL_DEFINE_ID(SecretId);
+OSTREL_DEFINE_ID(GroupMemberId);
+OSTREL_DEFINE_ID(UserHandleId);
+OSTREL_DEFINE_ID(VaultHandleId);
 
 #undef OSTREL_DEFINE_ID
 
@@ -89,12 +69,12 @@ struct IdSeed {
 
 template <>
 struct std::hash<ostrel::HashValue> {
-  std::size_t operator()(const ostrel::HashValue& h) const { return ostrel::hash_bytes(h.bytes); }
+  std::size_t operator()(const ostrel::HashValue& h) const { return ostrel::platform::hash_bytes(h.bytes); }
 };
 #define OSTREL_ID_HASH(Name)                                                                    \
   template <>                                                                                   \
   struct std::hash<ostrel::Name> {                                                              \
-    std::size_t operator()(const ostrel::Name& id) const { return ostrel::hash_bytes(id.value.bytes); } \
+    std::size_t operator()(const ostrel::Name& id) const { return ostrel::platform::hash_bytes(id.value.bytes); } \
   }
 OSTREL_ID_HASH(UserId);
 OSTREL_ID_HASH(GroupId);

@@ -52,12 +52,12 @@ const VaultRecordV1& VaultBuilder::add_entry_point(const crypto::Identity& user,
 
 const VaultRecordV1& VaultBuilder::add_user_handle(const crypto::Identity& admin, const crypto::Identity& user,
                                                    const std::string& handle, std::uint64_t counter) {
-  return add(admin, RecordBodyV1(UserHandleRecordV1{must(UserHandleId::derive(handle)), handle, user.user_id, counter}));
+  return add(admin, RecordBodyV1(UserHandleRecordV1{must(core::derive_user_handle_id(handle)), handle, user.user_id, counter}));
 }
 
 const VaultRecordV1& VaultBuilder::add_vault_handle(const crypto::Identity& admin, const std::string& handle,
                                                     std::uint64_t counter) {
-  return add(admin, RecordBodyV1(VaultHandleRecordV1{must(VaultHandleId::derive(handle)), handle, counter}));
+  return add(admin, RecordBodyV1(VaultHandleRecordV1{must(core::derive_vault_handle_id(handle)), handle, counter}));
 }
 
 GroupId VaultBuilder::add_group(const crypto::Identity& admin, const std::string& handle, std::uint8_t seed,
@@ -70,7 +70,7 @@ GroupId VaultBuilder::add_group(const crypto::Identity& admin, const std::string
 
 GroupMemberId VaultBuilder::add_membership(const crypto::Identity& admin, const GroupId& group,
                                            const PrincipalRefV1& member, std::uint64_t counter) {
-  const GroupMemberId id = must(GroupMemberId::derive(GroupMemberIdInputV1{group, member}));
+  const GroupMemberId id = must(core::derive_group_member_id(GroupMemberIdInputV1{group, member}));
   add(admin, RecordBodyV1(GroupMemberRecordV1{id, group, member, counter}));
   return id;
 }
@@ -94,7 +94,7 @@ const VaultRecordV1& VaultBuilder::delete_group(const crypto::Identity& admin, c
 
 const VaultRecordV1& VaultBuilder::delete_membership(const crypto::Identity& admin, const GroupId& group,
                                                      const PrincipalRefV1& member, std::uint64_t counter) {
-  const GroupMemberId id = must(GroupMemberId::derive(GroupMemberIdInputV1{group, member}));
+  const GroupMemberId id = must(core::derive_group_member_id(GroupMemberIdInputV1{group, member}));
   return add(admin, RecordBodyV1(GroupMemberDeletedRecordV1{id, group, member, counter}));
 }
 

@@ -16,7 +16,7 @@ using namespace core;
 
 namespace {
 
-VaultState empty_invalid(ValidationIssue issue) {
+VaultState empty_invalid(core::ValidationIssue issue) {
   VaultState s;
   s.invalid = true;
   s.issues.push_back(std::move(issue));
@@ -33,7 +33,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   {
     // Seen hashes are views of the work list's own (reserved, so never moved) hashes.
     struct ViewHash {
-      std::size_t operator()(cord::ByteView v) const { return hash_bytes(v); }
+      std::size_t operator()(cord::ByteView v) const { return platform::hash_bytes(v); }
     };
     struct ViewEq {
       bool operator()(cord::ByteView a, cord::ByteView b) const { return std::ranges::equal(a, b); }
@@ -63,7 +63,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     const RecordBodyV1* body = work[i].record->known_body();
     const auto* ep = body ? std::get_if<EntryPointRecordV1>(body) : nullptr;
     if (ep == nullptr || ep->user_id != root.user_id || !memo.valid(i)) continue;
-    auto id = UserId::from_public_keys(work[i].record->signing_public_key(), ep->entry);
+    auto id = core::user_id_from_public_keys(work[i].record->signing_public_key(), ep->entry);
     if (!id) return std::unexpected(std::move(id).error());
     entry_users.insert(std::move(*id));
   }
@@ -107,12 +107,12 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     if (signer == signer_map.end()) {
       auto kid = key_id(r.signing_public_key());
       if (!kid) return std::unexpected(std::move(kid).error());
-      state.issues.push_back(ValidationIssue::unknown_signer_key(std::move(*kid)));
+      state.issues.push_back(core::ValidationIssue::unknown_signer_key(std::move(*kid)));
       continue;
     }
     EntityKey key = body->record_key(signer->second);
     if (!memo.valid(i)) {
-      state.issues.push_back(ValidationIssue::invalid_signature(std::move(key)));
+      state.issues.push_back(core::ValidationIssue::invalid_signature(std::move(key)));
       continue;
     }
     effective.push_back(EffectiveRecord{std::move(key), r, work[i].hash, signer->second});
@@ -127,10 +127,10 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
 
   // 10. Second pass, with rolled-back entities left out.
   AuthorityPassResult second = authority_pass(root, effective, rolled_back);
-  std::vector<ValidationIssue> issues = std::move(state.issues);
+  std::vector<core::ValidationIssue> issues = std::move(state.issues);
   state = std::move(second.state);
   state.issues = std::move(issues);
-  if (state.invalid) state.issues.push_back(ValidationIssue::authority_did_not_converge());
+  if (state.invalid) state.issues.push_back(core::ValidationIssue::authority_did_not_converge());
 
   // 11-12. Secret conflicts, then rolled-back entities, each replacing an entry of its key.
   for (auto& [key, entry] : build_heads(effective, latest_secret_records(effective, rolled_back, state)))
@@ -149,7 +149,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
 CoreResult<VaultState> derive_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
                                     const std::set<HashValue>& verified) {
   if (remembered.format_version > kFormatVersion) {
-    return empty_invalid(ValidationIssue::format_version_regression(remembered.format_version, kFormatVersion));
+    return empty_invalid(core::ValidationIssue::format_version_regression(remembered.format_version, kFormatVersion));
   }
   auto state = build_state(records, remembered, verified);
   if (state && remembered.format_version == 0 && state->issues.empty()) state->ratchet.format_version = kFormatVersion;

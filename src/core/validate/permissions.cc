@@ -86,7 +86,7 @@ template <class T>
 std::size_t structural_hash(const T& value) {
   // Equal values have equal encodings, so hashing the encoding agrees with equality.
   auto bytes = cord::to_vec(value);
-  return bytes ? hash_bytes(*bytes) : 0;
+  return bytes ? platform::hash_bytes(*bytes) : 0;
 }
 
 bool holds(const ManageKeyspaceGrantV1& m, KeyspaceGrantClassV1 c) {

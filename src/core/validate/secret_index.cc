@@ -2,6 +2,7 @@
 #include <limits>
 #include <unordered_set>
 
+#include "core/ids.h"
 #include "core/validate/authority.h"
 #include "core/validate/state.h"
 
@@ -54,7 +55,7 @@ const EffectiveRecord* VaultState::current_secret_record(const SecretId& id) con
 }
 
 CoreResult<const EffectiveRecord*> VaultState::current_value_record(const SecretSelectorV1& selector) const {
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   if (!id) return std::unexpected(std::move(id).error());
   const EffectiveRecord* r = current_secret_record(*id);
   if (r == nullptr || r->body().kind() != RecordBodyV1::Secret) return nullptr;
@@ -62,7 +63,7 @@ CoreResult<const EffectiveRecord*> VaultState::current_value_record(const Secret
 }
 
 CoreResult<std::optional<SecretEntry>> VaultState::secret_record(const SecretSelectorV1& selector) const {
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   if (!id) return std::unexpected(std::move(id).error());
   if (unresolved.contains(EntityKey(entity::Secret{*id}))) return std::nullopt;
   const EffectiveRecord* r = current_secret_record(*id);
@@ -72,7 +73,7 @@ CoreResult<std::optional<SecretEntry>> VaultState::secret_record(const SecretSel
 
 SecretStatus VaultState::secret_status(const SecretSelectorV1& selector, const UserId& reader) const {
   if (invalid) return SecretStatus::Invalid;
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   if (!id) return SecretStatus::Invalid;
   if (unresolved.contains(EntityKey(entity::Secret{*id}))) return SecretStatus::Conflicted;
   const EffectiveRecord* r = current_secret_record(*id);

@@ -25,7 +25,7 @@ bool SignatureMemo::valid(std::size_t i) {
 
 namespace {
 struct KeyHash {
-  std::size_t operator()(const cord::Bytes& k) const { return hash_bytes(k); }
+  std::size_t operator()(const cord::Bytes& k) const { return platform::hash_bytes(k); }
 };
 }  // namespace
 

@@ -16,7 +16,7 @@
 #include "core/entity_key.h"
 #include "core/records.h"
 #include "core/validate/permissions.h"
-#include "core/validate/validation_issue.h"
+#include "core/validation_issue.h"
 
 namespace ostrel::validate {
 
@@ -124,7 +124,7 @@ struct VaultState : PrincipalMaps {
   std::map<SecretId, std::pair<std::size_t, std::size_t>> secret_index;
   bool invalid = false;
   RatchetView ratchet;
-  std::vector<ValidationIssue> issues;
+  std::vector<core::ValidationIssue> issues;
 
   // The user's rights (its authority entry, or the empty one).
   const Permissions& permissions_of(const UserId& user) const { return validate::permissions_of(authority, user); }

@@ -30,7 +30,7 @@ CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecord
   const core::RecordBodyV1* body = record.known_body();
   const auto* root = body != nullptr ? std::get_if<core::VaultRootRecordV1>(&body->variant()) : nullptr;
   if (root == nullptr) return std::nullopt;
-  OSTREL_TRY_ASSIGN(UserId derived, UserId::from_public_keys(record.signing_public_key(), root->hpke_public_key));
+  OSTREL_TRY_ASSIGN(UserId derived, core::user_id_from_public_keys(record.signing_public_key(), root->hpke_public_key));
   if (derived != root->user_id) return std::nullopt;
   if (!signature_known_valid) {
     OSTREL_TRY_ASSIGN(const bool valid, verifies_under_own_key(record));
@@ -54,8 +54,8 @@ CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, c
     if (found) ambiguous = true;
     found = std::move(root);
   }
-  if (!found) return RootSearch(std::unexpect, ValidationIssue::root_not_trusted());
-  if (ambiguous) return RootSearch(std::unexpect, ValidationIssue::ambiguous_root());
+  if (!found) return RootSearch(std::unexpect, core::ValidationIssue::root_not_trusted());
+  if (ambiguous) return RootSearch(std::unexpect, core::ValidationIssue::ambiguous_root());
   return RootSearch(std::move(*found));
 }
 

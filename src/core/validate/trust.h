@@ -11,7 +11,7 @@
 
 #include "core/records.h"
 #include "core/validate/authority.h"
-#include "core/validate/validation_issue.h"
+#include "core/validation_issue.h"
 #include "errors/core_error.h"
 #include "errors/ops_error.h"
 
@@ -42,7 +42,7 @@ CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecord
 // issue that ends the derivation (RootNotTrusted for none, AmbiguousRoot for several). Candidates
 // are counted per record, so one root stored twice is ambiguous. Records whose hash is in
 // `verified` are not verified again.
-using RootSearch = std::expected<RootIdentity, ValidationIssue>;
+using RootSearch = std::expected<RootIdentity, core::ValidationIssue>;
 CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, const HashValue& trusted_root,
                                            const std::set<HashValue>& verified);
 

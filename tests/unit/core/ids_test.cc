@@ -23,9 +23,9 @@ TEST(KeyId, OfThirtyTwoZeroBytes) {
 }
 
 TEST(HandleIds, NormalisedBeforeHashingAndSeparatedByPurpose) {
-  auto padded = UserHandleId::derive("  Alice ");
-  auto plain = UserHandleId::derive("alice");
-  auto vault = VaultHandleId::derive("alice");
+  auto padded = core::derive_user_handle_id("  Alice ");
+  auto plain = core::derive_user_handle_id("alice");
+  auto vault = core::derive_vault_handle_id("alice");
   ASSERT_TRUE(padded && plain && vault);
   EXPECT_EQ(to_hex(plain->value.bytes), "16f2d461c485ab986c8e5f9f369d4d804ed1242b1d9e49b57b14afefad40e70f");
   EXPECT_EQ(*padded, *plain);

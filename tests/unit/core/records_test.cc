@@ -222,15 +222,15 @@ TEST(StructureCheck, EveryRuleAndMessage) {
   const Fixture f;
   const Bytes user_spk = bytes_of(f.user.signing_public_key);
   const Bytes user_hpk = bytes_of(f.user.hpke_public_key);
-  const UserHandleId alice = *UserHandleId::derive("alice");
-  const VaultHandleId vault = *VaultHandleId::derive("vault");
+  const UserHandleId alice = *core::derive_user_handle_id("alice");
+  const VaultHandleId vault = *core::derive_vault_handle_id("vault");
   const GroupId group(seed_hash("ostrel.group.v1", seed(1)));
   const GrantId grant(seed_hash("ostrel.grant.v1", seed(2)));
   const PrincipalRefV1 member(f.user.user_id);
-  const GroupMemberId gm = *GroupMemberId::derive(GroupMemberIdInputV1{group, member});
+  const GroupMemberId gm = *core::derive_group_member_id(GroupMemberIdInputV1{group, member});
   const SecretSelectorV1 sel{{"app"}, {{"a", "1"}, {"b", "2"}}};
   const SecretSelectorV1 unsorted{{"app"}, {{"b", "2"}, {"a", "1"}}};
-  const SecretId sid = *SecretId::derive(sel);
+  const SecretId sid = *core::derive_secret_id(sel);
   const RecipientSlotV1 slot{f.user.user_id, {}, {}};
   const ManageKeyspaceGrantV1 reversed{KeyspaceSelectorV1{tuple_matcher::Any{}, {}},
                                        {KeyspaceGrantClassV1::Write, KeyspaceGrantClassV1::Read}};
@@ -254,7 +254,7 @@ TEST(StructureCheck, EveryRuleAndMessage) {
       {"handle_ok", UserHandleRecordV1{alice, "alice", f.user.user_id, 1}, ""},
       {"handle_upper", UserHandleRecordV1{alice, "Alice", f.user.user_id, 1}, "invalid user handle"},
       {"handle_space", UserHandleRecordV1{alice, " alice", f.user.user_id, 1}, "invalid user handle"},
-      {"handle_wrong_id", UserHandleRecordV1{*UserHandleId::derive("bob"), "alice", f.user.user_id, 1},
+      {"handle_wrong_id", UserHandleRecordV1{*core::derive_user_handle_id("bob"), "alice", f.user.user_id, 1},
        "invalid user handle"},
       {"handle_65", UserHandleRecordV1{alice, std::string(65, 'a'), f.user.user_id, 1}, "invalid user handle"},
       {"group_ok", GroupRecordV1{group, seed(1), "ops", 1}, ""},

@@ -77,7 +77,7 @@ TEST(SealKnownAnswer, OpensAPayloadSealedElsewhere) {
   auto payload = cord::from_slice<SealedPayloadV1>(from_hex(kHunter2Payload));
   ASSERT_TRUE(payload) << payload.error().message();
   const SecretSelectorV1 selector{{"app", "db"}, {}};
-  auto id = SecretId::derive(selector);
+  auto id = core::derive_secret_id(selector);
   ASSERT_TRUE(id);
   Opening o{bytes32(me.signing_public_key), SecretRecordV1{*id, selector, *payload, 1}, root_key_of(me)};
 
@@ -111,7 +111,7 @@ class SealTest : public ::testing::Test {
   }
 
   SecretWriteContext context(std::uint64_t counter = 7) {
-    auto id = SecretId::derive(selector);
+    auto id = core::derive_secret_id(selector);
     if (!id) std::abort();
     return {EntityKey(entity::Secret{*id}), bytes32(a.signing_public_key), *id, selector, counter};
   }

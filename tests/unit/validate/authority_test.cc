@@ -2,6 +2,7 @@
 // delegation chains, conflicts, handles, and the admission of deletions.
 #include <gtest/gtest.h>
 
+#include "core/ids.h"
 #include "core/validate/authority.h"
 #include "support/vault_builder.h"
 
@@ -136,8 +137,8 @@ TEST(Authority, EqualCountersConflictUnlessBodiesAgree) {
   EXPECT_EQ(s.unresolved.at(carol_key).counter, 5u);
   EXPECT_EQ(s.unresolved.at(carol_key).candidates.size(), 2u);
   EXPECT_FALSE(s.unresolved.at(carol_key).rolled_back_from.has_value());
-  EXPECT_TRUE(s.user_handles.contains(*UserHandleId::derive("alice")));
-  EXPECT_TRUE(s.unresolved.contains(EntityKey(entity::UserHandle{*UserHandleId::derive("shared")})));
+  EXPECT_TRUE(s.user_handles.contains(*core::derive_user_handle_id("alice")));
+  EXPECT_TRUE(s.unresolved.contains(EntityKey(entity::UserHandle{*core::derive_user_handle_id("shared")})));
   // Candidates are in encoding order.
   const auto& c = s.unresolved.at(carol_key).candidates;
   EXPECT_TRUE(cord::bytes_less(c[0].encoding(), c[1].encoding()));

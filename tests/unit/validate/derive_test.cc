@@ -67,7 +67,7 @@ TEST(Derive, CleanVault) {
   // Advancing a fresh ratchet by the state remembers every counted entity.
   RatchetState r = sc.fresh();
   r.advance(s.ratchet);
-  EXPECT_EQ(r.counters.at(EntityKey(entity::Secret{*SecretId::derive(sc.db)})), 2u);
+  EXPECT_EQ(r.counters.at(EntityKey(entity::Secret{*core::derive_secret_id(sc.db)})), 2u);
   // With the format version already remembered, the view does not repeat it.
   RatchetState v1 = sc.fresh();
   v1.format_version = 1;
@@ -78,7 +78,7 @@ TEST(Derive, RolledBackSecretAgainstTheRememberedRatchet) {
   Scene sc;
   sc.v.add_secret(sc.alice, sc.db, 3, {sc.alice.user_id});
   RatchetState remembered = sc.fresh();
-  const EntityKey key = entity::Secret{*SecretId::derive(sc.db)};
+  const EntityKey key = entity::Secret{*core::derive_secret_id(sc.db)};
   remembered.counters[key] = 5;
   const VaultState s = sc.derive(remembered);
   ASSERT_TRUE(s.unresolved.contains(key));
@@ -107,7 +107,7 @@ TEST(Derive, ConflictingAndAgreeingSecretRecords) {
   sc.v.add_secret(sc.alice, sc.db, 4, {sc.alice.user_id}, 1);
   sc.v.add_secret(sc.bob, sc.db, 4, {sc.bob.user_id}, 2);
   const VaultState s = sc.derive();
-  const EntityKey key = entity::Secret{*SecretId::derive(sc.db)};
+  const EntityKey key = entity::Secret{*core::derive_secret_id(sc.db)};
   ASSERT_TRUE(s.unresolved.contains(key));
   EXPECT_FALSE(s.unresolved.at(key).rolled_back_from.has_value());
   EXPECT_EQ(s.unresolved.at(key).counter, 4u);
@@ -123,7 +123,7 @@ TEST(Derive, ConflictingAndAgreeingSecretRecords) {
   const VaultState t = same.derive();
   EXPECT_TRUE(t.unresolved.empty());
   EXPECT_EQ(t.secret_status(same.db, same.alice.user_id), SecretStatus::ActiveDecryptable);
-  const EffectiveRecord* cur = t.current_secret_record(*SecretId::derive(same.db));
+  const EffectiveRecord* cur = t.current_secret_record(*core::derive_secret_id(same.db));
   ASSERT_NE(cur, nullptr);
   EXPECT_EQ(cur->signer, std::max(same.alice.user_id, same.bob.user_id));
 }
@@ -133,7 +133,7 @@ TEST(Derive, ReadersRecordsNeverBecomeCurrent) {
   sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id});
   sc.v.add_secret(sc.bob, sc.db, 5, {sc.bob.user_id});  // bob may only read
   const VaultState s = sc.derive();
-  const EffectiveRecord* cur = s.current_secret_record(*SecretId::derive(sc.db));
+  const EffectiveRecord* cur = s.current_secret_record(*core::derive_secret_id(sc.db));
   ASSERT_NE(cur, nullptr);
   EXPECT_EQ(cur->signer, sc.alice.user_id);
   EXPECT_TRUE(s.unresolved.empty());
@@ -150,7 +150,7 @@ TEST(Derive, UnknownSignerAndVerifiedHashes) {
   const VaultRecordV1 forged(good.body(), good.signing_public_key(), bad_sig);
   const VaultState fresh = sc.derive();
   const std::string stranger_kid = key_id(sc.stranger.signing_public_key)->debug();
-  const std::string forged_key = EntityKey(entity::Secret{*SecretId::derive(SecretSelectorV1{{"app", "x"}, {}})}).debug();
+  const std::string forged_key = EntityKey(entity::Secret{*core::derive_secret_id(SecretSelectorV1{{"app", "x"}, {}})}).debug();
   // Issues come in file order; check both are present with their exact texts.
   const std::string text = issues_text(fresh);
   EXPECT_NE(text.find("UnknownSignerKey(" + stranger_kid + ")"), std::string::npos) << text;
@@ -212,7 +212,7 @@ TEST(Derive, AmbiguousSigningKey) {
     VaultBuilder v(root);
     const cord::Bytes spk(alice.signing_public_key.begin(), alice.signing_public_key.end());
     const cord::Bytes twin_hpk(32, 0x42);
-    const UserId twin = *UserId::from_public_keys(spk, twin_hpk);
+    const UserId twin = *core::user_id_from_public_keys(spk, twin_hpk);
     v.add_user(root, alice, 1);
     v.add(root, RecordBodyV1(UserRecordV1{twin, spk, twin_hpk, 1}));
     if (c.alice_entry) v.add_entry_point(alice, 1);
@@ -250,7 +250,7 @@ TEST(Derive, UnknownKindsAndStructureIssues) {
   ASSERT_TRUE(cord::write_byte_string(raw_record, cord::Bytes{0, 0, 0, 20}));
   sc.v.add_record(testing::signed_record(sc.alice, EvolvingBody::raw(cord::Bytes{0, 0, 0, 20})), sc.alice.user_id);
   // A handle record with an invalid handle.
-  sc.v.add(sc.root, RecordBodyV1(UserHandleRecordV1{*UserHandleId::derive("alice"), "Alice", sc.alice.user_id, 1}));
+  sc.v.add(sc.root, RecordBodyV1(UserHandleRecordV1{*core::derive_user_handle_id("alice"), "Alice", sc.alice.user_id, 1}));
   const VaultState s = sc.derive();
   EXPECT_EQ(issues_text(s), "[InvalidStructure(\"invalid user handle\")]");
   EXPECT_EQ(s.records.size(), sc.v.records().size() - 2);

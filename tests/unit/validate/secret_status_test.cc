@@ -53,7 +53,7 @@ struct Scene {
   }
 
   SecretWriteContext context(const crypto::Identity& writer, std::uint64_t counter) const {
-    const SecretId id = *SecretId::derive(db);
+    const SecretId id = *core::derive_secret_id(db);
     return {EntityKey(entity::Secret{id}), Bytes(writer.signing_public_key.begin(), writer.signing_public_key.end()),
             id, db, counter};
   }
@@ -158,7 +158,7 @@ TEST(SecretStatus, PayloadNamingAReaderTwiceIsInvalid) {
   const VaultRecordV1& twice =
       other.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id, sc.bob.user_id, sc.bob.user_id});
   std::vector<EffectiveRecord> records = s.records;
-  records.push_back(EffectiveRecord{EntityKey(entity::Secret{*SecretId::derive(sc.db)}), twice, record_hash(twice),
+  records.push_back(EffectiveRecord{EntityKey(entity::Secret{*core::derive_secret_id(sc.db)}), twice, record_hash(twice),
                                     sc.alice.user_id});
   s.build_secret_index(std::move(records), 2);
   struct Case {

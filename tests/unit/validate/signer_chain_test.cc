@@ -63,7 +63,7 @@ TEST(SignerChain, SameOwnersAsRepeatedWholeWalks) {
         // A second user id registered with this person's signing key.
         const cord::Bytes spk(people[i].signing_public_key.begin(), people[i].signing_public_key.end());
         const cord::Bytes hpk(32, static_cast<std::uint8_t>(i));
-        v.add(root, RecordBodyV1(UserRecordV1{*UserId::from_public_keys(spk, hpk), spk, hpk, 1}));
+        v.add(root, RecordBodyV1(UserRecordV1{*core::user_id_from_public_keys(spk, hpk), spk, hpk, 1}));
       }
     }
     const auto records = v.file_order();

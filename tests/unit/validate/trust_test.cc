@@ -78,7 +78,7 @@ TwiceSignedRoot twice_signed_root() {
   const crypto::SigningKey key = crypto::SigningKey::from_seed(seed);
   const Bytes pk = bytes_of(key.public_key());
   const Bytes hpke(32, 0x44);
-  const core::EvolvingBody body(core::RecordBodyV1(core::VaultRootRecordV1{*UserId::from_public_keys(pk, hpke), hpke}));
+  const core::EvolvingBody body(core::RecordBodyV1(core::VaultRootRecordV1{*core::user_id_from_public_keys(pk, hpke), hpke}));
   const auto message = core::to_vec_evolving32(body);
   VaultRecordV1 first(body, pk, crypto::sign(key, core::kRecordSignaturePurpose, *message));
   VaultRecordV1 second = signed_with_other_nonce(first, seed);
@@ -181,21 +181,21 @@ TEST(Trust, DerivationRootSearch) {
     HashValue remembered;
     std::vector<const VaultRecordV1*> verified;
     std::optional<HashValue> want;  // the found root's key id; none: `issue`
-    ValidationIssue::Kind issue;
+    core::ValidationIssue::Kind issue;
   };
   const Case cases[] = {
-      {"empty", {}, key_id_of(f.a), {}, std::nullopt, ValidationIssue::RootNotTrusted},
+      {"empty", {}, key_id_of(f.a), {}, std::nullopt, core::ValidationIssue::RootNotTrusted},
       {"one", {&f.entry_point, &f.root_a}, key_id_of(f.a), {}, key_id_of(f.a), {}},
-      {"other_root_remembered", {&f.root_a}, key_id_of(f.b), {}, std::nullopt, ValidationIssue::RootNotTrusted},
+      {"other_root_remembered", {&f.root_a}, key_id_of(f.b), {}, std::nullopt, core::ValidationIssue::RootNotTrusted},
       {"two_keys_one_remembered", {&f.root_b, &f.root_a}, key_id_of(f.b), {}, key_id_of(f.b), {}},
       {"same_root_two_signatures", {&f.twice.first, &f.twice.second}, f.twice.key_id, {}, std::nullopt,
-       ValidationIssue::AmbiguousRoot},
-      {"bad_signature", {&forged_a}, key_id_of(f.a), {}, std::nullopt, ValidationIssue::RootNotTrusted},
+       core::ValidationIssue::AmbiguousRoot},
+      {"bad_signature", {&forged_a}, key_id_of(f.a), {}, std::nullopt, core::ValidationIssue::RootNotTrusted},
       {"bad_signature_already_verified", {&forged_a}, key_id_of(f.a), {&forged_a}, key_id_of(f.a), {}},
       {"verified_twin_makes_it_ambiguous", {&f.root_a, &forged_a}, key_id_of(f.a), {&forged_a}, std::nullopt,
-       ValidationIssue::AmbiguousRoot},
+       core::ValidationIssue::AmbiguousRoot},
       {"user_id_not_from_keys_even_if_verified", {&f.mismatched}, key_id_of(f.b), {&f.mismatched}, std::nullopt,
-       ValidationIssue::RootNotTrusted},
+       core::ValidationIssue::RootNotTrusted},
   };
   for (const Case& c : cases) {
     std::vector<HashedRecord> work;

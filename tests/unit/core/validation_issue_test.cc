@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "core/validate/validation_issue.h"
+#include "core/validation_issue.h"
 #include "errors/text_form.h"
 
-namespace ostrel::validate {
+namespace ostrel::core {
 namespace {
 
 HashValue bytes(std::vector<std::uint8_t> b) { return HashValue(std::move(b)); }
@@ -67,4 +67,4 @@ TEST(ValidationIssue, PayloadsAndEquality) {
 }
 
 }  // namespace
-}  // namespace ostrel::validate
+}  // namespace ostrel::core

@@ -1,8 +1,8 @@
-#include "core/validate/validation_issue.h"
+#include "core/validation_issue.h"
 
 #include "errors/text_form.h"
 
-namespace ostrel::validate {
+namespace ostrel::core {
 
 std::string ValidationIssue::debug() const {
   switch (kind_) {
@@ -21,4 +21,4 @@ std::string ValidationIssue::debug() const {
   return "ValidationIssue";
 }
 
-}  // namespace ostrel::validate
+}  // namespace ostrel::core

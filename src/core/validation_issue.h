@@ -10,7 +10,7 @@
 #include "core/entity_key.h"
 #include "errors/identifiers.h"
 
-namespace ostrel::validate {
+namespace ostrel::core {
 
 class ValidationIssue {
  public:
@@ -37,7 +37,7 @@ class ValidationIssue {
     return ValidationIssue(InvalidStructure, std::move(message));
   }
   // A record's signature does not verify; `key` is the entity the record concerned.
-  static ValidationIssue invalid_signature(core::EntityKey key) {
+  static ValidationIssue invalid_signature(EntityKey key) {
     return ValidationIssue(InvalidSignature, std::move(key));
   }
   // A record is signed by a key no accepted user owns; `key_id` is that key's key id.
@@ -57,7 +57,7 @@ class ValidationIssue {
   // REQUIRES: kind() == InvalidStructure.
   const std::string& structure_message() const { return std::get<std::string>(payload_); }
   // REQUIRES: kind() == InvalidSignature.
-  const core::EntityKey& entity_key() const { return std::get<core::EntityKey>(payload_); }
+  const EntityKey& entity_key() const { return std::get<EntityKey>(payload_); }
   // REQUIRES: kind() == UnknownSignerKey.
   const HashValue& signer_key_id() const { return std::get<HashValue>(payload_); }
   // REQUIRES: kind() == FormatVersionRegression.
@@ -72,7 +72,7 @@ class ValidationIssue {
   friend bool operator==(const ValidationIssue&, const ValidationIssue&) = default;
 
  private:
-  using Payload = std::variant<std::monostate, std::string, core::EntityKey, HashValue, FormatVersions>;
+  using Payload = std::variant<std::monostate, std::string, EntityKey, HashValue, FormatVersions>;
 
   ValidationIssue(Kind kind, Payload payload) : kind_(kind), payload_(std::move(payload)) {}
 
@@ -80,4 +80,4 @@ class ValidationIssue {
   Payload payload_;
 };
 
-}  // namespace ostrel::validate
+}  // namespace ostrel::core
