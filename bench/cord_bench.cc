@@ -77,7 +77,8 @@ std::vector<Record> make_records(std::size_t n) {
       p.counter = i;
       r.body = Body(std::move(p));
     }
-    r.signing_public_key = hash_of(i + 1).bytes;
+    const HashValue key = hash_of(i + 1);
+    r.signing_public_key.assign(key.bytes.begin(), key.bytes.end());
     r.signature = Bytes(64, static_cast<std::uint8_t>(i));
     r.signature[0] = static_cast<std::uint8_t>(i >> 8);
     r.signature[1] = static_cast<std::uint8_t>(i);

@@ -130,6 +130,29 @@ struct Codec<std::vector<std::uint8_t, A>> {
   }
 };
 
+// Types that hold a byte string their own way (identifiers inline, fields of a record as views
+// of its bytes) say so with `cord_byte_string`; they encode as a byte string and take the bytes
+// read, which they may view instead of copying when the reader says the input outlives them.
+template <class T>
+concept StoresByteString = requires(T& t, std::span<const std::uint8_t> bytes) {
+  requires T::cord_byte_string;
+  t.cord_assign(bytes, true);
+  { std::as_const(t).data() } -> std::convertible_to<const std::uint8_t*>;
+  { std::as_const(t).size() } -> std::convertible_to<std::size_t>;
+};
+
+template <StoresByteString T>
+struct Codec<T> {
+  static Status encode(Serializer& s, const T& v, WidthHint hint) {
+    return s.serialize_bytes(ByteView(v.data(), v.size()), hint);
+  }
+  static Status decode(Deserializer& d, T& out, WidthHint hint) {
+    OSTREL_TRY_ASSIGN(auto bytes, detail::read_byte_string(d, hint));
+    out.cord_assign(bytes, d.may_view());
+    return {};
+  }
+};
+
 // Secret byte strings (plaintext values and fields) encode alike and decode straight into
 // wiping memory.
 template <>

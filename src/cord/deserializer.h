@@ -26,6 +26,11 @@ class Deserializer {
   void set_owner(std::shared_ptr<const void> owner) { owner_ = std::move(owner); }
   const std::shared_ptr<const void>& owner() const { return owner_; }
 
+  // Whether decoded values may view the input instead of copying it: set only by a reader whose
+  // values keep the input alive as long as they live (a record keeps its own bytes).
+  bool may_view() const { return may_view_; }
+  void set_may_view(bool may_view) { may_view_ = may_view; }
+
   std::size_t remaining() const { return remaining_; }
   const std::uint8_t* position() const { return pos_; }
   std::size_t depth() const { return depth_; }
@@ -85,6 +90,7 @@ class Deserializer {
   const std::uint8_t* pos_;
   std::size_t remaining_;
   std::size_t depth_ = 0;
+  bool may_view_ = false;
   std::shared_ptr<const void> owner_;
 };
 

@@ -12,18 +12,19 @@
 #include <tuple>
 #include <vector>
 
+#include "errors/id_bytes.h"
 #include "platform/keyed_hash.h"
 
 namespace ostrel {
 
-// An owned byte string: a 32-byte digest when made by the domain hash; decoding accepts any
-// length. Equality and order are those of the bytes (a proper prefix first).
+// An owned byte string: a 32-byte digest when made by the domain hash, held inline; decoding
+// accepts any length. Equality and order are those of the bytes (a proper prefix first).
 struct HashValue {
-  std::vector<std::uint8_t> bytes;
+  IdBytes bytes;
 
   HashValue() = default;
-  explicit HashValue(std::vector<std::uint8_t> b) : bytes(std::move(b)) {}
-  explicit HashValue(std::span<const std::uint8_t> b) : bytes(b.begin(), b.end()) {}
+  explicit HashValue(const std::vector<std::uint8_t>& b) : bytes(std::span<const std::uint8_t>(b)) {}
+  explicit HashValue(std::span<const std::uint8_t> b) : bytes(b) {}
 
   static auto cord_fields(auto& s) { return std::tie(s.bytes); }
   friend bool operator==(const HashValue&, const HashValue&) = default;
@@ -58,7 +59,7 @@ OSTREL_DEFINE_ID(VaultHandleId);
 
 // The random seed from which a group's or grant's identifier is derived.
 struct IdSeed {
-  std::vector<std::uint8_t> bytes;
+  IdBytes bytes;
   static auto cord_fields(auto& s) { return std::tie(s.bytes); }
   friend bool operator==(const IdSeed&, const IdSeed&) = default;
   friend auto operator<=>(const IdSeed&, const IdSeed&) = default;
