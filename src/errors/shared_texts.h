@@ -21,6 +21,11 @@ inline constexpr std::string_view kWrappedAlone = "{}";
 // A path, then the I/O error met there.
 inline constexpr std::string_view kIoAt = "I/O error at {}: {}";
 inline constexpr std::string_view kValidationFailed = "validation failed: {}";
+// The handle text in quoted form, then why it was refused.
+inline constexpr std::string_view kInvalidUserHandle = "invalid user handle {}: {}";
+// Why a user handle was refused, by the operations and by the front end alike.
+inline constexpr std::string_view kHandleRule =
+    "handle must be 1–64 chars of a–z, 0–9, '-', '_', starting and ending with a letter or digit";
 
 // "{subject} is {size} bytes, above the supported maximum of {max}"
 std::string size_above_maximum(std::string_view subject, std::uint64_t size, std::uint64_t max);

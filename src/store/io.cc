@@ -5,12 +5,14 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "errors/shared_texts.h"
 #include "errors/text_form.h"
 #include "platform/file.h"
 #include "platform/random.h"
+#include "platform/secure_memory.h"
 
 namespace ostrel::store {
 namespace {
@@ -38,8 +40,11 @@ void discard(const std::filesystem::path& temp) { (void)platform::remove_file(te
 
 }  // namespace
 
-IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
-                                                              std::uint64_t max) {
+namespace {
+
+// The one body of both bounded reads; `Bytes` is a public or a wiping byte vector.
+template <class Bytes>
+IoResult<Bytes> read_bounded(const std::filesystem::path& path, std::uint64_t max) {
   // The open does not block on a FIFO, so its type can be refused before any read waits.
   auto file = platform::open_for_read(path);
   if (!file) return std::unexpected(os_error(file.error()));
@@ -58,7 +63,7 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
   // Files such as those under /proc report size 0 yet have content, and a file may grow while it
   // is read: past the reported size the buffer grows, but never beyond max + 1 bytes.
   const std::uint64_t limit = max == std::numeric_limits<std::uint64_t>::max() ? max : max + 1;
-  std::vector<std::uint8_t> buf(static_cast<std::size_t>(info->size));
+  Bytes buf(static_cast<std::size_t>(info->size));
   std::size_t len = 0;
   for (;;) {
     if (len < buf.size()) {
@@ -81,6 +86,7 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
         std::min<std::uint64_t>(limit, std::max<std::uint64_t>(len * 2, len + 8192)));
     buf.resize(grown);
     std::memcpy(buf.data() + len, probe.data(), *n);
+    if constexpr (!std::is_same_v<Bytes, std::vector<std::uint8_t>>) platform::secure_wipe(probe.data(), probe.size());
     len += *n;
   }
   buf.resize(len);
@@ -88,6 +94,17 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
     return std::unexpected(IoError(IoError::InvalidData, errors::exceeds_maximum("file", max)));
   }
   return buf;
+}
+
+}  // namespace
+
+IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
+                                                              std::uint64_t max) {
+  return read_bounded<std::vector<std::uint8_t>>(path, max);
+}
+
+IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& path, std::uint64_t max) {
+  return read_bounded<cord::Buffer>(path, max);
 }
 
 StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,

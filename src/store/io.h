@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "cord/serializer.h"
 #include "errors/store_error.h"
 
 namespace ostrel::store {
@@ -27,6 +28,10 @@ enum class FileAccess {
 // the operating system's, a missing file being kind NotFound.
 IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
                                                               std::uint64_t max);
+
+// read_regular_file_bounded into memory that is wiped when it grows or is freed, for files that
+// hold a secret in the clear (an invitation's seed).
+IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& path, std::uint64_t max);
 
 // The bounded read of the operations layer's commit and recovery code, where a missing file is an
 // answer rather than a failure: nothing for kind NotFound, StoreError::Io naming `path` for every

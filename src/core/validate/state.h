@@ -90,6 +90,8 @@ enum class SecretStatus : std::uint8_t {
   Invalid = 5,
 };
 std::string_view to_string(SecretStatus status);
+// A status in an error message: its name (found by the error shape's field formatting).
+inline void append_field(std::string& out, SecretStatus status) { out += to_string(status); }
 
 // A secret's current value record: the signed record and a copy of its body.
 struct SecretEntry {

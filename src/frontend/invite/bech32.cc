@@ -6,7 +6,6 @@ namespace ostrel::frontend::invite {
 namespace {
 
 constexpr std::string_view kAlphabet = "qpzry9x8gf2tvdw0s3jn54khce6mua7l";
-constexpr std::size_t kChecksumLength = 6;
 constexpr std::size_t kMaxPrefixLength = 83;
 
 constexpr std::uint32_t checksum_constant(Bech32Encoding encoding) {
@@ -72,7 +71,7 @@ std::optional<Bech32String> bech32_decode(std::string_view text, std::size_t max
   if (text.size() > max_length) return std::nullopt;
   const std::size_t separator = text.rfind('1');
   if (separator == std::string_view::npos || separator == 0 || separator > kMaxPrefixLength) return std::nullopt;
-  if (text.size() - separator - 1 < kChecksumLength) return std::nullopt;
+  if (text.size() - separator - 1 < kBech32ChecksumLength) return std::nullopt;
 
   bool has_lower = false;
   bool has_upper = false;
@@ -108,20 +107,20 @@ std::optional<Bech32String> bech32_decode(std::string_view text, std::size_t max
   } else {
     return std::nullopt;
   }
-  values.resize(values.size() - kChecksumLength);
+  values.resize(values.size() - kBech32ChecksumLength);
   return Bech32String{std::string(prefix), std::move(values), encoding};
 }
 
 std::string bech32_encode(std::string_view prefix, std::span<const std::uint8_t> data, Bech32Encoding encoding) {
   Groups values(data.begin(), data.end());
-  values.resize(values.size() + kChecksumLength, 0);
+  values.resize(values.size() + kBech32ChecksumLength, 0);
   const std::uint32_t chk = polymod(prefix, values) ^ checksum_constant(encoding);
   std::string out;
   out.reserve(prefix.size() + 1 + values.size());
   out.append(prefix);
   out += '1';
   for (std::uint8_t v : data) out += kAlphabet[v];
-  for (std::size_t i = 0; i < kChecksumLength; ++i) out += kAlphabet[(chk >> (5 * (5 - i))) & 31];
+  for (std::size_t i = 0; i < kBech32ChecksumLength; ++i) out += kAlphabet[(chk >> (5 * (5 - i))) & 31];
   return out;
 }
 

@@ -10,17 +10,19 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "platform/secure_memory.h"
+#include "cord/serializer.h"
 
 namespace ostrel::frontend::invite {
+
+// Characters of the checksum at the end of every string.
+inline constexpr std::size_t kBech32ChecksumLength = 6;
 
 // Which checksum constant a string carries.
 enum class Bech32Encoding : std::uint8_t { Bech32, Bech32m };
 
-// 5-bit or 8-bit groups. Wiping storage, since the data may carry a secret.
-using Groups = std::vector<std::uint8_t, platform::WipingAllocator<std::uint8_t>>;
+// 5-bit or 8-bit groups, in the encoding's wiping buffer since the data may carry a secret.
+using Groups = cord::Buffer;
 
 struct Bech32String {
   std::string prefix;  // as it stood in the text, case kept

@@ -89,6 +89,25 @@ TEST(BoundedRead, OnlyRegularFilesAreRead) {
   ::alarm(0);
 }
 
+// The reader for files with a secret in the clear shares the one body: the same bounds, kinds and
+// texts, the growth past a size the metadata understated included.
+TEST(BoundedRead, SecretFilesAreReadByTheSameRules) {
+  ScratchDir d;
+  write_file(d / "ten", "0123456789");
+  auto ten = read_secret_file_bounded(d / "ten", 10);
+  ASSERT_TRUE(ten);
+  EXPECT_EQ(std::vector<std::uint8_t>(ten->begin(), ten->end()), bytes("0123456789"));
+  EXPECT_EQ(read_secret_file_bounded(d / "ten", 9).error().message(),
+            "file is 10 bytes, above the supported maximum of 9");
+  EXPECT_EQ(read_secret_file_bounded("/proc/self/status", 16).error().message(),
+            "file exceeds the supported maximum of 16 bytes");
+  auto status = read_secret_file_bounded("/proc/self/status", 1 << 20);
+  ASSERT_TRUE(status);
+  EXPECT_EQ(std::string(status->begin(), status->begin() + 5), "Name:");
+  EXPECT_EQ(read_secret_file_bounded(d / ".", 100).error().kind(), IoError::InvalidInput);
+  EXPECT_EQ(read_secret_file_bounded(d / "missing", 100).error().kind(), IoError::NotFound);
+}
+
 TEST(BoundedRead, LinksAreFollowedAndMissingPathsAreNotFound) {
   ScratchDir d;
   write_file(d / "target", "payload");

@@ -1,0 +1,51 @@
+#include "frontend/invite/parse.h"
+
+#include <algorithm>
+
+#include "cord/codec.h"
+#include "frontend/invite/text_form.h"
+#include "store/io.h"
+
+namespace ostrel::frontend::invite {
+namespace {
+
+FrontendResult<core::Invite> decode_payload(std::span<const std::uint8_t> payload) {
+  auto invite = cord::from_slice<core::Invite>(payload);
+  if (!invite) return std::unexpected(FrontendError(std::move(invite).error()));
+  return std::move(*invite);
+}
+
+}  // namespace
+
+FrontendResult<core::Invite> parse(std::optional<std::string_view> text, std::optional<std::filesystem::path> file) {
+  if (text.has_value() == file.has_value()) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
+  if (text) {
+    auto payload = decode_text(*text);
+    if (!payload) return std::unexpected(std::move(payload).error());
+    return decode_payload(*payload);
+  }
+  auto bytes = store::read_secret_file_bounded(*file, kMaxFileBytes);
+  if (!bytes) return std::unexpected(FrontendError::io_at(std::move(*file), std::move(bytes).error()));
+  return parse_file_bytes(*bytes);
+}
+
+FrontendResult<core::Invite> parse_file_bytes(std::span<const std::uint8_t> bytes) {
+  if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin()))
+    return std::unexpected(FrontendError(FrontendError::InviteMalformed));
+  return decode_payload(bytes.subspan(kMagic.size()));
+}
+
+FrontendResult<std::string> to_text(const core::Invite& invite) {
+  auto payload = cord::to_vec(invite);
+  if (!payload) return std::unexpected(FrontendError(std::move(payload).error()));
+  return encode_text(*payload);
+}
+
+FrontendResult<cord::Buffer> to_file_bytes(const core::Invite& invite) {
+  cord::Buffer out(kMagic.begin(), kMagic.end());
+  cord::Serializer s(out);
+  if (auto r = cord::encode(s, invite); !r) return std::unexpected(FrontendError(std::move(r).error()));
+  return out;
+}
+
+}  // namespace ostrel::frontend::invite
