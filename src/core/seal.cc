@@ -1,7 +1,5 @@
 #include "core/seal.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <utility>
 
@@ -11,7 +9,6 @@
 namespace ostrel::core {
 namespace {
 
-constexpr std::string_view kHpkeInfoTag = "ostrel.hpke-info.v1";
 // What every envelope version shares; a plaintext that starts with it but is not this version's
 // envelope is refused rather than read as a value from before envelopes.
 constexpr std::string_view kEnvelopeFamily = kSecretEnvelopePrefix.substr(0, 14);
@@ -87,71 +84,6 @@ OpsResult<cord::Buffer> SecretEnvelopeHeader::encode() const {
 
 OpsResult<cord::Buffer> RecipientSlotContext::encode() const { return cord::to_vec(*this); }
 
-CryptoResult<Bytes> aead_encrypt(const ContentKey& key, ContentNonce nonce,
-                                 std::span<const std::uint8_t> plaintext,
-                                 std::span<const std::uint8_t> associated_data) {
-  if (plaintext.size() > crypto_aead_chacha20poly1305_ietf_MESSAGEBYTES_MAX) {
-    return std::unexpected(CryptoError::Aead);
-  }
-  Bytes out(plaintext.size() + crypto_aead_chacha20poly1305_ietf_ABYTES);
-  unsigned long long written = 0;
-  if (crypto_aead_chacha20poly1305_ietf_encrypt(out.data(), &written, plaintext.data(), plaintext.size(),
-                                                associated_data.data(), associated_data.size(), nullptr,
-                                                nonce.data(), key.data()) != 0) {
-    return std::unexpected(CryptoError::Aead);
-  }
-  return out;
-}
-
-CryptoResult<platform::SecretBytes> aead_decrypt(const ContentKey& key, ContentNonce nonce,
-                                                 std::span<const std::uint8_t> ciphertext,
-                                                 std::span<const std::uint8_t> associated_data) {
-  if (ciphertext.size() < crypto_aead_chacha20poly1305_ietf_ABYTES) {
-    return std::unexpected(CryptoError::Aead);
-  }
-  platform::SecretBytes plaintext(ciphertext.size() - crypto_aead_chacha20poly1305_ietf_ABYTES);
-  unsigned long long written = 0;
-  if (crypto_aead_chacha20poly1305_ietf_decrypt(plaintext.data(), &written, nullptr, ciphertext.data(),
-                                                ciphertext.size(), associated_data.data(),
-                                                associated_data.size(), nonce.data(), key.data()) != 0) {
-    return std::unexpected(CryptoError::Aead);
-  }
-  return plaintext;
-}
-
-cord::Buffer hpke_info(std::span<const std::uint8_t> context) {
-  cord::Buffer out;
-  out.reserve(16 + kHpkeInfoTag.size() + context.size());
-  cord::Serializer s(out);
-  s.write_u64(kHpkeInfoTag.size());
-  s.write_raw(bytes_of(kHpkeInfoTag));
-  s.write_u64(context.size());
-  s.write_raw(context);
-  return out;
-}
-
-CryptoResult<crypto::hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recipient_public_key,
-                                             std::span<const std::uint8_t> context,
-                                             std::span<const std::uint8_t> associated_data,
-                                             const ContentKey& content_key) {
-  return crypto::hpke::seal(recipient_public_key, hpke_info(context), associated_data, content_key.span());
-}
-
-CryptoResult<ContentKey> open_content_key(const platform::SecretArray<32>& recipient_private_key,
-                                          std::span<const std::uint8_t, 32> recipient_public_key,
-                                          std::span<const std::uint8_t> encapsulated_key,
-                                          std::span<const std::uint8_t> context,
-                                          std::span<const std::uint8_t> associated_data,
-                                          std::span<const std::uint8_t> wrapped_key) {
-  OSTREL_TRY_ASSIGN(const platform::SecretBytes opened,
-                    crypto::hpke::open(encapsulated_key, recipient_private_key, recipient_public_key, hpke_info(context),
-                                       associated_data, wrapped_key));
-  if (opened.size() != ContentKey::kSize) {
-    return std::unexpected(CryptoError::invalid_length("content key", ContentKey::kSize, opened.size()));
-  }
-  return ContentKey(opened.span().first<ContentKey::kSize>());
-}
-
 SecretRead SecretRead::clone() const {
   SecretRead out{selector, value.clone(), {}};
   out.fields.reserve(fields.size());
@@ -164,7 +96,7 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
   if (!to.root_key_id) return std::unexpected(OpsError::missing_effective_root());
   const HashValue& root = *to.root_key_id;
   OSTREL_TRY_ASSIGN(const cord::Buffer envelope, envelope_of(value));
-  const ContentKey content_key = crypto::random_key();
+  const crypto::ContentKey content_key = crypto::random_key();
   const auto nonce = crypto::random_nonce();
 
   SealedPayloadV1 out;
@@ -178,7 +110,7 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
                                             reader.user_id}
                            .encode()));
     OSTREL_TRY_ASSIGN(crypto::hpke::Sealed wrapped,
-                      hpke_seal(*reader.hpke_public_key, slot_context, slot_context, content_key));
+                      crypto::hpke_seal(*reader.hpke_public_key, slot_context, slot_context, content_key));
     out.recipient_slots.push_back(
         RecipientSlotV1{reader.user_id, std::move(wrapped.encapsulated_key), std::move(wrapped.ciphertext)});
   }
@@ -188,7 +120,7 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
                                           context.counter, context.secret_id, selector.tuple,
                                           selector.labels, out.nonce, out.recipient_slots}
                          .encode()));
-  OSTREL_TRY_ASSIGN(out.ciphertext, aead_encrypt(content_key, nonce, envelope, header));
+  OSTREL_TRY_ASSIGN(out.ciphertext, crypto::aead_encrypt(content_key, nonce, envelope, header));
   return out;
 }
 
@@ -205,8 +137,8 @@ OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, co
                     (RecipientSlotContext{root_key_id, body.secret_id, selector.tuple, selector.labels,
                                           slot->recipient}
                          .encode()));
-  OSTREL_TRY_ASSIGN(const ContentKey content_key,
-                    open_content_key(identity.keys.hpke_private_key, identity.keys.hpke_public_key,
+  OSTREL_TRY_ASSIGN(const crypto::ContentKey content_key,
+                    crypto::open_content_key(identity.keys.hpke_private_key, identity.keys.hpke_public_key,
                                      slot->encapsulated_key, slot_context, slot_context, slot->wrapped_key));
   if (payload.nonce.size() != crypto::kContentNonceBytes) {
     return std::unexpected(
@@ -219,8 +151,9 @@ OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, co
                                           payload.recipient_slots}
                          .encode()));
   OSTREL_TRY_ASSIGN(const platform::SecretBytes plaintext,
-                    aead_decrypt(content_key, ContentNonce(payload.nonce.data(), crypto::kContentNonceBytes),
-                                 payload.ciphertext, header));
+                    crypto::aead_decrypt(content_key,
+                                         crypto::ContentNonce(payload.nonce.data(), crypto::kContentNonceBytes),
+                                         payload.ciphertext, header));
   OSTREL_TRY_ASSIGN(SecretValueV1 value, value_of_plaintext(plaintext.span()));
 
   SecretRead read;

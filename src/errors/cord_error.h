@@ -40,7 +40,8 @@ class Error : public errors::ErrorValue<Error> {
   };
 
   // A kind that carries no data.
-  Error(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}  // NOLINT: implicit on purpose, `return Error::Overflow;`
+  // NOLINTNEXTLINE: implicit on purpose, `return Error::Overflow;`
+  Error(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}
 
   static Error io(std::string text) { return make(Io, std::move(text)); }
   static Error unsupported(std::string_view text) { return make(Unsupported, std::string(text)); }

@@ -40,7 +40,8 @@ class CryptoError : public errors::ErrorValue<CryptoError> {
   };
 
   // A kind that carries no data. REQUIRES: kind is not Core, InvalidLength or Hpke.
-  CryptoError(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}  // NOLINT: implicit on purpose, `return CryptoError::Aead;`
+  // NOLINTNEXTLINE: implicit on purpose, `return CryptoError::Aead;`
+  CryptoError(Kind kind) : ErrorValue(Raw{kind, nullptr}) {}
   CryptoError(CoreError e) : CryptoError(make(Core, std::move(e))) {}  // NOLINT: wrapping is common
 
   static CryptoError invalid_length(std::string what, std::size_t expected, std::size_t got) {

@@ -96,7 +96,9 @@ class StoreError : public errors::ErrorValue<StoreError> {
   }
   static StoreError invalid_workspace_root(Path path) { return make(InvalidWorkspaceRoot, std::move(path)); }
   // `lock_file`: the lock that stayed held, state.lock included.
-  static StoreError workspace_lock_held(Path lock_file) { return make(WorkspaceLockHeld, std::move(lock_file)); }
+  static StoreError workspace_lock_held(Path lock_file) {
+    return make(WorkspaceLockHeld, std::move(lock_file));
+  }
   static StoreError ratchet_invalid(Path path, cord::Error error) {
     return make(RatchetInvalid, std::move(path), std::move(error));
   }

@@ -131,12 +131,12 @@ class SealTest : public ::testing::Test {
   Opening with_plaintext(std::span<const std::uint8_t> plaintext) {
     const SecretWriteContext ctx = context();
     const HashValue root_id = root_key_of(root);
-    const ContentKey key = crypto::random_key();
+    const crypto::ContentKey key = crypto::random_key();
     const Bytes nonce(12, 0x5a);
     auto slot_context =
         RecipientSlotContext{root_id, ctx.secret_id, selector.tuple, selector.labels, a.user_id}.encode();
     if (!slot_context) std::abort();
-    auto wrapped = hpke_seal(a.hpke_public_key, *slot_context, *slot_context, key);
+    auto wrapped = crypto::hpke_seal(a.hpke_public_key, *slot_context, *slot_context, key);
     if (!wrapped) std::abort();
     SealedPayloadV1 payload{nonce, {}, {{a.user_id, wrapped->encapsulated_key, wrapped->ciphertext}}};
     auto header = SecretEnvelopeHeader{root_id,        ctx.entity_key, ctx.signing_public_key,
@@ -144,7 +144,7 @@ class SealTest : public ::testing::Test {
                                        selector.labels, payload.nonce, payload.recipient_slots}
                       .encode();
     if (!header) std::abort();
-    auto ciphertext = aead_encrypt(key, std::span<const std::uint8_t, 12>(nonce.data(), 12), plaintext, *header);
+    auto ciphertext = crypto::aead_encrypt(key, std::span<const std::uint8_t, 12>(nonce.data(), 12), plaintext, *header);
     if (!ciphertext) std::abort();
     payload.ciphertext = std::move(*ciphertext);
     return {ctx.signing_public_key, SecretRecordV1{ctx.secret_id, selector, std::move(payload), ctx.counter},
@@ -272,7 +272,7 @@ TEST_F(SealTest, ContentKeyMustBe32Bytes) {
   auto ctx = RecipientSlotContext{o.root, o.body.secret_id, selector.tuple, selector.labels, a.user_id}.encode();
   ASSERT_TRUE(ctx);
   const Bytes short_key(31, 9);
-  auto wrapped = crypto::hpke::seal(a.hpke_public_key, hpke_info(*ctx), *ctx, short_key);
+  auto wrapped = crypto::hpke::seal(a.hpke_public_key, crypto::hpke_info(*ctx), *ctx, short_key);
   ASSERT_TRUE(wrapped);
   for (RecipientSlotV1& slot : o.body.payload.recipient_slots) {
     if (slot.recipient == a.user_id) slot = {a.user_id, wrapped->encapsulated_key, wrapped->ciphertext};
@@ -364,10 +364,10 @@ TEST_F(SealTest, SealingRefusals) {
 
 TEST(SealCiphers, AeadRfc8439) {
   // RFC 8439, 2.8.2.
-  const ContentKey key = [] {
+  const crypto::ContentKey key = [] {
     std::array<std::uint8_t, 32> k;
     for (std::size_t i = 0; i < k.size(); ++i) k[i] = static_cast<std::uint8_t>(0x80 + i);
-    return ContentKey(k);
+    return crypto::ContentKey(k);
   }();
   const auto nonce = from_hex("07000000 4041424344454647");
   const auto aad = from_hex("50515253c0c1c2c3c4c5c6c7");
@@ -379,12 +379,12 @@ TEST(SealCiphers, AeadRfc8439) {
       "1a71de0a9e060b2905d6a5b67ecd3b3692ddbd7f2d778b8c9803aee328091b58fab324e4fad675945585808b4831d7bc"
       "3ff4def08e4b7a9de576d26586cec64b6116"
       "1ae10b594f09e26a7e902ecbd0600691";
-  const ContentNonce n(nonce.data(), 12);
-  auto ct = aead_encrypt(key, n, plaintext, aad);
+  const crypto::ContentNonce n(nonce.data(), 12);
+  auto ct = crypto::aead_encrypt(key, n, plaintext, aad);
   ASSERT_TRUE(ct);
   EXPECT_EQ(to_hex(*ct), want);
 
-  auto pt = aead_decrypt(key, n, *ct, aad);
+  auto pt = crypto::aead_decrypt(key, n, *ct, aad);
   ASSERT_TRUE(pt);
   EXPECT_EQ(text_of(pt->span()), text_of(plaintext));
 
@@ -394,16 +394,16 @@ TEST(SealCiphers, AeadRfc8439) {
   for (const auto& [c, d] : {std::pair{std::span<const std::uint8_t>(*ct), std::span<const std::uint8_t>(other_aad)},
                              std::pair{std::span<const std::uint8_t>(tag_only), std::span<const std::uint8_t>(aad)},
                              std::pair{std::span<const std::uint8_t>(short_ct), std::span<const std::uint8_t>(aad)}}) {
-    auto r = aead_decrypt(key, n, c, d);
+    auto r = crypto::aead_decrypt(key, n, c, d);
     ASSERT_FALSE(r);
     EXPECT_EQ(r.error().kind(), CryptoError::Aead);
   }
 }
 
 TEST(SealCiphers, HpkeInfoFraming) {
-  EXPECT_EQ(to_hex(hpke_info(bytes_of("ab"))),
+  EXPECT_EQ(to_hex(crypto::hpke_info(bytes_of("ab"))),
             "0000000000000013" + to_hex(bytes_of("ostrel.hpke-info.v1")) + "0000000000000002" + "6162");
-  EXPECT_EQ(hpke_info({}).size(), 35u);
+  EXPECT_EQ(crypto::hpke_info({}).size(), 35u);
 }
 
 }  // namespace
