@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace ostrel::platform {
 namespace {
@@ -138,6 +139,14 @@ OsResult<void> set_mode(const File& file, std::uint32_t mode) {
 OsResult<void> rename(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error());
   return {};
+}
+
+OsResult<std::filesystem::path> real_path(const std::filesystem::path& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return std::unexpected(last_error());
+  std::filesystem::path out(resolved);
+  std::free(resolved);
+  return out;
 }
 
 OsResult<void> remove_file(const std::filesystem::path& path) {

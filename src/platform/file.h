@@ -87,6 +87,10 @@ OsResult<void> set_mode(const File& file, std::uint32_t mode);
 OsResult<void> rename(const std::filesystem::path& from, const std::filesystem::path& to);
 OsResult<void> remove_file(const std::filesystem::path& path);
 
+// The absolute path of what `path` names, with every symbolic link and "." or ".." resolved; the
+// file must exist (ENOENT for a dangling link, ELOOP for a loop).
+OsResult<std::filesystem::path> real_path(const std::filesystem::path& path);
+
 // Flushes a directory's entries, so that a rename, creation or deletion in it survives power
 // loss. File systems that cannot sync directories (EINVAL) count as success.
 OsResult<void> sync_directory(const std::filesystem::path& dir);

@@ -10,6 +10,7 @@
 
 #include "errors/shared_texts.h"
 #include "errors/text_form.h"
+#include "errors/try.h"
 #include "platform/file.h"
 #include "platform/random.h"
 #include "platform/secure_memory.h"
@@ -18,6 +19,8 @@ namespace ostrel::store {
 namespace {
 
 IoError os_error(platform::OsError e) { return IoError::from_os(e.code); }
+
+IoError not_regular_file() { return IoError(IoError::InvalidInput, "not a regular file"); }
 
 std::uint32_t file_mode(FileAccess access) { return access == FileAccess::Private ? 0600 : 0666; }
 std::uint32_t dir_mode(FileAccess access) { return access == FileAccess::Private ? 0700 : 0777; }
@@ -38,6 +41,24 @@ std::string hex_digits(std::uint64_t v) {
 // The temporary file is gone once a write fails; its own deletion failing changes nothing.
 void discard(const std::filesystem::path& temp) { (void)platform::remove_file(temp); }
 
+// The file a write replaces: `target` itself, or for a symbolic link the regular file it leads
+// to. Renaming over the link would turn it into a regular file and leave the data behind where
+// the link pointed, which is where the vault lives for whoever made the link (and what a journal
+// records as the vault's canonical path). A link that leads nowhere, or to anything but a
+// regular file, is refused: a write never creates a file somewhere a link names.
+StoreResult<std::filesystem::path> write_destination(const std::filesystem::path& target) {
+  auto info = platform::lstat(target);
+  if (!info || info->type != platform::FileType::Symlink) return target;
+  auto real = platform::real_path(target);
+  if (!real) return std::unexpected(StoreError::io(target, os_error(real.error())));
+  auto real_info = platform::stat(*real);
+  if (!real_info) return std::unexpected(StoreError::io(target, os_error(real_info.error())));
+  if (real_info->type != platform::FileType::Regular) {
+    return std::unexpected(StoreError::io(target, not_regular_file()));
+  }
+  return std::move(*real);
+}
+
 }  // namespace
 
 namespace {
@@ -51,7 +72,7 @@ IoResult<Bytes> read_bounded(const std::filesystem::path& path, std::uint64_t ma
   auto info = platform::stat(*file);
   if (!info) return std::unexpected(os_error(info.error()));
   if (info->type != platform::FileType::Regular) {
-    return std::unexpected(IoError(IoError::InvalidInput, "not a regular file"));
+    return std::unexpected(not_regular_file());
   }
   if (auto blocking = platform::clear_nonblocking(*file); !blocking) {
     return std::unexpected(os_error(blocking.error()));
@@ -165,15 +186,18 @@ StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess ac
   return {};
 }
 
-StoreResult<void> write_atomic(const std::filesystem::path& target,
-                               std::span<const std::uint8_t> bytes, FileAccess access) {
-  if (auto made = create_dir_all(folder_of(target), access); !made) return made;
+StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& path,
+                                                std::span<const std::uint8_t> bytes, FileAccess access) {
+  OSTREL_TRY(create_dir_all(folder_of(path), access));
+  OSTREL_TRY_ASSIGN(const std::filesystem::path target, write_destination(path));
 
   std::uint32_t mode = file_mode(access);
   bool exact_mode = false;
   if (access == FileAccess::KeepTarget) {
     if (auto current = platform::stat(target); current && current->type == platform::FileType::Regular) {
-      mode = current->mode;
+      // Permission bits only: a set-user-id, set-group-id or sticky bit is not carried over to a
+      // file this process wrote.
+      mode = current->mode & 0777;
       exact_mode = true;
     }
   }
@@ -183,7 +207,7 @@ StoreResult<void> write_atomic(const std::filesystem::path& target,
   auto file = platform::create_new(temp, exact_mode ? 0600 : mode);
   if (!file) return std::unexpected(StoreError::io(temp, os_error(file.error())));
 
-  auto fail = [&](platform::OsError e) -> StoreResult<void> {
+  auto fail = [&](platform::OsError e) -> StoreResult<std::filesystem::path> {
     (void)file->close();
     discard(temp);
     return std::unexpected(StoreError::io(temp, os_error(e)));
@@ -198,7 +222,8 @@ StoreResult<void> write_atomic(const std::filesystem::path& target,
     discard(temp);
     return std::unexpected(StoreError::io(temp, os_error(closed.error())));
   }
-  return rename_replace(temp, target);
+  OSTREL_TRY(rename_replace(temp, target));
+  return target;
 }
 
 }  // namespace ostrel::store

@@ -18,7 +18,7 @@ namespace ostrel::store {
 enum class FileAccess {
   Workspace,   // files 0666, folders 0777, both less the umask: the workspace's own files
   Private,     // files 0600, folders 0700: everything under the state directory
-  KeepTarget,  // the replaced file keeps its permission bits; as Workspace while it is missing
+  KeepTarget,  // the replaced file keeps its rwx bits (not set-id or sticky); as Workspace while missing
 };
 
 // Reads a whole regular file of at most `max` bytes. Anything else (directory, FIFO, device,
@@ -56,12 +56,15 @@ StoreResult<void> rename_replace(const std::filesystem::path& temp,
 // success. The error names `dir`.
 StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access);
 
-// Replaces the whole content of `target`: creates its folder, writes a new temporary sibling,
-// syncs and closes it, renames it over the target and syncs the folder. A crash leaves either the
-// old file or the new one; a failure leaves the old one and no temporary file. Reading the file
-// back is the caller's step.
+// Replaces the whole content of the file at `path`: creates its folder, writes a new temporary
+// sibling, syncs and closes it, renames it over the target and syncs the folder. A crash leaves
+// either the old file or the new one; a failure leaves the old one and no temporary file. When
+// `path` is a symbolic link the target is the existing regular file it leads to, so the link
+// stays and keeps naming the data; a link to nothing or to anything else is refused (Io naming
+// `path`) before anything is written. Returns the file replaced, the one to read back; reading
+// it back is the caller's step (write_verified).
 // REQUIRES: for a file under the state directory, prepare_state_dir has succeeded.
-StoreResult<void> write_atomic(const std::filesystem::path& target,
-                               std::span<const std::uint8_t> bytes, FileAccess access);
+StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& path,
+                                                std::span<const std::uint8_t> bytes, FileAccess access);
 
 }  // namespace ostrel::store

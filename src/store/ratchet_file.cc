@@ -1,6 +1,5 @@
 #include "store/ratchet_file.h"
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -12,18 +11,30 @@
 #include "errors/shared_texts.h"
 #include "errors/try.h"
 #include "store/io.h"
+#include "store/verified_file.h"
 
 namespace ostrel::store {
 namespace {
 
-constexpr std::string_view kMagic{"ostrel-ratchet\0", 15};
+// Every failure to read or write the file is Io at its path; its own refusals are InvalidData.
+StoreError ratchet_refused(const std::filesystem::path& path, std::string message) {
+  return StoreError::io(path, IoError(IoError::InvalidData, std::move(message)));
+}
+
+constexpr FileFormat kRatchetFile{
+    .magic = {"ostrel-ratchet\0", 15},
+    .magic_name = "state",
+    .subject = "ratchet",
+    .max_bytes = kMaxRatchetFileBytes,
+    .access = FileAccess::Private,
+    .read_failed = [](const std::filesystem::path& path, IoError error) {
+      return StoreError::io(path, std::move(error));
+    },
+    .invalid = ratchet_refused,
+};
 
 static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
               "the ratchet file holds exactly the ratchet store");
-
-StoreError invalid_data(const std::filesystem::path& path, std::string message) {
-  return StoreError::io(path, IoError(IoError::InvalidData, std::move(message)));
-}
 
 // The state, and the root it names checked against the one asked for.
 StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& path, const HashValue& root,
@@ -40,10 +51,8 @@ StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::pa
   auto invalid = [&path](cord::Error error) {
     return std::unexpected(StoreError::ratchet_invalid(path, std::move(error)));
   };
-  if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
-    return invalid(cord::Error::validation("not a ostrel state file (missing magic prefix)"));
-  }
-  auto store = cord::from_slice<core::RatchetStore>(bytes.subspan(kMagic.size()));
+  if (!has_magic(kRatchetFile, bytes)) return invalid(cord::Error::validation(missing_magic_message(kRatchetFile)));
+  auto store = cord::from_slice<core::RatchetStore>(bytes.subspan(kRatchetFile.magic.size()));
   if (!store) return invalid(std::move(store).error());
   auto state = validate::RatchetState::from_store(std::get<0>(*store).items());
   if (!state) return invalid(std::move(state).error());
@@ -52,8 +61,7 @@ StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::pa
 
 StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state) {
   const cord::Set<core::RatchetElement> entries(state.to_elements());
-  cord::Buffer out;
-  out.insert(out.end(), kMagic.begin(), kMagic.end());
+  cord::Buffer out = start_file(kRatchetFile);
   cord::Serializer s(out);
   s.write_u32(0);  // the store's variant V1
   if (auto r = cord::encode(s, entries); !r) return std::unexpected(StoreError::from_cord(std::move(r).error()));
@@ -62,11 +70,8 @@ StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& stat
 
 StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspacePaths& paths, const HashValue& root) {
   const std::filesystem::path path = paths.ratchet_path(root.bytes);
-  auto bytes = read_regular_file_bounded(path, kMaxRatchetFileBytes);
-  if (!bytes) {
-    if (bytes.error().kind() == IoError::NotFound) return std::nullopt;
-    return std::unexpected(StoreError::io(path, std::move(bytes).error()));
-  }
+  OSTREL_TRY_ASSIGN(const auto bytes, read_optional_file(path, kRatchetFile.max_bytes));
+  if (!bytes) return std::nullopt;
   OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(path, root, *bytes));
   return state;
 }
@@ -74,22 +79,16 @@ StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspaceP
 StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root,
                                       std::span<const std::uint8_t> bytes) {
   const std::filesystem::path path = paths.ratchet_path(root.bytes);
-  if (bytes.size() > kMaxRatchetFileBytes) {
-    return std::unexpected(invalid_data(path, errors::size_above_maximum("ratchet", bytes.size(), kMaxRatchetFileBytes)));
-  }
-  // Nothing reaches the disk that would not load back for this root.
-  OSTREL_TRY(parse_for_root(path, root, bytes));
-  OSTREL_TRY(prepare_state_dir(paths));
-  OSTREL_TRY(write_atomic(path, bytes, FileAccess::Private));
-
-  auto written = read_regular_file_bounded(path, kMaxRatchetFileBytes);
-  if (!written) return std::unexpected(StoreError::io(path, std::move(written).error()));
-  if (!std::ranges::equal(*written, bytes)) {
-    return std::unexpected(invalid_data(path, "ratchet bytes differed immediately after atomic write"));
-  }
-  // The bytes read are the bytes that parsed above, and parsing depends on nothing else, so
-  // parsing them again could only repeat that success.
-  return {};
+  return write_verified(
+      path, bytes, kRatchetFile,
+      [&]() -> StoreResult<void> {
+        // Nothing reaches the disk that would not load back for this root.
+        OSTREL_TRY(parse_for_root(path, root, bytes));
+        return prepare_state_dir(paths);
+      },
+      // The bytes read are the bytes that parsed above, and parsing depends on nothing else, so
+      // parsing them again could only repeat that success.
+      [](std::span<const std::uint8_t>) -> StoreResult<void> { return {}; });
 }
 
 StoreResult<void> save_ratchet(const WorkspacePaths& paths, const validate::RatchetState& state) {

@@ -13,12 +13,34 @@
 #include "cord/deserializer.h"
 #include "errors/shared_texts.h"
 #include "errors/try.h"
-#include "store/io.h"
+#include "store/verified_file.h"
 
 namespace ostrel::store {
 namespace {
 
-constexpr std::string_view kMagic{"ostrel-vault\0", 13};
+// A read of the vault that finds no file is VaultMissing, one of a file too large VaultInvalid
+// (with the reader's size message), anything else Io.
+StoreError vault_read_failed(const std::filesystem::path& path, IoError error) {
+  if (error.kind() == IoError::NotFound) return StoreError::vault_missing(path);
+  if (error.kind() == IoError::InvalidData) {
+    return StoreError::vault_invalid(path, CoreError::validation(error.message()));
+  }
+  return StoreError::io(path, std::move(error));
+}
+
+StoreError vault_refused(const std::filesystem::path& path, std::string message) {
+  return StoreError::vault_invalid(path, CoreError::validation(std::move(message)));
+}
+
+constexpr FileFormat kVaultFile{
+    .magic = {"ostrel-vault\0", 13},
+    .magic_name = "vault",
+    .subject = "vault",
+    .max_bytes = kMaxVaultFileBytes,
+    .access = FileAccess::KeepTarget,
+    .read_failed = vault_read_failed,
+    .invalid = vault_refused,
+};
 
 // Decoded where the records need only be checked, not kept: each one is read in full and
 // dropped, so the set holds nothing but its count.
@@ -58,12 +80,12 @@ CoreError too_many_records(std::uint64_t count) {
 template <class Record>
 CoreResult<cord::Set<Record>> decode_as(std::span<const std::uint8_t> bytes,
                                         std::shared_ptr<const void> owner = nullptr) {
-  if (bytes.size() < kMagic.size() || !std::equal(kMagic.begin(), kMagic.end(), bytes.begin())) {
-    return std::unexpected(CoreError::validation("not a ostrel vault file (missing magic prefix)"));
+  if (!has_magic(kVaultFile, bytes)) {
+    return std::unexpected(CoreError::validation(missing_magic_message(kVaultFile)));
   }
   if (bytes.size() > kMaxVaultFileBytes) return std::unexpected(too_large(bytes.size()));
-  OSTREL_TRY_ASSIGN(auto store, cord::from_slice<std::variant<cord::Set<Record>>>(bytes.subspan(kMagic.size()),
-                                                                                  std::move(owner)));
+  OSTREL_TRY_ASSIGN(auto store, cord::from_slice<std::variant<cord::Set<Record>>>(
+                                    bytes.subspan(kVaultFile.magic.size()), std::move(owner)));
   cord::Set<Record>& records = std::get<0>(store);
   if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
   return std::move(records);
@@ -71,8 +93,8 @@ CoreResult<cord::Set<Record>> decode_as(std::span<const std::uint8_t> bytes,
 
 // Whether the store's header (variant V1, then the count) announces more records than allowed.
 bool declares_too_many(std::span<const std::uint8_t> bytes) {
-  if (bytes.size() < kMagic.size()) return false;
-  cord::Deserializer header(bytes.subspan(kMagic.size()));
+  if (bytes.size() < kVaultFile.magic.size()) return false;
+  cord::Deserializer header(bytes.subspan(kVaultFile.magic.size()));
   auto variant = header.read_u32_field();
   auto count = header.read_u32_field();
   return variant && *variant == 0 && count && *count > kMaxVaultRecords;
@@ -85,14 +107,7 @@ StoreError vault_invalid(const WorkspacePaths& paths, CoreError error) {
 }
 
 StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& paths) {
-  auto bytes = read_regular_file_bounded(paths.vault_file, kMaxVaultFileBytes);
-  if (bytes) return std::move(*bytes);
-  IoError error = std::move(bytes).error();
-  if (error.kind() == IoError::NotFound) return std::unexpected(StoreError::vault_missing(paths.vault_file));
-  if (error.kind() == IoError::InvalidData) {
-    return std::unexpected(vault_invalid(paths, CoreError::validation(error.message())));
-  }
-  return std::unexpected(StoreError::io(paths.vault_file, std::move(error)));
+  return read_stored_file(paths.vault_file, kVaultFile);
 }
 
 CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes) {
@@ -113,9 +128,7 @@ CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
   if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
   std::size_t encoded = 0;
   for (const core::VaultRecordV1& r : records) encoded += r.encoding().size();
-  cord::Buffer out;
-  out.reserve(kMagic.size() + 8 + encoded);
-  out.insert(out.end(), kMagic.begin(), kMagic.end());
+  cord::Buffer out = start_file(kVaultFile, 8 + encoded);
   cord::Serializer s(out);
   s.write_u32(0);  // the store's variant V1
   OSTREL_TRY(cord::encode(s, records));
@@ -131,22 +144,16 @@ StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths) {
 }
 
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes) {
-  if (bytes.size() > kMaxVaultFileBytes) {
-    return std::unexpected(vault_invalid(paths, too_large(bytes.size())));
-  }
-  OSTREL_TRY(create_dir_all(paths.vault_dir, FileAccess::Workspace));
-  OSTREL_TRY(write_atomic(paths.vault_file, bytes, FileAccess::KeepTarget));
-
-  OSTREL_TRY_ASSIGN(const auto written, read_vault_bytes(paths));
-  if (!std::ranges::equal(written, bytes)) {
-    return std::unexpected(vault_invalid(
-        paths, CoreError::validation("vault bytes differed immediately after atomic write")));
-  }
-  // Only proves that the file decodes; the records are not needed.
-  if (auto checked = decode_as<DroppedRecord>(written); !checked) {
-    return std::unexpected(vault_invalid(paths, std::move(checked).error()));
-  }
-  return {};
+  return write_verified(
+      paths.vault_file, bytes, kVaultFile,
+      [&] { return create_dir_all(paths.vault_dir, FileAccess::Workspace); },
+      [&](std::span<const std::uint8_t> written) -> StoreResult<void> {
+        // Only proves that the file decodes; the records are not needed.
+        if (auto checked = decode_as<DroppedRecord>(written); !checked) {
+          return std::unexpected(vault_invalid(paths, std::move(checked).error()));
+        }
+        return {};
+      });
 }
 
 }  // namespace ostrel::store

@@ -317,6 +317,84 @@ TEST(VaultFileWrite, ReplacementKeepsThePermissions) {
   EXPECT_EQ(read_file(paths.vault_file), std::string("ostrel-vault\0", 13) + std::string(8, '\0'));
 }
 
+TEST(VaultFileWrite, ReplacementKeepsOnlyTheRwxBits) {
+  // A vault file someone marked set-user-id, set-group-id or sticky: the file this process writes
+  // in its place must not carry those bits on.
+  struct Case {
+    const char* name;
+    unsigned before;
+    unsigned after;
+  };
+  const Case cases[] = {
+      {"set-user-id", 04755, 0755},
+      {"set-group-id", 02750, 0750},
+      {"sticky", 01644, 0644},
+      {"all three", 07777, 0777},
+  };
+  for (const Case& c : cases) {
+    ScratchDir d;
+    const WorkspacePaths paths = WorkspacePaths::for_vault_file(d / "vault.cord");
+    write_file(paths.vault_file, "old");
+    ASSERT_EQ(::chmod(paths.vault_file.c_str(), c.before), 0) << c.name;
+    ASSERT_EQ(mode_of(paths.vault_file), c.before) << c.name << ": the file system kept the bits";
+    ASSERT_TRUE(write_vault(paths, file_of("00000000" "00000000"))) << c.name;
+    EXPECT_EQ(mode_of(paths.vault_file), c.after) << c.name;
+  }
+}
+
+TEST(VaultFileWrite, ThroughASymbolicLinkReplacesTheFileItLeadsTo) {
+  // vault.cord may be a link to where the vault really lives (a synced folder, say). A write keeps
+  // the link and replaces the file behind it, and the read-back checks that file.
+  ScratchDir d;
+  std::filesystem::create_directory(d / "data");
+  std::filesystem::create_directory(d / "ws");
+  write_file(d / "data/real.cord", "old");
+  ASSERT_EQ(::chmod((d / "data/real.cord").c_str(), 0640), 0);
+  std::filesystem::create_symlink("../data/real.cord", d / "ws/vault.cord");
+  const WorkspacePaths paths = WorkspacePaths::for_vault_file(d / "ws/vault.cord");
+
+  const VaultRecords records = sample_records();
+  auto file = encode_vault_file(records);
+  ASSERT_TRUE(file);
+  auto r = write_vault(paths, *file);
+  ASSERT_TRUE(r) << r.error().message();
+
+  EXPECT_TRUE(std::filesystem::is_symlink(paths.vault_file));
+  EXPECT_EQ(std::filesystem::read_symlink(paths.vault_file), "../data/real.cord");
+  EXPECT_EQ(read_file(d / "data/real.cord"), std::string(file->begin(), file->end()));
+  EXPECT_EQ(mode_of(d / "data/real.cord"), 0640u);
+  EXPECT_EQ(entries(d / "data"), std::vector<std::string>{"real.cord"});
+  EXPECT_EQ(entries(d / "ws"), std::vector<std::string>{"vault.cord"});
+  auto loaded = load_vault(paths);
+  ASSERT_TRUE(loaded) << loaded.error().message();
+  EXPECT_EQ(*loaded, records);
+}
+
+TEST(VaultFileWrite, SymbolicLinkToNoRegularFileIsRefusedBeforeWriting) {
+  struct Case {
+    const char* name;
+    std::string link_to;  // relative to the workspace folder
+    std::string io_text;
+  };
+  const Case cases[] = {
+      {"dangling", "missing.cord", "No such file or directory (os error 2)"},
+      {"to a folder", "folder", "not a regular file"},
+      {"to itself", "vault.cord", "Too many levels of symbolic links (os error 40)"},
+  };
+  for (const Case& c : cases) {
+    ScratchDir d;
+    std::filesystem::create_directory(d / "folder");
+    std::filesystem::create_symlink(c.link_to, d / "vault.cord");
+    const WorkspacePaths paths = WorkspacePaths::for_vault_file(d / "vault.cord");
+    auto r = write_vault(paths, file_of("00000000" "00000000"));
+    ASSERT_FALSE(r) << c.name;
+    EXPECT_EQ(r.error().message(), "I/O error at " + paths.vault_file.string() + ": " + c.io_text) << c.name;
+    EXPECT_EQ(std::filesystem::read_symlink(paths.vault_file), c.link_to) << c.name;
+    EXPECT_EQ(entries(d.path()), (std::vector<std::string>{"folder", "vault.cord"})) << c.name;
+    EXPECT_TRUE(entries(d / "folder").empty()) << c.name;
+  }
+}
+
 TEST(VaultFileWrite, BytesThatDoNotDecodeAreReportedAfterReplacing) {
   ScratchDir d;
   const WorkspacePaths paths = WorkspacePaths::for_vault_file(d / "vault.cord");

@@ -1,0 +1,54 @@
+#include "store/verified_file.h"
+
+#include <algorithm>
+
+#include "errors/shared_texts.h"
+
+namespace ostrel::store {
+
+bool has_magic(const FileFormat& format, std::span<const std::uint8_t> bytes) {
+  return bytes.size() >= format.magic.size() &&
+         std::equal(format.magic.begin(), format.magic.end(), bytes.begin(),
+                    [](char m, std::uint8_t b) { return static_cast<std::uint8_t>(m) == b; });
+}
+
+std::string missing_magic_message(const FileFormat& format) {
+  std::string out = "not a ostrel ";
+  out.append(format.magic_name).append(" file (missing magic prefix)");
+  return out;
+}
+
+cord::Buffer start_file(const FileFormat& format, std::size_t payload_bytes) {
+  cord::Buffer out;
+  out.reserve(format.magic.size() + payload_bytes);
+  out.insert(out.end(), format.magic.begin(), format.magic.end());
+  return out;
+}
+
+StoreResult<std::vector<std::uint8_t>> read_stored_file(const std::filesystem::path& path, const FileFormat& format) {
+  auto bytes = read_regular_file_bounded(path, format.max_bytes);
+  if (!bytes) return std::unexpected(format.read_failed(path, std::move(bytes).error()));
+  return std::move(*bytes);
+}
+
+StoreResult<void> check_size(const std::filesystem::path& path, std::uint64_t size, const FileFormat& format) {
+  if (size <= format.max_bytes) return {};
+  return std::unexpected(format.invalid(path, errors::size_above_maximum(format.subject, size, format.max_bytes)));
+}
+
+StoreResult<std::vector<std::uint8_t>> replace_and_read_back(const std::filesystem::path& path,
+                                                             std::span<const std::uint8_t> bytes,
+                                                             const FileFormat& format) {
+  OSTREL_TRY_ASSIGN(const std::filesystem::path replaced, write_atomic(path, bytes, format.access));
+  // The file replaced, not whatever `path` leads to now: a link changed meanwhile cannot make
+  // another file pass for this one.
+  OSTREL_TRY_ASSIGN(std::vector<std::uint8_t> written, read_stored_file(replaced, format));
+  if (!std::ranges::equal(written, bytes)) {
+    std::string message(format.subject);
+    message.append(" bytes differed immediately after atomic write");
+    return std::unexpected(format.invalid(path, std::move(message)));
+  }
+  return written;
+}
+
+}  // namespace ostrel::store

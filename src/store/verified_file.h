@@ -1,0 +1,70 @@
+// The one way every stored file is written and read: a magic prefix, a size limit, an atomic
+// replace and a read-back that must return the bytes written. A FileFormat says what differs
+// between the files: their magic, their limit, the word that names them in messages and the
+// store errors that report their failures. Take no locks (the callers hold the store's locks);
+// safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "cord/serializer.h"
+#include "errors/store_error.h"
+#include "errors/try.h"
+#include "store/io.h"
+
+namespace ostrel::store {
+
+struct FileFormat {
+  std::string_view magic;       // the prefix every such file starts with, its NUL included
+  std::string_view magic_name;  // "vault": "not a ostrel vault file (missing magic prefix)"
+  std::string_view subject;     // "vault": "vault is 5 bytes, above ...", "vault bytes differed ..."
+  std::uint64_t max_bytes;      // the whole file, magic included
+  FileAccess access;
+  // How a failed read of the file at `path` is reported (a missing file included).
+  StoreError (*read_failed)(const std::filesystem::path& path, IoError error);
+  // How the file's own refusal of its bytes is reported: too large, or not what was written.
+  StoreError (*invalid)(const std::filesystem::path& path, std::string message);
+};
+
+// Whether `bytes` begin with the format's magic.
+bool has_magic(const FileFormat& format, std::span<const std::uint8_t> bytes);
+// "not a ostrel {magic_name} file (missing magic prefix)"
+std::string missing_magic_message(const FileFormat& format);
+// A buffer holding the magic, with room for `payload_bytes` more: where an encoder starts.
+cord::Buffer start_file(const FileFormat& format, std::size_t payload_bytes = 0);
+
+// The bytes of the file at `path`, read with the format's limit (symbolic links followed);
+// failures as format.read_failed says.
+StoreResult<std::vector<std::uint8_t>> read_stored_file(const std::filesystem::path& path, const FileFormat& format);
+
+// The file's size refusal (format.invalid with "{subject} is {n} bytes, above the supported
+// maximum of {max}") when `size` is above the limit.
+StoreResult<void> check_size(const std::filesystem::path& path, std::uint64_t size, const FileFormat& format);
+
+// Replaces the file at `path` with `bytes` (write_atomic) and reads back the file replaced;
+// bytes that differ are format.invalid with "{subject} bytes differed immediately after atomic
+// write". Returns the bytes read back. A failure of the read-back is reported with the new file
+// already in place.
+StoreResult<std::vector<std::uint8_t>> replace_and_read_back(const std::filesystem::path& path,
+                                                             std::span<const std::uint8_t> bytes,
+                                                             const FileFormat& format);
+
+// The verified write of every stored file: check_size; then `before()` (the file's own checks and
+// folder preparation), after which nothing else refuses before writing; then
+// replace_and_read_back; then `after(bytes read back)` (a decode proving the file loads).
+// `before` returns StoreResult<void>; `after` takes the bytes and returns StoreResult<void>.
+template <class Before, class After>
+StoreResult<void> write_verified(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                                 const FileFormat& format, Before&& before, After&& after) {
+  OSTREL_TRY(check_size(path, bytes.size(), format));
+  OSTREL_TRY(before());
+  OSTREL_TRY_ASSIGN(const std::vector<std::uint8_t> written, replace_and_read_back(path, bytes, format));
+  return after(std::span<const std::uint8_t>(written));
+}
+
+}  // namespace ostrel::store
