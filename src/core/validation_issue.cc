@@ -6,7 +6,7 @@ namespace ostrel::core {
 
 std::string ValidationIssue::debug() const {
   switch (kind_) {
-    case InvalidStructure: return "InvalidStructure(" + text::quoted(structure_message()) + ")";
+    case InvalidStructure: return "InvalidStructure(" + errors::quoted(structure_message()) + ")";
     case InvalidSignature: return "InvalidSignature(" + entity_key().debug() + ")";
     case UnknownSignerKey: return "UnknownSignerKey(" + signer_key_id().debug() + ")";
     case RootNotTrusted: return "RootNotTrusted";

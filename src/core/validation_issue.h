@@ -66,7 +66,7 @@ class ValidationIssue {
   // The Debug form: the variant's name, then its payload: InvalidStructure("invalid grant"),
   // InvalidSignature(VaultRoot), UnknownSignerKey(HashValue([...])), RootNotTrusted,
   // FormatVersionRegression { remembered: 2, current: 1 }. A list of issues prints through
-  // text::debug_list.
+  // errors::debug_list.
   std::string debug() const;
 
   friend bool operator==(const ValidationIssue&, const ValidationIssue&) = default;

@@ -36,11 +36,11 @@ inline void append_field(std::string& out, std::string_view text) { out += text;
 inline void append_field(std::string& out, const std::string& text) { out += text; }
 // Texts joined by ", ", unquoted: A, B.
 inline void append_field(std::string& out, const std::vector<std::string>& texts) {
-  out += text::joined(texts, [](const std::string& t) { return t; });
+  out += joined(texts, [](const std::string& t) { return t; });
 }
-inline void append_field(std::string& out, const Quoted& q) { text::append_quoted(out, q.text); }
+inline void append_field(std::string& out, const Quoted& q) { append_quoted(out, q.text); }
 inline void append_field(std::string& out, const std::filesystem::path& path) {
-  out += text::path_text(path);
+  out += path_text(path);
 }
 template <class T>
   requires(std::integral<T> && !std::same_as<T, bool> && !std::same_as<T, char>)
@@ -61,7 +61,7 @@ void append_field(std::string& out, const T& value) {
 template <class T>
   requires requires(const T& v) { { v.debug() } -> std::convertible_to<std::string>; }
 void append_field(std::string& out, const std::vector<T>& items) {
-  out += text::debug_list(items);
+  out += debug_list(items);
 }
 
 // The shared, immutable data of one error value: its fields, counted by their holders.

@@ -4,8 +4,8 @@
 
 namespace ostrel {
 
-std::string HashValue::debug() const { return "HashValue(" + text::decimal_bytes(bytes) + ")"; }
+std::string HashValue::debug() const { return "HashValue(" + errors::decimal_bytes(bytes) + ")"; }
 
-std::string IdSeed::debug() const { return "IdSeed(" + text::decimal_bytes(bytes) + ")"; }
+std::string IdSeed::debug() const { return "IdSeed(" + errors::decimal_bytes(bytes) + ")"; }
 
 }  // namespace ostrel

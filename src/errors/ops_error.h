@@ -108,7 +108,7 @@ class OpsError : public errors::ErrorValue<OpsError> {
   // template because the issue type lives in a layer above this folder: the payload is built
   // where the type is complete.
   template <class Issues>
-    requires requires(const Issues& v) { text::debug_list(v); }
+    requires requires(const Issues& v) { errors::debug_list(v); }
   static OpsError validation(Issues issues) {
     return make(Validation, std::move(issues));
   }

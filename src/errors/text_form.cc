@@ -3,7 +3,7 @@
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
-namespace ostrel::text {
+namespace ostrel::errors {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
@@ -102,4 +102,4 @@ std::string lossy_utf8(std::string_view bytes) {
   return out;
 }
 
-}  // namespace ostrel::text
+}  // namespace ostrel::errors

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace ostrel::text {
+namespace ostrel::errors {
 
 // Items joined by `separator`, each shown by `show`: "a, b".
 template <class Range, class Fn>
@@ -50,7 +50,7 @@ void append_quoted(std::string& out, std::string_view text);
 // Texts in quoted form, bracketed: ["app", "db"].
 template <class Range>
 std::string quoted_list(const Range& texts) {
-  return bracketed(texts, [](std::string_view t) { return text::quoted(t); });
+  return bracketed(texts, [](std::string_view t) { return errors::quoted(t); });
 }
 
 // Key/value pairs of texts, both in quoted form, inside braces: {"a": "1", "b": "2"}. The pairs
@@ -60,9 +60,9 @@ std::string quoted_map(const Range& pairs) {
   return "{" +
          joined(pairs,
                 [](const auto& kv) {
-                  std::string out = text::quoted(std::string_view(kv.first));
+                  std::string out = errors::quoted(std::string_view(kv.first));
                   out += ": ";
-                  text::append_quoted(out, std::string_view(kv.second));
+                  errors::append_quoted(out, std::string_view(kv.second));
                   return out;
                 }) +
          "}";
@@ -75,4 +75,4 @@ std::string lossy_utf8(std::string_view bytes);
 // A path as text: its bytes as UTF-8, each ill-formed sequence replaced by U+FFFD.
 inline std::string path_text(const std::filesystem::path& path) { return lossy_utf8(path.native()); }
 
-}  // namespace ostrel::text
+}  // namespace ostrel::errors

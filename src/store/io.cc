@@ -151,7 +151,7 @@ StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
 
 std::filesystem::path temp_path_for(const std::filesystem::path& target) {
   std::string name = target.filename().native();
-  if (name.empty() || name == "." || name == ".." || text::path_text(name) != name) name = "ostrel-write";
+  if (name.empty() || name == "." || name == ".." || errors::path_text(name) != name) name = "ostrel-write";
 
   std::array<std::uint8_t, 16> random{};
   platform::random_bytes(random);

@@ -140,7 +140,7 @@ std::vector<std::string> quote_all(const std::vector<std::string>& segments) {
 }
 
 std::string format(const core::SecretSelectorV1& selector) {
-  std::string out = text::joined(quote_all(selector.tuple), [](const std::string& s) { return s; }, "/");
+  std::string out = errors::joined(quote_all(selector.tuple), [](const std::string& s) { return s; }, "/");
   for (std::size_t i = 0; i < selector.labels.size(); ++i) {
     out += i == 0 ? '@' : '&';
     out += quote(selector.labels[i].key);

@@ -1,6 +1,11 @@
 // Identifiers, the domain hash, key ids and handles, against independently computed vectors.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
 
+#include <cstdint>
+#include <string_view>
+
+#include "cord/text.h"
 #include "core/ids.h"
 #include "crypto/domain_hash.h"
 #include "support/hex.h"
@@ -48,6 +53,25 @@ TEST(Handles, Normalisation) {
       {" \t\n ", ""},
   };
   for (const Case& c : cases) EXPECT_EQ(core::normalize_handle(c.in), c.want) << c.in;
+}
+
+TEST(Handles, LengthAboveThirtyTwoBitsIsNeverNarrowed) {
+  // A caller's handle longer than 4 GiB: one space at each end, untouched zero pages between, so
+  // only the first and last pages are ever backed. Narrowing the length to 32 bits would see a
+  // three-byte handle and trim the wrong end.
+  const std::size_t length = (std::size_t{1} << 32) + 3;
+  void* region = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (region == MAP_FAILED) GTEST_SKIP() << "no 4 GiB of address space to map";
+  char* bytes = static_cast<char*>(region);
+  bytes[0] = ' ';
+  bytes[length - 1] = ' ';
+  const std::string_view handle(bytes, length);
+
+  const std::string_view trimmed = cord::trim_white_space(handle);  // normalize_handle's trim
+  EXPECT_EQ(trimmed.data(), bytes + 1);
+  EXPECT_EQ(trimmed.size(), length - 2);
+  EXPECT_FALSE(core::is_valid_handle(handle));
+  ::munmap(region, length);
 }
 
 TEST(Handles, Validation) {

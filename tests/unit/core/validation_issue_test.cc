@@ -40,12 +40,12 @@ TEST(ValidationIssue, DebugFormOfEveryVariant) {
 }
 
 TEST(ValidationIssue, ListForm) {
-  EXPECT_EQ(text::debug_list(std::vector<ValidationIssue>{}), "[]");
+  EXPECT_EQ(errors::debug_list(std::vector<ValidationIssue>{}), "[]");
   const std::vector<ValidationIssue> one = {ValidationIssue::root_not_trusted()};
-  EXPECT_EQ(text::debug_list(one), "[RootNotTrusted]");
+  EXPECT_EQ(errors::debug_list(one), "[RootNotTrusted]");
   const std::vector<ValidationIssue> two = {ValidationIssue::invalid_structure("invalid grant"),
                                             ValidationIssue::root_not_trusted()};
-  EXPECT_EQ(text::debug_list(two), R"([InvalidStructure("invalid grant"), RootNotTrusted])");
+  EXPECT_EQ(errors::debug_list(two), R"([InvalidStructure("invalid grant"), RootNotTrusted])");
 }
 
 TEST(ValidationIssue, PayloadsAndEquality) {

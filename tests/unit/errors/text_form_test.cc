@@ -9,7 +9,7 @@
 #include "errors/identifiers.h"
 #include "errors/text_form.h"
 
-namespace ostrel::text {
+namespace ostrel::errors {
 namespace {
 
 struct QuoteCase {
@@ -19,7 +19,7 @@ struct QuoteCase {
 };
 
 void expect_quotes(const std::vector<QuoteCase>& cases) {
-  for (const QuoteCase& c : cases) EXPECT_EQ(text::quoted(c.in), c.want) << c.name;
+  for (const QuoteCase& c : cases) EXPECT_EQ(errors::quoted(c.in), c.want) << c.name;
 }
 
 TEST(Quoted, AsciiEscapes) {
@@ -118,4 +118,4 @@ TEST(ListForms, BracketsBracesAndSeparators) {
 }
 
 }  // namespace
-}  // namespace ostrel::text
+}  // namespace ostrel::errors

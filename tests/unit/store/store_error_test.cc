@@ -107,7 +107,7 @@ TEST(PathText, IllFormedBytesBecomeOneReplacementPerMaximalSubpart) {
       {"\xED\xA0\x80", kReplacement + kReplacement + kReplacement},        // surrogate
       {"\xF4\x90\x80\x80", kReplacement + kReplacement + kReplacement + kReplacement},  // > U+10FFFF
   };
-  for (const Case& c : cases) EXPECT_EQ(text::path_text(std::filesystem::path(c.raw)), c.want);
+  for (const Case& c : cases) EXPECT_EQ(errors::path_text(std::filesystem::path(c.raw)), c.want);
   EXPECT_EQ(StoreError::vault_missing(std::filesystem::path("/v/\xFF")).message(),
             "vault file is missing at /v/" + kReplacement);
 }

@@ -41,7 +41,7 @@ struct Scene {
   VaultState derive() const { return derive(fresh()); }
 };
 
-std::string issues_text(const VaultState& s) { return text::debug_list(s.issues); }
+std::string issues_text(const VaultState& s) { return errors::debug_list(s.issues); }
 
 TEST(Derive, CleanVault) {
   Scene sc;
@@ -220,7 +220,7 @@ TEST(Derive, AmbiguousSigningKey) {
     v.add_vault_handle(alice, "shared", 3);
     auto s = derive_state_fresh(v.file_order(), RatchetState::fresh(v.root_identity().key_id));
     ASSERT_TRUE(s) << c.name;
-    EXPECT_TRUE(s->issues.empty()) << c.name << ": " << text::debug_list(s->issues);
+    EXPECT_TRUE(s->issues.empty()) << c.name << ": " << errors::debug_list(s->issues);
     const bool signed_as_alice = std::any_of(s->records.begin(), s->records.end(), [&](const EffectiveRecord& r) {
       return r.body().kind() == RecordBodyV1::VaultHandle && r.signer == alice.user_id;
     });
@@ -293,7 +293,7 @@ TEST(Derive, SignerChainFollowsKeysWhateverTheOrder) {
   v.add_vault_handle(dave, "daves", 1);
   auto s = derive_state_fresh(v.file_order(), RatchetState::fresh(v.root_identity().key_id));
   ASSERT_TRUE(s);
-  const std::string text = text::debug_list(s->issues);
+  const std::string text = errors::debug_list(s->issues);
   EXPECT_EQ(s->issues.size(), 2u) << text;  // the outsider's record and dave's record
   EXPECT_NE(text.find(key_id(outsider.signing_public_key)->debug()), std::string::npos) << text;
   EXPECT_NE(text.find(key_id(dave.signing_public_key)->debug()), std::string::npos) << text;

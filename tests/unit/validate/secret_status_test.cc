@@ -73,7 +73,7 @@ std::vector<UserId> recipients_of(const SealedPayloadV1& payload) {
 TEST(SealReaders, ReadersTheStateAllowsBecomeTheSlots) {
   Scene sc;
   const VaultState before = sc.derive();
-  ASSERT_TRUE(before.issues.empty()) << text::debug_list(before.issues);
+  ASSERT_TRUE(before.issues.empty()) << errors::debug_list(before.issues);
   const std::vector<UserId> want = sc.sorted({sc.root.user_id, sc.alice.user_id, sc.bob.user_id, sc.dave.user_id});
 
   const SealRecipients to = seal_recipients(before, sc.db);
@@ -96,7 +96,7 @@ TEST(SealReaders, ReadersTheStateAllowsBecomeTheSlots) {
   ASSERT_TRUE(record);
   sc.v.add_record(std::move(*record), sc.alice.user_id);
   const VaultState after = sc.derive();
-  ASSERT_TRUE(after.issues.empty()) << text::debug_list(after.issues);
+  ASSERT_TRUE(after.issues.empty()) << errors::debug_list(after.issues);
   auto entry = after.secret_record(sc.db);
   ASSERT_TRUE(entry && *entry);
   for (const crypto::Identity* who : {&sc.root, &sc.alice, &sc.bob, &sc.dave, &sc.erin, &sc.stranger}) {
@@ -143,7 +143,7 @@ TEST(SecretStatus, EachReaderOfOnePayload) {
     for (std::uint8_t fill : c.slots) slots.push_back(identity_of(fill).user_id);
     sc.v.add_secret(sc.alice, sc.db, 2, sc.sorted(slots));
     const VaultState s = sc.derive();
-    EXPECT_TRUE(s.issues.empty()) << c.name << ": " << text::debug_list(s.issues);
+    EXPECT_TRUE(s.issues.empty()) << c.name << ": " << errors::debug_list(s.issues);
     const SecretStatus got = s.secret_status(sc.db, identity_of(c.reader).user_id);
     EXPECT_EQ(got, c.want) << c.name << ": got " << to_string(got);
   }
@@ -181,7 +181,7 @@ TEST(SecretStatus, PayloadNamingAReaderTwiceIsInvalid) {
   // Derived from the file, the record is refused and the secret has no value.
   sc.v.add_record(twice, sc.alice.user_id);
   const VaultState derived = sc.derive();
-  EXPECT_EQ(text::debug_list(derived.issues), R"([InvalidStructure("duplicate recipient slot")])");
+  EXPECT_EQ(errors::debug_list(derived.issues), R"([InvalidStructure("duplicate recipient slot")])");
   EXPECT_EQ(derived.secret_status(sc.db, sc.bob.user_id), SecretStatus::Missing);
 }
 
