@@ -27,6 +27,7 @@
 
 #include "cord/deserializer.h"
 #include "cord/serializer.h"
+#include "cord/stored.h"
 #include "errors/try.h"
 #include "platform/secret.h"
 
@@ -99,6 +100,17 @@ struct Codec<std::string> {
   static Status decode(Deserializer& d, std::string& out, WidthHint hint) {
     OSTREL_TRY_ASSIGN(auto view, d.read_str(hint));
     out.assign(view);
+    return {};
+  }
+};
+
+// Texts of stored values: a view of the input when the reader allows it, else a copy.
+template <>
+struct Codec<Text> {
+  static Status encode(Serializer& s, const Text& v, WidthHint hint) { return s.serialize_str(v.view(), hint); }
+  static Status decode(Deserializer& d, Text& out, WidthHint hint) {
+    OSTREL_TRY_ASSIGN(auto view, d.read_str(hint));
+    out = d.may_view() ? Text::view(view) : Text(view);
     return {};
   }
 };

@@ -34,6 +34,8 @@ class Deserializer {
   std::size_t remaining() const { return remaining_; }
   const std::uint8_t* position() const { return pos_; }
   std::size_t depth() const { return depth_; }
+  // Starts at the depth of the reader this one continues (a copy of the same bytes).
+  void set_depth(std::size_t depth) { depth_ = depth; }
 
   // The next n bytes as a view; UnexpectedEnd (nothing consumed) when fewer remain.
   Result<std::span<const std::uint8_t>> take_bytes(std::size_t n) {

@@ -16,7 +16,7 @@ class Evolving {
  public:
   Evolving() = default;
   Evolving(T value) : form_(std::move(value)) {}  // NOLINT: a known value is an evolving value
-  static Evolving raw(Bytes payload) {
+  static Evolving raw(ByteString payload) {
     Evolving e;
     e.form_.template emplace<1>(Raw{std::move(payload)});
     return e;
@@ -27,13 +27,13 @@ class Evolving {
   const T* known() const { return std::get_if<0>(&form_); }
   T* known() { return std::get_if<0>(&form_); }
   // The payload bytes. REQUIRES: is_raw().
-  const Bytes& raw_payload() const { return std::get<1>(form_).payload; }
+  const ByteString& raw_payload() const { return std::get<1>(form_).payload; }
 
   friend bool operator==(const Evolving&, const Evolving&) = default;
 
  private:
   struct Raw {
-    Bytes payload;
+    ByteString payload;
     friend bool operator==(const Raw&, const Raw&) = default;
   };
   std::variant<T, Raw> form_;
@@ -57,10 +57,11 @@ Status deserialize_evolving(Deserializer& d, WidthHint hint, std::string_view na
 
   Deserializer inner(payload);
   inner.set_owner(d.owner());
+  inner.set_may_view(d.may_view());
   T value{};
   if (auto r = cord::decode(inner, value); !r) {
     if (r.error().kind() == Error::UnknownVariant) {
-      out = Evolving<T, W>::raw(Bytes(payload.begin(), payload.end()));
+      out = Evolving<T, W>::raw(d.may_view() ? ByteString::view(payload) : ByteString(payload));
       return {};
     }
     return std::unexpected(Error::wrap_de(r.error()));
@@ -103,7 +104,7 @@ struct Codec<Evolving<T, W>> {
       for (std::size_t i = 0; i < kLen; ++i) out[start + i] = static_cast<std::uint8_t>(n >> (8 * (kLen - 1 - i)));
       return {};
     }
-    const Bytes& raw = v.raw_payload();
+    const ByteString& raw = v.raw_payload();
     OSTREL_TRY(write_len(out, raw.size(), W));
     s.write_raw(raw);
     return {};

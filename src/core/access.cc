@@ -39,7 +39,7 @@ StructureCheck check_structure(const KeyspaceSelectorV1& selector) {
     const auto* in = std::get_if<label_matcher::In>(&l.matcher);
     if (in == nullptr) continue;
     if (in->values.empty()) return fail("label in matcher must not be empty");
-    if (!strictly_increasing(in->values, [](const std::string& v) -> std::string_view { return v; }))
+    if (!strictly_increasing(in->values, [](const cord::Text& v) -> std::string_view { return v; }))
       return fail("label in matcher must be sorted and unique");
   }
   return {};
@@ -58,14 +58,14 @@ StructureCheck check_structure(const GrantPermissionV1& permission) {
   return {};
 }
 
-FrontendResult<SecretSelectorV1> SecretSelectorV1::from_input(std::vector<std::string> tuple,
+FrontendResult<SecretSelectorV1> SecretSelectorV1::from_input(std::vector<cord::Text> tuple,
                                                               std::vector<SecretLabelV1> labels,
                                                               std::string_view caller_text) {
-  auto normalise = [](std::string& text) {
+  auto normalise = [](cord::Text& text) {
     // Text that is not UTF-8 is left for the writer, which refuses it.
-    if (cord::is_valid_utf8(text) && !cord::is_nfc(text)) text = std::string(cord::nfc(text).view());
+    if (cord::is_valid_utf8(text) && !cord::is_nfc(text)) text = cord::Text(cord::nfc(text).view());
   };
-  for (std::string& segment : tuple) normalise(segment);
+  for (cord::Text& segment : tuple) normalise(segment);
   for (SecretLabelV1& label : labels) {
     normalise(label.key);
     normalise(label.value);

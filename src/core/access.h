@@ -32,22 +32,22 @@ struct GroupMemberIdInputV1 {
 };
 
 struct SecretLabelV1 {
-  std::string key;
-  std::string value;
+  cord::Text key;
+  cord::Text value;
   static auto cord_fields(auto& s) { return std::tie(s.key, s.value); }
   friend bool operator==(const SecretLabelV1&, const SecretLabelV1&) = default;
 };
 
 // A secret's stored address: path segments and labels (keys strictly increasing by bytes).
 struct SecretSelectorV1 {
-  std::vector<std::string> tuple;
+  std::vector<cord::Text> tuple;
   std::vector<SecretLabelV1> labels;
 
   // The one way caller input becomes a selector: every segment, key and value brought to NFC
   // (the form it will be stored and compared in), labels sorted by key bytes (then value), and
   // keys that coincide once normalised refused with the grammar's duplicate-key error naming
   // `caller_text`. Decoded selectors never pass through here: they stay exactly as stored.
-  static FrontendResult<SecretSelectorV1> from_input(std::vector<std::string> tuple, std::vector<SecretLabelV1> labels,
+  static FrontendResult<SecretSelectorV1> from_input(std::vector<cord::Text> tuple, std::vector<SecretLabelV1> labels,
                                                      std::string_view caller_text);
   static auto cord_fields(auto& s) { return std::tie(s.tuple, s.labels); }
   friend bool operator==(const SecretSelectorV1&, const SecretSelectorV1&) = default;
@@ -60,12 +60,12 @@ struct Any {
   friend bool operator==(const Any&, const Any&) = default;
 };
 struct Exact {
-  std::vector<std::string> segments;
+  std::vector<cord::Text> segments;
   static auto cord_fields(auto& s) { return std::tie(s.segments); }
   friend bool operator==(const Exact&, const Exact&) = default;
 };
 struct Prefix {
-  std::vector<std::string> segments;  // never empty in a valid value
+  std::vector<cord::Text> segments;  // never empty in a valid value
   static auto cord_fields(auto& s) { return std::tie(s.segments); }
   friend bool operator==(const Prefix&, const Prefix&) = default;
 };
@@ -82,12 +82,12 @@ struct Present {
   friend bool operator==(const Present&, const Present&) = default;
 };
 struct Equals {
-  std::string value;
+  cord::Text value;
   static auto cord_fields(auto& s) { return std::tie(s.value); }
   friend bool operator==(const Equals&, const Equals&) = default;
 };
 struct In {
-  std::vector<std::string> values;  // non-empty, strictly increasing in a valid value
+  std::vector<cord::Text> values;  // non-empty, strictly increasing in a valid value
   static auto cord_fields(auto& s) { return std::tie(s.values); }
   friend bool operator==(const In&, const In&) = default;
 };
@@ -103,7 +103,7 @@ struct LabelMatcherV1
 };
 
 struct KeyspaceLabelMatcherV1 {
-  std::string key;
+  cord::Text key;
   LabelMatcherV1 matcher;
   static auto cord_fields(auto& s) { return std::tie(s.key, s.matcher); }
   friend bool operator==(const KeyspaceLabelMatcherV1&, const KeyspaceLabelMatcherV1&) = default;

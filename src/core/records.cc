@@ -2,6 +2,8 @@
 
 #include "crypto/domain_hash.h"
 
+#include <optional>
+
 namespace ostrel::core {
 
 EntityKey RecordBodyV1::record_key(const UserId& author) const {
@@ -49,31 +51,33 @@ const SecretSelectorV1* RecordBodyV1::secret_selector() const {
   return nullptr;
 }
 
+namespace {
+
+// Encodes a made record's fields into its own encoding; left empty when they cannot be encoded.
+template <class Data>
+void encode_into(Data& d) {
+  cord::Buffer out;
+  cord::Serializer s(out);
+  if (cord::detail::encode_fields(s, Data::cord_fields(d))) d.encoding = ByteString(cord::ByteView(out));
+}
+
+}  // namespace
+
 VaultRecordV1::VaultRecordV1() {
   static const std::shared_ptr<const Data> kEmpty = [] {
     auto d = std::make_shared<Data>();
-    cord::Buffer out;
-    cord::Serializer s(out);
-    if (cord::detail::encode_fields(s, Data::cord_fields(*d))) {
-      d->owned.assign(out.begin(), out.end());
-      d->encoding = d->owned;
-    }
+    encode_into(*d);
     return d;
   }();
   data_ = kEmpty;
 }
 
-VaultRecordV1::VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature) {
+VaultRecordV1::VaultRecordV1(EvolvingBody body, ByteString signing_public_key, ByteString signature) {
   auto d = std::make_shared<Data>();
   d->body = std::move(body);
   d->signing_public_key = std::move(signing_public_key);
   d->signature = std::move(signature);
-  cord::Buffer out;
-  cord::Serializer s(out);
-  if (cord::detail::encode_fields(s, Data::cord_fields(*d))) {
-    d->owned.assign(out.begin(), out.end());
-    d->encoding = d->owned;
-  }
+  encode_into(*d);
   data_ = std::move(d);
 }
 
@@ -89,3 +93,54 @@ HashValue record_hash(const VaultRecordV1& record) {
 }
 
 }  // namespace ostrel::core
+
+namespace ostrel::cord {
+namespace {
+
+// The length of the record at the reader's position, from its three length prefixes (the body's
+// slot, the key, the signature), each within the reader's bound; none when they do not fit.
+std::optional<std::size_t> record_extent(const Deserializer& d) {
+  Deserializer scan(std::span<const std::uint8_t>(d.position(), d.remaining()));
+  for (int field = 0; field < 3; ++field) {
+    auto len = scan.read_len_width(Width::W32, Deserializer::kMaxLength);
+    if (!len || !scan.take_bytes(*len)) return std::nullopt;
+  }
+  return d.remaining() - scan.remaining();
+}
+
+}  // namespace
+
+Status Codec<core::VaultRecordV1>::decode(Deserializer& d, core::VaultRecordV1& out, WidthHint) {
+  auto data = std::make_shared<Data>();
+  // Decodes the fields with views of the reader's input.
+  auto decode_viewing = [](Deserializer& in, Data& fields) {
+    const bool may_view = in.may_view();
+    in.set_may_view(true);
+    Status st = detail::decode_fields(in, Data::cord_fields(fields));
+    in.set_may_view(may_view);
+    return st;
+  };
+  if (d.owner()) {
+    // The input outlives the record: the fields and the encoding view it.
+    const std::uint8_t* start = d.position();
+    OSTREL_TRY(decode_viewing(d, *data));
+    data->owner = d.owner();
+    data->encoding = ByteString::view(ByteView(start, d.position()));
+  } else if (const std::optional<std::size_t> extent = record_extent(d)) {
+    // No one keeps the input: the record copies its own bytes first and views those. The copy is
+    // read exactly as the input would be (same bytes, same depth), so errors are the same.
+    data->encoding = ByteString(ByteView(d.position(), *extent));
+    Deserializer own(data->encoding.span());
+    own.set_depth(d.depth());
+    OSTREL_TRY(decode_viewing(own, *data));
+    OSTREL_TRY(d.take_bytes(*extent));
+  } else {
+    // Too short for its own lengths: reading it in place fails, with the error it fails with.
+    OSTREL_TRY(detail::decode_fields(d, Data::cord_fields(*data)));
+    return std::unexpected(Error::UnexpectedEnd);
+  }
+  out = core::VaultRecordV1(std::move(data));
+  return {};
+}
+
+}  // namespace ostrel::cord

@@ -33,34 +33,36 @@ struct Codec<core::VaultRecordV1>;
 namespace ostrel::core {
 
 using cord::Bytes;
+using cord::ByteString;
+using cord::Text;
 class VaultRecordV1;
 
 #define OSTREL_RECORD_EQ(Name) friend bool operator==(const Name&, const Name&) = default;
 
 struct VaultRootRecordV1 {
   UserId user_id;
-  Bytes hpke_public_key;
+  ByteString hpke_public_key;
   static auto cord_fields(auto& s) { return std::tie(s.user_id, s.hpke_public_key); }
   OSTREL_RECORD_EQ(VaultRootRecordV1)
 };
 struct EntryPointRecordV1 {
   UserId user_id;  // the vault's root user
-  Bytes entry;     // the author's HPKE public key
+  ByteString entry;     // the author's HPKE public key
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.user_id, s.entry, s.counter); }
   OSTREL_RECORD_EQ(EntryPointRecordV1)
 };
 struct UserRecordV1 {
   UserId user_id;
-  Bytes signing_public_key;
-  Bytes hpke_public_key;
+  ByteString signing_public_key;
+  ByteString hpke_public_key;
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.user_id, s.signing_public_key, s.hpke_public_key, s.counter); }
   OSTREL_RECORD_EQ(UserRecordV1)
 };
 struct UserHandleRecordV1 {
   UserHandleId handle_id;
-  std::string handle;
+  Text handle;
   UserId user_id;
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.handle_id, s.handle, s.user_id, s.counter); }
@@ -69,7 +71,7 @@ struct UserHandleRecordV1 {
 struct GroupRecordV1 {
   GroupId group_id;
   IdSeed seed;
-  std::string handle;
+  Text handle;
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.group_id, s.seed, s.handle, s.counter); }
   OSTREL_RECORD_EQ(GroupRecordV1)
@@ -114,7 +116,7 @@ struct GrantDeletedRecordV1 {
 };
 struct UserDeletedRecordV1 {
   UserId user_id;
-  std::optional<std::string> detail;
+  std::optional<Text> detail;
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.user_id, s.detail, s.counter); }
   OSTREL_RECORD_EQ(UserDeletedRecordV1)
@@ -145,7 +147,7 @@ struct SecretDeletedRecordV1 {
 };
 struct VaultHandleRecordV1 {
   VaultHandleId handle_id;
-  std::string handle;
+  Text handle;
   std::uint64_t counter = 0;
   static auto cord_fields(auto& s) { return std::tie(s.handle_id, s.handle, s.counter); }
   OSTREL_RECORD_EQ(VaultHandleRecordV1)
@@ -178,21 +180,54 @@ struct RecordBodyV1
 
 using EvolvingBody = cord::Evolving<RecordBodyV1>;
 
+// A part of a record (its body, a field) that keeps the whole record alive: what outlives the
+// record's other holders refers to the part through one of these instead of copying it (a copy
+// of a decoded body copies every byte string its record only views). Compared by content.
+template <class T>
+class RecordPart {
+ public:
+  RecordPart() = default;
+  // A value made here rather than read, held the same way (the root user a derivation adds).
+  static RecordPart made(T value) { return RecordPart(std::make_shared<const T>(std::move(value))); }
+
+  const T& operator*() const { return *p_; }
+  const T* operator->() const { return p_.get(); }
+  const T* get() const { return p_.get(); }
+  explicit operator bool() const { return p_ != nullptr; }
+  // The pointer itself, to hold the part among others of different types.
+  const std::shared_ptr<const T>& shared() const { return p_; }
+
+  friend bool operator==(const RecordPart& a, const RecordPart& b) {
+    if (a.p_ == b.p_) return true;
+    return a.p_ != nullptr && b.p_ != nullptr && *a.p_ == *b.p_;
+  }
+
+ private:
+  friend class VaultRecordV1;
+  explicit RecordPart(std::shared_ptr<const T> p) : p_(std::move(p)) {}
+  std::shared_ptr<const T> p_;
+};
+
 // A signed record: a body (decoded, or raw when a later version wrote it), the author's Ed25519
 // public key and the signature over the body. It keeps its own canonical encoding, from which
 // the record hash, the signed message and every re-encoding come without encoding again. A
 // record never changes once made, so copies share one immutable representation: copying a
 // record (into a state, a candidate list, a listing row) costs a reference count.
+//
+// A decoded record owns no copies of its fields: its byte strings and texts view its encoding,
+// which lies in the file it was read from (kept alive through the decoder's owner) or, when no
+// one keeps the input, in the record's own copy of its bytes. The views therefore live exactly as
+// long as the representation that holds them.
 class VaultRecordV1 {
  public:
   VaultRecordV1();
-  VaultRecordV1(EvolvingBody body, Bytes signing_public_key, Bytes signature);
+  VaultRecordV1(EvolvingBody body, ByteString signing_public_key, ByteString signature);
 
   const EvolvingBody& body() const { return data_->body; }
   // The decoded body, or null for a raw one.
   const RecordBodyV1* known_body() const { return data_->body.known(); }
-  const Bytes& signing_public_key() const { return data_->signing_public_key; }
-  const Bytes& signature() const { return data_->signature; }
+  const ByteString& signing_public_key() const { return data_->signing_public_key; }
+  const ByteString& signature() const { return data_->signature; }
 
   // The record's canonical encoding. Empty only for a record whose fields are too long to
   // encode, which no decoded or signed record is.
@@ -200,6 +235,12 @@ class VaultRecordV1 {
   // The bytes the signature covers: the body's evolving slot, the first 4 + B bytes of the
   // encoding.
   cord::ByteView signed_message() const;
+
+  // `part`, which lies inside this record (its body or a field of it), held with the record.
+  template <class T>
+  RecordPart<T> share(const T& part) const {
+    return RecordPart<T>(std::shared_ptr<const T>(data_, &part));
+  }
 
   // Structural equality of the three fields.
   friend bool operator==(const VaultRecordV1& a, const VaultRecordV1& b) {
@@ -211,10 +252,9 @@ class VaultRecordV1 {
   friend struct cord::Codec<VaultRecordV1>;
   struct Data {
     EvolvingBody body;
-    Bytes signing_public_key;
-    Bytes signature;
-    cord::ByteView encoding;           // into `owned`, or into the input `owner` keeps alive
-    Bytes owned;                       // the encoding, when the record has no shared input
+    ByteString signing_public_key;
+    ByteString signature;
+    ByteString encoding;                // a view into the input `owner` keeps alive, or owned
     std::shared_ptr<const void> owner;  // the decoded input the encoding lies in
     static auto cord_fields(auto& s) { return std::tie(s.body, s.signing_public_key, s.signature); }
   };
@@ -233,7 +273,8 @@ HashValue record_hash(const VaultRecordV1& record);
 
 namespace ostrel::cord {
 
-// A record writes its kept encoding, and keeps the bytes it was read from.
+// A record writes its kept encoding. Read, it keeps views of the bytes it was read from (or of its
+// own copy of them) for its fields and its encoding.
 template <>
 struct Codec<core::VaultRecordV1> {
   using Data = core::VaultRecordV1::Data;
@@ -244,21 +285,7 @@ struct Codec<core::VaultRecordV1> {
     }
     return detail::encode_fields(s, Data::cord_fields(*r.data_));
   }
-  static Status decode(Deserializer& d, core::VaultRecordV1& out, WidthHint) {
-    const std::uint8_t* start = d.position();
-    auto data = std::make_shared<Data>();
-    OSTREL_TRY(detail::decode_fields(d, Data::cord_fields(*data)));
-    // Within a shared input the record keeps a view of its bytes; otherwise a copy.
-    if (d.owner()) {
-      data->owner = d.owner();
-      data->encoding = ByteView(start, d.position());
-    } else {
-      data->owned.assign(start, d.position());
-      data->encoding = data->owned;
-    }
-    out = core::VaultRecordV1(std::move(data));
-    return {};
-  }
+  static Status decode(Deserializer& d, core::VaultRecordV1& out, WidthHint hint);
 };
 
 }  // namespace ostrel::cord

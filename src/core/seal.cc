@@ -100,7 +100,7 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
   const auto nonce = crypto::random_nonce();
 
   SealedPayloadV1 out;
-  out.nonce.assign(nonce.begin(), nonce.end());
+  out.nonce = cord::ByteString(std::span<const std::uint8_t>(nonce));
   out.recipient_slots.reserve(to.readers.size());
   const SecretSelectorV1& selector = context.selector;
   for (const SealReader& reader : to.readers) {
@@ -125,7 +125,7 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
 }
 
 OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, const VaultRecordV1& record,
-                                            SecretRecordV1 body, const HashValue& root_key_id) {
+                                            const SecretRecordV1& body, const HashValue& root_key_id) {
   const SealedPayloadV1& payload = body.payload;
   const auto slot = std::find_if(payload.recipient_slots.begin(), payload.recipient_slots.end(),
                                  [&](const RecipientSlotV1& s) { return s.recipient == identity.user_id; });
@@ -159,7 +159,7 @@ OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, co
   SecretRead read;
   read.fields = take_sorted_fields(value);
   read.value = std::move(value.value);
-  read.selector = std::move(body.selector);
+  read.selector = body.selector;  // a copy: the read outlives the record
   return read;
 }
 

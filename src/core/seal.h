@@ -48,7 +48,7 @@ struct SealRecipients {
 // Where a value being sealed will live: the record the caller is about to sign around it.
 struct SecretWriteContext {
   EntityKey entity_key;  // always entity::Secret{secret_id}
-  Bytes signing_public_key;
+  cord::ByteString signing_public_key;
   SecretId secret_id;
   SecretSelectorV1 selector;
   std::uint64_t counter = 0;
@@ -67,12 +67,12 @@ struct SecretRead {
 struct SecretEnvelopeHeader {
   const HashValue& root;
   const EntityKey& entity_key;
-  const Bytes& signing_public_key;
+  const cord::ByteString& signing_public_key;
   std::uint64_t counter;
   const SecretId& secret_id;
-  const std::vector<std::string>& tuple;
+  const std::vector<cord::Text>& tuple;
   const std::vector<SecretLabelV1>& labels;
-  const Bytes& nonce;
+  const cord::ByteString& nonce;
   const std::vector<RecipientSlotV1>& recipient_slots;
 
   static auto cord_fields(auto& s) {
@@ -86,7 +86,7 @@ struct SecretEnvelopeHeader {
 struct RecipientSlotContext {
   const HashValue& root;
   const SecretId& secret_id;
-  const std::vector<std::string>& tuple;
+  const std::vector<cord::Text>& tuple;
   const std::vector<SecretLabelV1>& labels;
   const UserId& recipient;
 

@@ -53,16 +53,16 @@ struct SecretValueV1 {
 // The content key wrapped for one reader.
 struct RecipientSlotV1 {
   UserId recipient;
-  cord::Bytes encapsulated_key;  // 32 bytes when it opens
-  cord::Bytes wrapped_key;       // 48 bytes when it opens
+  cord::ByteString encapsulated_key;  // 32 bytes when it opens
+  cord::ByteString wrapped_key;       // 48 bytes when it opens
   static auto cord_fields(auto& s) { return std::tie(s.recipient, s.encapsulated_key, s.wrapped_key); }
   friend bool operator==(const RecipientSlotV1&, const RecipientSlotV1&) = default;
 };
 
 // The stored form of a secret value: encrypted once, its key wrapped once per reader.
 struct SealedPayloadV1 {
-  cord::Bytes nonce;
-  cord::Bytes ciphertext;
+  cord::ByteString nonce;
+  cord::ByteString ciphertext;
   std::vector<RecipientSlotV1> recipient_slots;  // ascending by recipient id as sealed
   static auto cord_fields(auto& s) { return std::tie(s.nonce, s.ciphertext, s.recipient_slots); }
   friend bool operator==(const SealedPayloadV1&, const SealedPayloadV1&) = default;
@@ -73,8 +73,9 @@ struct SealedPayloadV1 {
                                          const SecretValueV1& value);
   // Unwraps the content key of `identity`'s slot in `body.payload` and decrypts the value.
   // Only the signing public key of `record` (the record carrying `body`) is read.
+  // REQUIRES: `body` is `record`'s body (which keeps it alive).
   static OpsResult<SecretRead> open(const crypto::Identity& identity, const VaultRecordV1& record,
-                                    SecretRecordV1 body, const HashValue& root_key_id);
+                                    const SecretRecordV1& body, const HashValue& root_key_id);
 };
 
 }  // namespace ostrel::core

@@ -144,7 +144,7 @@ std::vector<validate::EffectiveRecord> VaultBuilder::effective() const {
 }
 
 KeyspaceSelectorV1 any_keyspace() { return KeyspaceSelectorV1{tuple_matcher::Any{}, {}}; }
-KeyspaceSelectorV1 prefix_keyspace(std::vector<std::string> segments) {
+KeyspaceSelectorV1 prefix_keyspace(std::vector<cord::Text> segments) {
   return KeyspaceSelectorV1{tuple_matcher::Prefix{std::move(segments)}, {}};
 }
 GrantPermissionV1 read_grant(KeyspaceSelectorV1 k) { return grant_permission::Read{std::move(k)}; }

@@ -74,7 +74,7 @@ class VaultBuilder {
 
 // Selector helpers.
 core::KeyspaceSelectorV1 any_keyspace();
-core::KeyspaceSelectorV1 prefix_keyspace(std::vector<std::string> segments);
+core::KeyspaceSelectorV1 prefix_keyspace(std::vector<cord::Text> segments);
 core::GrantPermissionV1 read_grant(core::KeyspaceSelectorV1 k);
 core::GrantPermissionV1 write_grant(core::KeyspaceSelectorV1 k);
 core::GrantPermissionV1 manage_grant(core::KeyspaceSelectorV1 k, std::vector<core::KeyspaceGrantClassV1> classes);

@@ -64,16 +64,16 @@ bool principal_exists(const PrincipalRefV1& p, const AuthorityRound& m) {
 
 AuthorityMap build_authority(const AuthorityRound& m, const UserId& root_user_id) {
   AuthorityMap a = seed_authority(root_user_id);
-  for (const auto& [id, grant] : m.grants) a[grant.grantee].add_grant(grant.permission);
+  for (const auto& [id, grant] : m.grants) a[grant->grantee].add_grant(grant->permission);
   // Rights flow down memberships, nested groups included, until a whole sweep adds nothing.
   bool changed = true;
   while (changed) {
     changed = false;
     for (const auto& [id, membership] : m.memberships) {
-      const PrincipalRefV1 group_key(membership.group_id);
+      const PrincipalRefV1 group_key(membership->group_id);
       auto g = a.find(group_key);
-      if (g == a.end() || membership.member == group_key) continue;  // a group adds nothing to itself
-      changed |= a[membership.member].inherit(g->second);
+      if (g == a.end() || membership->member == group_key) continue;  // a group adds nothing to itself
+      changed |= a[membership->member].inherit(g->second);
     }
   }
   return a;
@@ -126,7 +126,7 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
         },
         [&](const EffectiveRecord& r) {
           const auto& b = std::get<UserHandleRecordV1>(r.body());
-          s.user_handles.emplace(b.handle_id, b);
+          s.user_handles.emplace(b.handle_id, r.record.share(b));
         },
         conflicts);
   }
@@ -135,7 +135,7 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
         g, [&](const EffectiveRecord& r) { return permissions_of(f.authority, r.signer).admin; },
         [&](const EffectiveRecord& r) {
           const auto& b = std::get<VaultHandleRecordV1>(r.body());
-          s.vault_handles.emplace(b.handle_id, b);
+          s.vault_handles.emplace(b.handle_id, r.record.share(b));
         },
         conflicts);
   }
@@ -143,7 +143,8 @@ VaultState assemble(const RootIdentity& root, std::span<const EffectiveRecord> r
     resolve(
         g, [&](const EffectiveRecord& r) { return users.contains(std::get<entity::EntryPoint>(r.key).user_id); },
         [&](const EffectiveRecord& r) {
-          s.entry_points.emplace(std::get<entity::EntryPoint>(r.key).user_id, std::get<EntryPointRecordV1>(r.body()));
+          s.entry_points.emplace(std::get<entity::EntryPoint>(r.key).user_id,
+                                 r.record.share(std::get<EntryPointRecordV1>(r.body())));
         },
         conflicts);
   }
@@ -232,7 +233,8 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
                                const std::set<UserId>& entry_users, const std::set<HashValue>& admitted,
                                const AuthorityMap& previous) {
   AuthorityRound m;
-  m.users.emplace(root.user_id, UserRecordV1{root.user_id, root.signing_public_key, root.hpke_public_key, 0});
+  m.users.emplace(root.user_id, RecordPart<UserRecordV1>::made(
+                                    UserRecordV1{root.user_id, root.signing_public_key, root.hpke_public_key, 0}));
 
   for (const Group& g : index.users()) {
     resolve(
@@ -246,7 +248,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
         },
         [&](const EffectiveRecord& r) {
           if (const auto* u = std::get_if<UserRecordV1>(&r.body())) {
-            if (entry_users.contains(u->user_id)) m.users.emplace(u->user_id, *u);
+            if (entry_users.contains(u->user_id)) m.users.emplace(u->user_id, r.record.share(*u));
           } else {
             m.deleted_users.insert(std::get<UserDeletedRecordV1>(r.body()).user_id);
           }
@@ -262,7 +264,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
         },
         [&](const EffectiveRecord& r) {
           if (const auto* grp = std::get_if<GroupRecordV1>(&r.body())) {
-            m.groups.emplace(grp->group_id, *grp);
+            m.groups.emplace(grp->group_id, r.record.share(*grp));
           } else {
             m.deleted_groups.insert(std::get<GroupDeletedRecordV1>(r.body()).group_id);
           }
@@ -280,7 +282,8 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
           return true;
         },
         [&](const EffectiveRecord& r) {
-          if (const auto* gm = std::get_if<GroupMemberRecordV1>(&r.body())) m.memberships.emplace(gm->group_member_id, *gm);
+          if (const auto* gm = std::get_if<GroupMemberRecordV1>(&r.body()))
+            m.memberships.emplace(gm->group_member_id, r.record.share(*gm));
         },
         m.conflicts);
   }
@@ -296,7 +299,7 @@ AuthorityRound authority_round(const PrincipalIndex& index, const RootIdentity& 
         },
         [&](const EffectiveRecord& r) {
           if (const auto* grant = std::get_if<GrantRecordV1>(&r.body())) {
-            m.grants.emplace(grant->grant_id, *grant);
+            m.grants.emplace(grant->grant_id, r.record.share(*grant));
           } else {
             m.deleted_grants.insert(std::get<GrantDeletedRecordV1>(r.body()).grant_id);
           }
@@ -358,7 +361,7 @@ AuthorityPassResult authority_pass(const RootIdentity& root, std::span<const Eff
         ok = p.may_grant(gd->permission);
         if (ok) {
           if (auto it = f.round.grants.find(gd->grant_id); it != f.round.grants.end()) {
-            ok = p.may_grant(it->second.permission);
+            ok = p.may_grant(it->second->permission);
           }
         }
       } else {

@@ -17,8 +17,8 @@ namespace ostrel::validate {
 // The trusted root, as root selection found it.
 struct RootIdentity {
   UserId user_id;
-  cord::Bytes signing_public_key;
-  cord::Bytes hpke_public_key;
+  cord::ByteString signing_public_key;
+  cord::ByteString hpke_public_key;
   HashValue key_id;
 };
 

@@ -8,25 +8,6 @@ namespace ostrel::validate {
 
 using namespace core;
 
-std::optional<EntityBinding> body_binding(const RecordBodyV1& body) {
-  switch (body.kind()) {
-    case RecordBodyV1::UserHandle: return EntityBinding(binding::UserHandle{std::get<UserHandleRecordV1>(body).handle});
-    case RecordBodyV1::VaultHandle:
-      return EntityBinding(binding::VaultHandle{std::get<VaultHandleRecordV1>(body).handle});
-    case RecordBodyV1::GroupMember: {
-      const auto& b = std::get<GroupMemberRecordV1>(body);
-      return EntityBinding(GroupMemberIdInputV1{b.group_id, b.member});
-    }
-    case RecordBodyV1::GroupMemberDeleted: {
-      const auto& b = std::get<GroupMemberDeletedRecordV1>(body);
-      return EntityBinding(GroupMemberIdInputV1{b.group_id, b.member});
-    }
-    case RecordBodyV1::Secret: return EntityBinding(std::get<SecretRecordV1>(body).selector);
-    case RecordBodyV1::SecretDeleted: return EntityBinding(std::get<SecretDeletedRecordV1>(body).selector);
-    default: return std::nullopt;
-  }
-}
-
 namespace {
 
 bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::set<UserId>& entry_signers,
@@ -63,7 +44,7 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
     auto [it, inserted] = view.counters.try_emplace(r.key, c);
     if (!inserted) it->second = std::max(it->second, c);
     if (!view.bindings.contains(r.key)) {
-      if (auto b = body_binding(r.body())) view.bindings.emplace(r.key, std::move(*b));
+      if (auto b = EntityBinding::of_body(r.record, r.body())) view.bindings.emplace(r.key, std::move(*b));
     }
   }
   return view;

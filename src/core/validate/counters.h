@@ -41,7 +41,4 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
 // bindings not yet remembered. Consumes the view: its entries move into the delta.
 RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered);
 
-// The binding a body gives its entity, if its kind has one.
-std::optional<EntityBinding> body_binding(const core::RecordBodyV1& body);
-
 }  // namespace ostrel::validate

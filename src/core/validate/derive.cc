@@ -67,8 +67,8 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     if (!id) return std::unexpected(std::move(id).error());
     entry_users.insert(std::move(*id));
   }
-  std::map<cord::Bytes, UserId> signer_map{{root.signing_public_key, root.user_id}};
-  std::set<cord::Bytes> ambiguous;
+  std::map<cord::ByteString, UserId> signer_map{{root.signing_public_key, root.user_id}};
+  std::set<cord::ByteString> ambiguous;
   for (const auto& [key, users] : owners) {
     if (key == root.signing_public_key) continue;  // the root's key stays the root's
     if (users.size() == 1) {

@@ -9,11 +9,11 @@ namespace {
 
 using namespace core;
 
-bool equal_segments(const std::vector<std::string>& a, const std::vector<std::string>& b, std::size_t n) {
+bool equal_segments(const std::vector<cord::Text>& a, const std::vector<cord::Text>& b, std::size_t n) {
   return std::equal(a.begin(), a.begin() + static_cast<std::ptrdiff_t>(n), b.begin());
 }
 
-bool path_matches(const TupleMatcherV1& m, const std::vector<std::string>& path) {
+bool path_matches(const TupleMatcherV1& m, const std::vector<cord::Text>& path) {
   if (std::holds_alternative<tuple_matcher::Any>(m)) return true;
   if (const auto* e = std::get_if<tuple_matcher::Exact>(&m)) return e->segments == path;
   const auto& prefix = std::get<tuple_matcher::Prefix>(m).segments;
@@ -45,15 +45,15 @@ bool path_covers(const TupleMatcherV1& c, const TupleMatcherV1& d) {
     return de != nullptr && de->segments == ce->segments;
   }
   const auto& v = std::get<tuple_matcher::Prefix>(c).segments;
-  const std::vector<std::string>* w = nullptr;
+  const std::vector<cord::Text>* w = nullptr;
   if (const auto* de = std::get_if<tuple_matcher::Exact>(&d)) w = &de->segments;
   if (const auto* dp = std::get_if<tuple_matcher::Prefix>(&d)) w = &dp->segments;
   return w != nullptr && w->size() >= v.size() && equal_segments(v, *w, v.size());
 }
 
-bool all_within(const std::vector<std::string>& ys, const std::vector<std::string>& xs) {
+bool all_within(const std::vector<cord::Text>& ys, const std::vector<cord::Text>& xs) {
   const std::set<std::string_view> allowed(xs.begin(), xs.end());
-  return std::all_of(ys.begin(), ys.end(), [&](const std::string& y) { return allowed.contains(y); });
+  return std::all_of(ys.begin(), ys.end(), [&](const cord::Text& y) { return allowed.contains(y); });
 }
 
 bool matcher_covers(const LabelMatcherV1& c, const LabelMatcherV1& d) {
@@ -63,7 +63,7 @@ bool matcher_covers(const LabelMatcherV1& c, const LabelMatcherV1& d) {
   if (const auto* ce = std::get_if<Equals>(&c)) {
     if (const auto* de = std::get_if<Equals>(&d)) return de->value == ce->value;
     if (const auto* di = std::get_if<In>(&d)) {
-      return std::all_of(di->values.begin(), di->values.end(), [&](const std::string& y) { return y == ce->value; });
+      return std::all_of(di->values.begin(), di->values.end(), [&](const cord::Text& y) { return y == ce->value; });
     }
     return false;
   }

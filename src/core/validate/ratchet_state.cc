@@ -58,11 +58,8 @@ struct RecordOf {
   std::uint64_t counter;
   const EntityBinding* binding;
 
-  // The binding's content when it is of kind T.
-  template <class T>
-  const T* bound() const {
-    return binding != nullptr ? std::get_if<T>(&binding->variant()) : nullptr;
-  }
+  // Whether the binding is of `kind`; a binding of another kind is written as "no binding".
+  bool bound(EntityBinding::Kind kind) const { return binding != nullptr && binding->kind() == kind; }
 
   Record operator()(const core::entity::VaultRoot&) const { return std::nullopt; }
   Record operator()(const core::entity::EntryPoint& k) const {
@@ -70,23 +67,23 @@ struct RecordOf {
   }
   Record operator()(const core::entity::User& k) const { return core::UserRatchetRecordV1{k.user_id, counter}; }
   Record operator()(const core::entity::UserHandle& k) const {
-    const auto* b = bound<binding::UserHandle>();
-    return core::UserHandleRatchetRecordV1{k.handle_id, counter, b != nullptr ? b->handle : std::string()};
+    return core::UserHandleRatchetRecordV1{
+        k.handle_id, counter, bound(EntityBinding::UserHandle) ? std::string(binding->handle()) : std::string()};
   }
   Record operator()(const core::entity::Group& k) const { return core::GroupRatchetRecordV1{k.group_id, counter}; }
   Record operator()(const core::entity::GroupMember& k) const {
-    const auto* b = bound<core::GroupMemberIdInputV1>();
-    return core::GroupMemberRatchetRecordV1{k.group_member_id, counter,
-                                            b != nullptr ? std::optional(*b) : std::nullopt};
+    return core::GroupMemberRatchetRecordV1{
+        k.group_member_id, counter,
+        bound(EntityBinding::GroupMember) ? std::optional(binding->member_input()) : std::nullopt};
   }
   Record operator()(const core::entity::Grant& k) const { return core::GrantRatchetRecordV1{k.grant_id, counter}; }
   Record operator()(const core::entity::Secret& k) const {
-    const auto* b = bound<core::SecretSelectorV1>();
-    return core::SecretRatchetRecordV1{k.secret_id, counter, b != nullptr ? *b : core::SecretSelectorV1{}};
+    return core::SecretRatchetRecordV1{k.secret_id, counter,
+                                       bound(EntityBinding::Secret) ? binding->selector() : core::SecretSelectorV1{}};
   }
   Record operator()(const core::entity::VaultHandle& k) const {
-    const auto* b = bound<binding::VaultHandle>();
-    return core::VaultHandleRatchetRecordV1{k.handle_id, counter, b != nullptr ? b->handle : std::string()};
+    return core::VaultHandleRatchetRecordV1{
+        k.handle_id, counter, bound(EntityBinding::VaultHandle) ? std::string(binding->handle()) : std::string()};
   }
 };
 
@@ -130,7 +127,7 @@ cord::Result<RatchetState> RatchetState::from_store(std::span<const core::Ratche
   for (const core::RatchetElement& entry : entries) {
     const core::RatchetRecordV1* record = entry.known();
     if (record == nullptr) {
-      state.raw_records.push_back(entry.raw_payload());
+      state.raw_records.push_back(entry.raw_payload().to_vector());
     } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
       // Which of several roots would win depends on nothing we control; such a file is refused.
       if (root != nullptr) {

@@ -7,7 +7,7 @@ core::SealRecipients seal_recipients(const VaultState& state, const core::Secret
   to.root_key_id = state.root_key_id;
   for (const UserId& id : state.readers_of(selector)) {
     core::SealReader reader{id, std::nullopt};
-    if (auto it = state.users.find(id); it != state.users.end()) reader.hpke_public_key = it->second.hpke_public_key;
+    if (auto it = state.users.find(id); it != state.users.end()) reader.hpke_public_key = it->second->hpke_public_key;
     to.readers.push_back(std::move(reader));
   }
   return to;

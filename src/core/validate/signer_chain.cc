@@ -25,13 +25,13 @@ bool SignatureMemo::valid(std::size_t i) {
 
 namespace {
 struct KeyHash {
-  std::size_t operator()(const cord::Bytes& k) const { return platform::hash_bytes(k); }
+  std::size_t operator()(const cord::ByteString& k) const { return platform::hash_bytes(k); }
 };
 }  // namespace
 
-std::map<cord::Bytes, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
+std::map<cord::ByteString, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
                                                      SignatureMemo& memo) {
-  std::unordered_map<cord::Bytes, std::vector<std::size_t>, KeyHash> signed_by;
+  std::unordered_map<cord::ByteString, std::vector<std::size_t>, KeyHash> signed_by;
   for (std::size_t i = 0; i < work.size(); ++i) {
     const RecordBodyV1* body = work[i].record->known_body();
     const auto* user = body ? std::get_if<UserRecordV1>(body) : nullptr;
@@ -39,11 +39,11 @@ std::map<cord::Bytes, std::set<UserId>> signer_chain(std::span<const HashedRecor
     signed_by[work[i].record->signing_public_key()].push_back(i);
   }
   std::set<UserId> accepted{root.user_id};
-  std::unordered_set<cord::Bytes, KeyHash> trusted{root.signing_public_key};
-  std::map<cord::Bytes, std::set<UserId>> owners;
-  std::deque<cord::Bytes> queue{root.signing_public_key};
+  std::unordered_set<cord::ByteString, KeyHash> trusted{root.signing_public_key};
+  std::map<cord::ByteString, std::set<UserId>> owners;
+  std::deque<cord::ByteString> queue{root.signing_public_key};
   while (!queue.empty()) {
-    const cord::Bytes key = std::move(queue.front());
+    const cord::ByteString key = std::move(queue.front());
     queue.pop_front();
     auto it = signed_by.find(key);
     if (it == signed_by.end()) continue;

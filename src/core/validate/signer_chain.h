@@ -36,7 +36,7 @@ class SignatureMemo {
 // queue over keys: when a key becomes trusted, the user records it signed are taken, once each.
 // The result is the one repeating whole walks until nothing changes would give, since a user id
 // fixes its signing key.
-std::map<cord::Bytes, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
+std::map<cord::ByteString, std::set<UserId>> signer_chain(std::span<const HashedRecord> work, const RootIdentity& root,
                                                      SignatureMemo& memo);
 
 }  // namespace ostrel::validate

@@ -15,33 +15,13 @@
 #include "core/access.h"
 #include "core/entity_key.h"
 #include "core/records.h"
+#include "core/validate/entity_binding.h"
 #include "core/validate/permissions.h"
 #include "core/validation_issue.h"
 
 namespace ostrel::validate {
 
 using core::EntityKey;
-
-// The identity-defining content of an entity: the value its id is derived from.
-namespace binding {
-struct UserHandle {
-  std::string handle;
-  friend bool operator==(const UserHandle&, const UserHandle&) = default;
-};
-struct VaultHandle {
-  std::string handle;
-  friend bool operator==(const VaultHandle&, const VaultHandle&) = default;
-};
-}  // namespace binding
-
-struct EntityBinding
-    : std::variant<binding::UserHandle, binding::VaultHandle, core::GroupMemberIdInputV1, core::SecretSelectorV1> {
-  using Base =
-      std::variant<binding::UserHandle, binding::VaultHandle, core::GroupMemberIdInputV1, core::SecretSelectorV1>;
-  using Base::Base;
-  const Base& variant() const { return *this; }
-  friend bool operator==(const EntityBinding& a, const EntityBinding& b) { return a.variant() == b.variant(); }
-};
 
 // The anti-rollback facts by which a vault advances the remembered state.
 struct RatchetView {
@@ -100,12 +80,12 @@ struct SecretEntry {
 };
 
 // The principals that take effect and those deleted: what an authority round decides and a
-// state keeps.
+// state keeps. Each body is held through its record, not copied.
 struct PrincipalMaps {
-  std::map<UserId, core::UserRecordV1> users;
-  std::map<GroupId, core::GroupRecordV1> groups;
-  std::map<GroupMemberId, core::GroupMemberRecordV1> memberships;
-  std::map<GrantId, core::GrantRecordV1> grants;
+  std::map<UserId, core::RecordPart<core::UserRecordV1>> users;
+  std::map<GroupId, core::RecordPart<core::GroupRecordV1>> groups;
+  std::map<GroupMemberId, core::RecordPart<core::GroupMemberRecordV1>> memberships;
+  std::map<GrantId, core::RecordPart<core::GrantRecordV1>> grants;
   std::set<UserId> deleted_users;
   std::set<GroupId> deleted_groups;
   std::set<GrantId> deleted_grants;
@@ -117,9 +97,9 @@ struct VaultState : PrincipalMaps {
   std::vector<EffectiveRecord> records;
   std::optional<UserId> root_user_id;
   std::optional<HashValue> root_key_id;
-  std::map<UserHandleId, core::UserHandleRecordV1> user_handles;
-  std::map<VaultHandleId, core::VaultHandleRecordV1> vault_handles;
-  std::map<UserId, core::EntryPointRecordV1> entry_points;
+  std::map<UserHandleId, core::RecordPart<core::UserHandleRecordV1>> user_handles;
+  std::map<VaultHandleId, core::RecordPart<core::VaultHandleRecordV1>> vault_handles;
+  std::map<UserId, core::RecordPart<core::EntryPointRecordV1>> entry_points;
   AuthorityMap authority;
   std::map<EntityKey, UnresolvedEntry> unresolved;
   // Where each secret's current record is: (current, first) positions in `records`.

@@ -116,7 +116,8 @@ FrontendResult<core::SecretSelectorV1> parse(std::string_view text) {
     }
   }
   // Normalisation, the sort and the duplicate-key check are those of every caller's selector.
-  return core::SecretSelectorV1::from_input(std::move(*segments), std::move(labels), text);
+  return core::SecretSelectorV1::from_input(std::vector<cord::Text>(segments->begin(), segments->end()),
+                                            std::move(labels), text);
 }
 
 std::string quote(std::string_view piece) {
@@ -140,7 +141,8 @@ std::vector<std::string> quote_all(const std::vector<std::string>& segments) {
 }
 
 std::string format(const core::SecretSelectorV1& selector) {
-  std::string out = errors::joined(quote_all(selector.tuple), [](const std::string& s) { return s; }, "/");
+  std::string out = errors::joined(quote_all(std::vector<std::string>(selector.tuple.begin(), selector.tuple.end())),
+                                   [](const std::string& s) { return s; }, "/");
   for (std::size_t i = 0; i < selector.labels.size(); ++i) {
     out += i == 0 ? '@' : '&';
     out += quote(selector.labels[i].key);

@@ -199,7 +199,7 @@ TEST(SelectorInput, NormalisedSortedAndRefusedWhenKeysCoincide) {
   // Decomposed é (e + U+0301) everywhere; labels given out of order.
   auto s = SecretSelectorV1::from_input({"cafe\xcc\x81"}, {{"z", "1"}, {"cafe\xcc\x81", "v\xcc\x81"}}, "ignored");
   ASSERT_TRUE(s);
-  EXPECT_EQ(s->tuple, std::vector<std::string>{"caf\xc3\xa9"});
+  EXPECT_EQ(s->tuple, std::vector<cord::Text>{"caf\xc3\xa9"});
   ASSERT_EQ(s->labels.size(), 2u);
   EXPECT_EQ(s->labels[0].key, "caf\xc3\xa9");  // 0x63 < 0x7a
   EXPECT_EQ(s->labels[0].value, "v\xcc\x81");    // v + U+0301 has no composed form: unchanged

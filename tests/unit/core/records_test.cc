@@ -122,7 +122,7 @@ TEST(Records, StoreContainer) {
   EXPECT_TRUE(std::get<0>(*empty).empty());
   // Two records differing only in signature bytes are two members.
   const VaultRecordV1 a = testing::root_record(testing::identity_of(3));
-  Bytes other_sig = a.signature();
+  Bytes other_sig = a.signature().to_vector();
   other_sig[63] ^= 1;
   const VaultRecordV1 b(a.body(), a.signing_public_key(), other_sig);
   auto file = cord::to_vec_versioned(cord::Set<VaultRecordV1>(std::vector<VaultRecordV1>{a, b}));

@@ -52,7 +52,7 @@ HashValue root_key_of(const crypto::Identity& id) {
 
 // What open reads: the carrying record's signing key, the secret body and the root key id.
 struct Opening {
-  Bytes signing_public_key;
+  cord::ByteString signing_public_key;
   SecretRecordV1 body;
   HashValue root;
 };

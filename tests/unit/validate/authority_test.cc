@@ -33,7 +33,7 @@ TEST(Authority, RootAloneSettlesWithFullRights) {
   const VaultState s = pass(v);
   EXPECT_FALSE(s.invalid);
   ASSERT_EQ(s.users.size(), 1u);
-  EXPECT_EQ(s.users.at(p.root.user_id).counter, 0u);
+  EXPECT_EQ(s.users.at(p.root.user_id)->counter, 0u);
   ASSERT_EQ(s.authority.size(), 1u);
   EXPECT_TRUE(s.authority.begin()->second == Permissions::full());
   EXPECT_TRUE(s.unresolved.empty());
@@ -50,7 +50,7 @@ TEST(Authority, UsersNeedAnAdminSignerAndAnEntryPoint) {
   EXPECT_TRUE(s.users.contains(p.alice.user_id));
   EXPECT_FALSE(s.users.contains(p.bob.user_id));
   EXPECT_FALSE(s.users.contains(p.carol.user_id));
-  EXPECT_EQ(s.users.at(p.root.user_id).counter, 0u);
+  EXPECT_EQ(s.users.at(p.root.user_id)->counter, 0u);
   EXPECT_TRUE(s.entry_points.contains(p.alice.user_id));
   EXPECT_FALSE(s.entry_points.contains(p.carol.user_id));
 }

@@ -87,7 +87,7 @@ TEST(Derive, RolledBackSecretAgainstTheRememberedRatchet) {
   EXPECT_EQ(e.counter, 3u);
   ASSERT_EQ(e.candidates.size(), 1u);
   ASSERT_TRUE(e.binding.has_value());
-  EXPECT_EQ(std::get<SecretSelectorV1>(*e.binding), sc.db);
+  EXPECT_EQ(e.binding->selector(), sc.db);
   EXPECT_EQ(s.secret_status(sc.db, sc.alice.user_id), SecretStatus::Conflicted);
   EXPECT_EQ(s.next_counter_after_unresolved(), 6u);
   EXPECT_TRUE(s.list_secrets().empty());
@@ -144,7 +144,7 @@ TEST(Derive, UnknownSignerAndVerifiedHashes) {
   Scene sc;
   sc.v.add_secret(sc.stranger, sc.db, 2);
   const VaultRecordV1 good = sc.v.add_secret(sc.alice, SecretSelectorV1{{"app", "x"}, {}}, 3);
-  cord::Bytes bad_sig = good.signature();
+  cord::Bytes bad_sig = good.signature().to_vector();
   bad_sig[10] ^= 1;
   sc.v.add_record(VaultRecordV1(good.body(), good.signing_public_key(), bad_sig), sc.alice.user_id);
   const VaultRecordV1 forged(good.body(), good.signing_public_key(), bad_sig);

@@ -11,15 +11,15 @@ using namespace core;
 using testing::any_keyspace;
 using testing::prefix_keyspace;
 
-SecretSelectorV1 secret(std::vector<std::string> path, std::vector<SecretLabelV1> labels = {}) {
+SecretSelectorV1 secret(std::vector<cord::Text> path, std::vector<SecretLabelV1> labels = {}) {
   return SecretSelectorV1{std::move(path), std::move(labels)};
 }
-KeyspaceSelectorV1 exact(std::vector<std::string> v) { return KeyspaceSelectorV1{tuple_matcher::Exact{std::move(v)}, {}}; }
+KeyspaceSelectorV1 exact(std::vector<cord::Text> v) { return KeyspaceSelectorV1{tuple_matcher::Exact{std::move(v)}, {}}; }
 KeyspaceSelectorV1 with_label(KeyspaceSelectorV1 k, std::string key, LabelMatcherV1 m) {
   k.labels.push_back(KeyspaceLabelMatcherV1{std::move(key), std::move(m)});
   return k;
 }
-LabelMatcherV1 in(std::vector<std::string> v) { return label_matcher::In{std::move(v)}; }
+LabelMatcherV1 in(std::vector<cord::Text> v) { return label_matcher::In{std::move(v)}; }
 LabelMatcherV1 eq(std::string v) { return label_matcher::Equals{std::move(v)}; }
 
 TEST(Keyspace, Matching) {

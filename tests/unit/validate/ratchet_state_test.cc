@@ -162,7 +162,7 @@ TEST(RatchetState, ToRecordsOrderAndRoundTrip) {
   }
   // A counter under the root's key and a binding of the wrong kind cannot be written as records.
   s.counters[core::entity::VaultRoot{}] = 4;
-  s.bindings[secret_key(2)] = binding::UserHandle{"not-a-selector"};
+  s.bindings.insert_or_assign(secret_key(2), binding::UserHandle{"not-a-selector"});
   // Entity key order (EntryPoint, User, UserHandle, GroupMember, Secret), then FormatVersion,
   // then TrustedRoot.
   const std::vector<RatchetRecordV1> want = {

@@ -82,7 +82,7 @@ TEST(SealReaders, ReadersTheStateAllowsBecomeTheSlots) {
   for (const SealReader& r : to.readers) {
     ids.push_back(r.user_id);
     ASSERT_TRUE(r.hpke_public_key) << r.user_id.debug();
-    const core::UserRecordV1& user = before.users.at(r.user_id);
+    const core::UserRecordV1& user = *before.users.at(r.user_id);
     EXPECT_TRUE(std::ranges::equal(*r.hpke_public_key, user.hpke_public_key)) << r.user_id.debug();
   }
   EXPECT_EQ(ids, want);

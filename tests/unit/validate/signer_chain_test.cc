@@ -14,11 +14,11 @@ namespace {
 
 using namespace core;
 
-std::map<cord::Bytes, std::set<UserId>> repeated_walks(std::span<const HashedRecord> work, const RootIdentity& root,
+std::map<cord::ByteString, std::set<UserId>> repeated_walks(std::span<const HashedRecord> work, const RootIdentity& root,
                                                        SignatureMemo& memo) {
   std::set<UserId> accepted{root.user_id};
-  std::set<cord::Bytes> trusted{root.signing_public_key};
-  std::map<cord::Bytes, std::set<UserId>> owners;
+  std::set<cord::ByteString> trusted{root.signing_public_key};
+  std::map<cord::ByteString, std::set<UserId>> owners;
   for (bool changed = true; changed;) {
     changed = false;
     for (std::size_t i = 0; i < work.size(); ++i) {
@@ -54,7 +54,7 @@ TEST(SignerChain, SameOwnersAsRepeatedWholeWalks) {
         const crypto::Identity& signer = pick == people.size() ? root : pick == people.size() + 1 ? outsider : people[pick];
         VaultRecordV1 r = v.add_user(signer, people[i], 1 + static_cast<std::uint64_t>(k));
         if (rng() % 5 == 0) {
-          cord::Bytes sig = r.signature();
+          cord::Bytes sig = r.signature().to_vector();
           sig[rng() % sig.size()] ^= 0x40;
           v.add_record(VaultRecordV1(r.body(), r.signing_public_key(), sig), signer.user_id);
         }

@@ -23,7 +23,7 @@ HashValue key_id_of(const crypto::Identity& id) { return *core::key_id(id.signin
 
 // The same record with one bit of its signature flipped.
 VaultRecordV1 with_bad_signature(const VaultRecordV1& r) {
-  Bytes sig = r.signature();
+  Bytes sig = r.signature().to_vector();
   sig[0] ^= 1;
   return VaultRecordV1(r.body(), r.signing_public_key(), std::move(sig));
 }
