@@ -6,13 +6,22 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "cord/codec.h"
 #include "cord/marker.h"
+#include "platform/keyed_hash.h"
 
 namespace ostrel::cord {
+
+namespace detail {
+// A hash that agrees with equality: the element's own std::hash when it has one, else the keyed
+// hash of its encoding (equal values encode alike; a value that cannot be encoded hashes as 0).
+template <class T>
+std::size_t element_hash(const T& value);
+}  // namespace detail
 
 // A set of values. Its iteration order means nothing to the encoding; a set read from bytes
 // holds its elements in the order they were read (ascending encoding).
@@ -22,10 +31,17 @@ class Set {
   Set() = default;
   explicit Set(std::vector<T> items) : items_(std::move(items)) {}
 
-  // Adds `value` unless an equal element is already present. Linear; for building small sets.
+  // Adds `value` unless an equal element is already present; an index of element hashes, kept
+  // up to date across inserts, makes each one constant-time on average.
   bool insert(T value) {
-    if (std::find(items_.begin(), items_.end(), value) != items_.end()) return false;
+    for (; indexed_ < items_.size(); ++indexed_) index_.emplace(detail::element_hash(items_[indexed_]), indexed_);
+    const std::size_t h = detail::element_hash(value);
+    for (auto [it, last] = index_.equal_range(h); it != last; ++it) {
+      if (items_[it->second] == value) return false;
+    }
+    index_.emplace(h, items_.size());
     items_.push_back(std::move(value));
+    ++indexed_;
     return true;
   }
 
@@ -34,19 +50,30 @@ class Set {
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
   const std::vector<T>& items() const { return items_; }
-  std::vector<T>& items() { return items_; }
+  // The elements to change at will: the insert index starts again from nothing.
+  std::vector<T>& items() {
+    index_.clear();
+    indexed_ = 0;
+    return items_;
+  }
 
   // Equal when each holds the other's elements, in any order.
   friend bool operator==(const Set& a, const Set& b) {
     if (a.items_.size() != b.items_.size()) return false;
+    std::unordered_multimap<std::size_t, std::size_t> in_b;
+    in_b.reserve(b.items_.size());
+    for (std::size_t i = 0; i < b.items_.size(); ++i) in_b.emplace(detail::element_hash(b.items_[i]), i);
     for (const T& e : a.items_) {
-      if (std::find(b.items_.begin(), b.items_.end(), e) == b.items_.end()) return false;
+      auto [it, last] = in_b.equal_range(detail::element_hash(e));
+      if (std::none_of(it, last, [&](const auto& entry) { return b.items_[entry.second] == e; })) return false;
     }
     return true;
   }
 
  private:
   std::vector<T> items_;
+  std::unordered_multimap<std::size_t, std::size_t> index_;  // element hash -> position
+  std::size_t indexed_ = 0;                                  // items_[0, indexed_) are in index_
 };
 
 // Byte order of encodings: the first differing byte decides, else the shorter comes first.
@@ -56,6 +83,16 @@ inline bool bytes_less(ByteView a, ByteView b) {
     if (int c = std::memcmp(a.data(), b.data(), n); c != 0) return c < 0;
   }
   return a.size() < b.size();
+}
+
+template <class T>
+std::size_t detail::element_hash(const T& value) {
+  if constexpr (requires { std::hash<T>{}(value); }) {
+    return std::hash<T>{}(value);
+  } else {
+    auto bytes = to_vec(value);
+    return bytes ? platform::hash_bytes(*bytes) : 0;
+  }
 }
 
 // Whether `a` comes before `b` in encoding order; a value that cannot be encoded counts as the

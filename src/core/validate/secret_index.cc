@@ -68,7 +68,7 @@ CoreResult<std::optional<SecretEntry>> VaultState::secret_record(const SecretSel
   if (unresolved.contains(EntityKey(entity::Secret{*id}))) return std::nullopt;
   const EffectiveRecord* r = current_secret_record(*id);
   if (r == nullptr || r->body().kind() != RecordBodyV1::Secret) return std::nullopt;
-  return SecretEntry{r->record, std::get<SecretRecordV1>(r->body())};
+  return SecretEntry{r->record};
 }
 
 SecretStatus VaultState::secret_status(const SecretSelectorV1& selector, const UserId& reader) const {
@@ -137,7 +137,7 @@ std::vector<SecretEntry> VaultState::list_secrets() const {
   std::vector<SecretEntry> rows;
   for (const auto* entry : listed) {
     const EffectiveRecord& r = records[entry->second.first];
-    if (const auto* s = std::get_if<SecretRecordV1>(&r.body())) rows.push_back(SecretEntry{r.record, *s});
+    if (r.body().kind() == RecordBodyV1::Secret) rows.push_back(SecretEntry{r.record});
   }
   return rows;
 }

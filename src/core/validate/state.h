@@ -73,10 +73,11 @@ std::string_view to_string(SecretStatus status);
 // A status in an error message: its name (found by the error shape's field formatting).
 inline void append_field(std::string& out, SecretStatus status) { out += to_string(status); }
 
-// A secret's current value record: the signed record and a copy of its body.
+// A secret's current value record; its body is read through the record, not copied.
 struct SecretEntry {
   core::VaultRecordV1 record;
-  core::SecretRecordV1 secret;
+  // REQUIRES: the record's body is a Secret (true of every entry a query returns).
+  const core::SecretRecordV1& secret() const { return std::get<core::SecretRecordV1>(*record.known_body()); }
 };
 
 // The principals that take effect and those deleted: what an authority round decides and a

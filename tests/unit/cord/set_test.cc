@@ -126,3 +126,30 @@ TEST(CanonicalSet, VersionedStoreOfNothing) {
 
 }  // namespace
 }  // namespace ostrel::cord::testing
+
+namespace ostrel::cord::testing {
+namespace {
+
+// Insertion keeps an index of what is already there, also across direct edits of the elements.
+TEST(CanonicalSet, InsertRefusesEqualElementsAcrossEdits) {
+  Set<Bytes> s;
+  for (int i = 0; i < 2000; ++i) {
+    EXPECT_TRUE(s.insert(Bytes{static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)})) << i;
+  }
+  for (int i = 0; i < 2000; ++i) {
+    EXPECT_FALSE(s.insert(Bytes{static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)})) << i;
+  }
+  EXPECT_EQ(s.size(), 2000u);
+  s.items().push_back(Bytes{7, 7, 7});
+  EXPECT_FALSE(s.insert(Bytes{7, 7, 7}));
+  s.items()[0] = Bytes{9};
+  EXPECT_FALSE(s.insert(Bytes{9}));
+  EXPECT_TRUE(s.insert(Bytes{0, 0}));
+  EXPECT_EQ(s.size(), 2002u);
+  Set<Bytes> copy = s;
+  EXPECT_FALSE(copy.insert(Bytes{0, 0}));
+  EXPECT_TRUE(copy == s);
+}
+
+}  // namespace
+}  // namespace ostrel::cord::testing

@@ -104,7 +104,7 @@ TEST(SealReaders, ReadersTheStateAllowsBecomeTheSlots) {
     EXPECT_EQ(after.secret_status(sc.db, who->user_id),
               reader ? SecretStatus::ActiveDecryptable : SecretStatus::Unauthorized)
         << who->user_id.debug();
-    auto read = SealedPayloadV1::open(*who, (*entry)->record, (*entry)->secret, *after.root_key_id);
+    auto read = SealedPayloadV1::open(*who, (*entry)->record, (*entry)->secret(), *after.root_key_id);
     EXPECT_EQ(read.has_value(), reader) << who->user_id.debug();
     if (read) {
       EXPECT_EQ(testing::text_of(read->value), "hunter2");
