@@ -32,15 +32,9 @@ StoreError vault_refused(const std::filesystem::path& path, std::string message)
   return StoreError::vault_invalid(path, CoreError::validation(std::move(message)));
 }
 
-constexpr FileFormat kVaultFile{
-    .magic = {"ostrel-vault\0", 13},
-    .magic_name = "vault",
-    .subject = "vault",
-    .max_bytes = kMaxVaultFileBytes,
-    .access = FileAccess::KeepTarget,
-    .read_failed = vault_read_failed,
-    .invalid = vault_refused,
-};
+constexpr FileFormat kVaultFile{.magic = {"ostrel-vault\0", 13}, .magic_name = "vault", .subject = "vault",
+                                .max_bytes = kMaxVaultFileBytes, .access = FileAccess::KeepTarget,
+                                .read_failed = vault_read_failed, .invalid = vault_refused};
 
 // Decoded where the records need only be checked, not kept: each one is read in full and
 // dropped, so the set holds nothing but its count.
