@@ -13,14 +13,20 @@ namespace ostrel::frontend::invite {
 
 FrontendResult<std::optional<core::Invite>> from_environment() {
   std::optional<std::string> text = platform::env_var(kInviteVariable);
+  // Our copy of the text carries the seed: wiped on every way out. The environment's own stays
+  // the caller's business.
+  struct Wipe {
+    std::optional<std::string>& text;
+    ~Wipe() {
+      if (text) platform::secure_wipe(text->data(), text->size());
+    }
+  } wipe{text};
   if (text && !cord::is_valid_utf8(*text)) return std::unexpected(FrontendError::env_not_utf8(kInviteVariable));
   std::optional<std::string> file = platform::env_var(kInviteFileVariable);
   if (text && file) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
   if (!text && !file) return std::optional<core::Invite>();
 
   auto invite = text ? parse(*text, std::nullopt) : parse(std::nullopt, std::filesystem::path(*file));
-  // Our copy of the text carries the seed; the environment's own stays the caller's business.
-  if (text) platform::secure_wipe(text->data(), text->size());
   if (!invite) return std::unexpected(std::move(invite).error());
   return std::optional<core::Invite>(std::move(*invite));
 }
