@@ -217,7 +217,7 @@ void measure_heap(benchmark::State& state, const Fixture& f) {
 
 void BM_DeriveCold(benchmark::State& state) {
   const Fixture& f = fixture(static_cast<std::size_t>(state.range(0)));
-  const std::set<HashValue> none;
+  const validate::VerifiedHashes none;
   run_against_baseline(
       state, f.records.size(),
       [&] {
@@ -237,7 +237,7 @@ void BM_DeriveCold(benchmark::State& state) {
 
 void BM_DeriveWarm(benchmark::State& state) {
   const Fixture& f = fixture(static_cast<std::size_t>(state.range(0)));
-  std::set<HashValue> verified;
+  validate::VerifiedHashes verified;
   for (const auto& r : f.records) verified.insert(core::record_hash(r));
   run_against_baseline(
       state, f.records.size(),

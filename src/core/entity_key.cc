@@ -19,18 +19,30 @@ std::string EntityKey::debug() const {
   return std::visit(Show{}, variant());
 }
 
+const HashValue* EntityKey::id() const {
+  return std::visit(
+      [](const auto& alt) -> const HashValue* {
+        if constexpr (requires { alt.cord_unit; }) {
+          return nullptr;
+        } else {
+          return &std::get<0>(std::remove_cvref_t<decltype(alt)>::cord_fields(alt)).value;
+        }
+      },
+      variant());
+}
+
+std::uint64_t EntityKey::order_prefix() const {
+  std::uint64_t v = static_cast<std::uint64_t>(index()) << 56;
+  if (const HashValue* h = id()) {
+    for (std::size_t i = 0; i < 7 && i < h->bytes.size(); ++i) v |= std::uint64_t{h->bytes[i]} << (8 * (6 - i));
+  }
+  return v;
+}
+
 }  // namespace ostrel::core
 
 std::size_t std::hash<ostrel::core::EntityKey>::operator()(const ostrel::core::EntityKey& k) const {
   const std::size_t index = k.index();
-  const std::size_t id = std::visit(
-      [](const auto& alt) -> std::size_t {
-        if constexpr (requires { alt.cord_unit; }) {
-          return 0;
-        } else {
-          return ostrel::platform::hash_bytes(std::get<0>(std::remove_cvref_t<decltype(alt)>::cord_fields(alt)).value.bytes);
-        }
-      },
-      k.variant());
-  return id ^ (index * 0x9e3779b97f4a7c15ULL);
+  const ostrel::HashValue* id = k.id();
+  return (id != nullptr ? ostrel::platform::hash_bytes(id->bytes) : 0) ^ (index * 0x9e3779b97f4a7c15ULL);
 }

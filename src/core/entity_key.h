@@ -44,6 +44,13 @@ struct EntityKey
 
   // "VaultRoot", or "User { user_id: UserId(HashValue([...])) }".
   std::string debug() const;
+
+  // The id's bytes; null for the vault root, which has none.
+  const HashValue* id() const;
+  // The leading part of the order as one number: the variant index, then the id's first seven
+  // bytes (zeros past its end). Keys whose numbers differ are ordered as their numbers; equal
+  // numbers leave the order to the full comparison. Large sorts compare these first.
+  std::uint64_t order_prefix() const;
 };
 
 }  // namespace ostrel::core

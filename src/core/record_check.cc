@@ -1,6 +1,7 @@
 #include "core/record_check.h"
 
-#include <unordered_set>
+#include <algorithm>
+#include <vector>
 
 #include "core/ids.h"
 #include "crypto/domain_hash.h"
@@ -73,11 +74,7 @@ struct Rules {
     if (auto r = check_structure(b.selector); !r) return r;
     OSTREL_CHECK_DERIVED(core::derive_secret_id(b.selector), id);
     if (*id != b.secret_id) return fail("invalid secret value");
-    // Slots are few; a seen-set keeps a hostile payload with many slots linear.
-    std::unordered_set<UserId> seen;
-    for (const RecipientSlotV1& slot : b.payload.recipient_slots) {
-      if (!seen.insert(slot.recipient).second) return fail("duplicate recipient slot");
-    }
+    if (names_a_recipient_twice(b.payload)) return fail("duplicate recipient slot");
     return {};
   }
   StructureCheck operator()(const SecretDeletedRecordV1& b) const {
@@ -97,6 +94,27 @@ struct Rules {
 #undef OSTREL_CHECK_DERIVED
 
 }  // namespace
+
+bool names_a_recipient_twice(const SealedPayloadV1& payload) {
+  const std::vector<RecipientSlotV1>& slots = payload.recipient_slots;
+  // Slots are few: compared pairwise while there is a handful, through a sorted list of their
+  // ids beyond, so a hostile payload with many slots costs n log n.
+  constexpr std::size_t kPairwise = 16;
+  if (slots.size() <= kPairwise) {
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      for (std::size_t j = i + 1; j < slots.size(); ++j) {
+        if (slots[i].recipient == slots[j].recipient) return true;
+      }
+    }
+    return false;
+  }
+  std::vector<const UserId*> ids;
+  ids.reserve(slots.size());
+  for (const RecipientSlotV1& slot : slots) ids.push_back(&slot.recipient);
+  std::sort(ids.begin(), ids.end(), [](const UserId* a, const UserId* b) { return *a < *b; });
+  return std::adjacent_find(ids.begin(), ids.end(), [](const UserId* a, const UserId* b) { return *a == *b; }) !=
+         ids.end();
+}
 
 ValidationIssue to_invalid_structure(const CoreError& error) {
   return ValidationIssue::invalid_structure(error.message());

@@ -19,6 +19,9 @@ ValidationIssue to_invalid_structure(const CoreError& error);
 // The user id must be the one derived from the record's two public keys.
 StructureCheck check(const UserRecordV1& user);
 
+// Whether two slots of the payload name the same recipient.
+bool names_a_recipient_twice(const SealedPayloadV1& payload);
+
 // The counter ceiling first, then the rules of the body's kind; the first failing rule decides.
 // `record` supplies the signing key of a vault-root body.
 StructureCheck check_structure(const VaultRecordV1& record, const RecordBodyV1& body, const UserId& root_user_id);

@@ -191,11 +191,11 @@ std::set<UserId> entry_point_signers(std::span<const EffectiveRecord> records) {
   return sorted_set(std::move(ids));
 }
 
-std::set<HashValue> record_hash_set(std::span<const EffectiveRecord> records) {
-  std::vector<HashValue> hashes;
+VerifiedHashes record_hash_set(std::span<const EffectiveRecord> records) {
+  VerifiedHashes hashes;
   hashes.reserve(records.size());
-  for (const EffectiveRecord& r : records) hashes.push_back(r.hash);
-  return sorted_set(std::move(hashes));
+  for (const EffectiveRecord& r : records) hashes.insert(r.hash);
+  return hashes;
 }
 
 std::vector<const EffectiveRecord*> sort_record_refs(std::span<const EffectiveRecord> records) {

@@ -49,7 +49,7 @@ std::set<UserId> entry_point_users(std::span<const EffectiveRecord> records, con
 // Signers of every EntryPoint record (no rolled-back filter).
 std::set<UserId> entry_point_signers(std::span<const EffectiveRecord> records);
 // Every record hash of a state, once each.
-std::set<HashValue> record_hash_set(std::span<const EffectiveRecord> records);
+VerifiedHashes record_hash_set(std::span<const EffectiveRecord> records);
 // References to the UserDeleted, GroupDeleted and GrantDeleted records, in record order.
 std::vector<const EffectiveRecord*> sort_record_refs(std::span<const EffectiveRecord> records);
 

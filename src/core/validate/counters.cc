@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/validate/entity_order.h"
 #include "core/validate/ratchet_state.h"
 
 namespace ostrel::validate {
@@ -37,15 +38,28 @@ bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::
 RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
                                 const std::set<HashValue>& admitted) {
   const std::set<UserId> entry_signers = entry_point_signers(records);
-  RatchetView view;
+  // The records that count, grouped by entity with record order kept inside each group: an
+  // entity's counter is its group's highest, its binding the first one a record of it gives.
+  // Grouping a list and filling the maps in key order is cheaper than a map search per record.
+  std::vector<const EffectiveRecord*> counted;
+  counted.reserve(records.size());
   for (const EffectiveRecord& r : records) {
-    if (!counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) continue;
-    const std::uint64_t c = r.body().counter();
-    auto [it, inserted] = view.counters.try_emplace(r.key, c);
-    if (!inserted) it->second = std::max(it->second, c);
-    if (!view.bindings.contains(r.key)) {
-      if (auto b = EntityBinding::of_body(r.record, r.body())) view.bindings.emplace(r.key, std::move(*b));
+    if (counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) counted.push_back(&r);
+  }
+  sort_by_entity(counted, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
+  RatchetView view;
+  for (auto first = counted.begin(); first != counted.end();) {
+    const EntityKey& key = (*first)->key;
+    std::uint64_t counter = 0;
+    std::optional<EntityBinding> binding;
+    auto it = first;
+    for (; it != counted.end() && (*it)->key == key; ++it) {
+      counter = std::max(counter, (*it)->body().counter());
+      if (!binding) binding = EntityBinding::of_body((*it)->record, (*it)->body());
     }
+    view.counters.emplace_hint(view.counters.end(), key, counter);
+    if (binding) view.bindings.emplace_hint(view.bindings.end(), key, std::move(*binding));
+    first = it;
   }
   return view;
 }
@@ -62,24 +76,28 @@ RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& 
 
 ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back,
                                   const VaultState& second_pass) {
-  // Per secret, the writers' records at the highest counter.
-  std::map<SecretId, std::vector<const EffectiveRecord*>> latest;
+  // The writers' secret records (not rolled back), grouped by secret with the highest counter
+  // first; each group's records at its top counter compete.
+  std::vector<const EffectiveRecord*> writes;
   for (const EffectiveRecord& r : records) {
-    const SecretId* id = r.body().secret_id();
-    if (id == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
-    if (!permissions_of(second_pass.authority, r.signer).can_write(*r.body().secret_selector())) continue;
-    auto& list = latest[*id];
-    const std::uint64_t c = r.body().counter();
-    if (!list.empty()) {
-      const std::uint64_t top = list.front()->body().counter();
-      if (c < top) continue;
-      if (c > top) list.clear();
-    }
-    list.push_back(&r);
+    const SecretSelectorV1* selector = r.body().secret_selector();
+    if (selector == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
+    if (permissions_of(second_pass.authority, r.signer).can_write(*selector)) writes.push_back(&r);
   }
+  sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) {
+    return a.body().counter() > b.body().counter();
+  });
   ConflictMap out;
-  for (const auto& [id, list] : latest) {
-    if (std::optional<ConflictEntry> conflict = conflict_among(list)) out.emplace(list.front()->key, std::move(*conflict));
+  for (auto first = writes.begin(); first != writes.end();) {
+    const EntityKey& key = (*first)->key;
+    const std::uint64_t top = (*first)->body().counter();
+    auto last = first;
+    while (last != writes.end() && (*last)->key == key && (*last)->body().counter() == top) ++last;
+    if (last - first > 1) {
+      if (std::optional<ConflictEntry> conflict = conflict_among({first, last})) out.emplace(key, std::move(*conflict));
+    }
+    while (last != writes.end() && (*last)->key == key) ++last;
+    first = last;
   }
   return out;
 }

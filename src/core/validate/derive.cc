@@ -26,11 +26,23 @@ VaultState empty_invalid(core::ValidationIssue issue) {
 }  // namespace
 
 CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
-                                   const std::set<HashValue>& verified) {
-  // 1. Record hashes, duplicates dropped, in the set's order.
+                                   const VerifiedHashes& verified) {
+  // 1. Record hashes, duplicates dropped, in the set's order. Records read from a file stand in
+  // strictly ascending encoding order and so hold no record twice; only another order needs the
+  // seen-set.
   std::vector<HashedRecord> work;
   work.reserve(records.size());
-  {
+  const bool ascending = std::adjacent_find(records.begin(), records.end(), [](const VaultRecordV1& a, const VaultRecordV1& b) {
+                           return !cord::bytes_less(a.encoding(), b.encoding());
+                         }) == records.end();
+  if (ascending) {
+    for (const VaultRecordV1& r : records) {
+      if (r.encoding().empty()) {
+        if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
+      }
+      work.push_back(HashedRecord{&r, record_hash(r)});
+    }
+  } else {
     // Seen hashes are views of the work list's own (reserved, so never moved) hashes.
     struct ViewHash {
       std::size_t operator()(cord::ByteView v) const { return platform::hash_bytes(v); }
@@ -147,7 +159,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
 }
 
 CoreResult<VaultState> derive_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
-                                    const std::set<HashValue>& verified) {
+                                    const VerifiedHashes& verified) {
   if (remembered.format_version > kFormatVersion) {
     return empty_invalid(core::ValidationIssue::format_version_regression(remembered.format_version, kFormatVersion));
   }
@@ -157,7 +169,7 @@ CoreResult<VaultState> derive_state(std::span<const VaultRecordV1> records, cons
 }
 
 CoreResult<VaultState> derive_state_fresh(std::span<const VaultRecordV1> records, const RatchetState& remembered) {
-  static const std::set<HashValue> kNone;
+  static const VerifiedHashes kNone;
   return derive_state(records, remembered, kNone);
 }
 

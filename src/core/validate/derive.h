@@ -20,12 +20,12 @@ inline constexpr std::uint64_t kFormatVersion = 1;
 // `verified` are not checked. Records are walked in the set's order (ascending encoding, as the
 // file holds them), so `records` and `issues` come out the same on every run.
 CoreResult<VaultState> derive_state(std::span<const core::VaultRecordV1> records, const RatchetState& remembered,
-                                    const std::set<HashValue>& verified);
+                                    const VerifiedHashes& verified);
 // derive_state with nothing already verified.
 CoreResult<VaultState> derive_state_fresh(std::span<const core::VaultRecordV1> records,
                                           const RatchetState& remembered);
 // The derivation proper.
 CoreResult<VaultState> build_state(std::span<const core::VaultRecordV1> records, const RatchetState& remembered,
-                                   const std::set<HashValue>& verified);
+                                   const VerifiedHashes& verified);
 
 }  // namespace ostrel::validate

@@ -1,9 +1,10 @@
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
 
 #include "core/ids.h"
+#include "core/record_check.h"
 #include "core/validate/authority.h"
+#include "core/validate/entity_order.h"
 #include "core/validate/state.h"
 
 namespace ostrel::validate {
@@ -12,12 +13,11 @@ using namespace core;
 
 namespace {
 
-bool names_a_recipient_twice(const SealedPayloadV1& payload) {
-  std::unordered_set<UserId> seen;
-  for (const RecipientSlotV1& slot : payload.recipient_slots) {
-    if (!seen.insert(slot.recipient).second) return true;
-  }
-  return false;
+// The first eight bytes of a hash, big-endian; zeros stand in for missing ones.
+std::uint64_t leading_bytes(const HashValue& hash) {
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < 8; ++i) v = (v << 8) | (i < hash.bytes.size() ? hash.bytes[i] : 0);
+  return v;
 }
 
 }  // namespace
@@ -37,21 +37,37 @@ std::string_view to_string(SecretStatus status) {
 void VaultState::build_secret_index(std::vector<EffectiveRecord> effective, std::optional<std::uint64_t> max) {
   max_counter = max;
   records = std::move(effective);
+  hash_order.clear();
+  hash_order.reserve(records.size());
+  for (std::size_t n = 0; n < records.size(); ++n) hash_order.emplace_back(leading_bytes(records[n].hash), n);
+  std::sort(hash_order.begin(), hash_order.end());
   secret_index.clear();
-  for (std::size_t n = 0; n < records.size(); ++n) {
-    const EffectiveRecord& r = records[n];
-    const SecretId* id = r.body().secret_id();
-    if (id == nullptr) continue;
-    // Only writers' records enter: admin, or a write or manage selector that matches.
-    if (!permissions_of(r.signer).can_write(*r.body().secret_selector())) continue;
-    auto [it, inserted] = secret_index.try_emplace(*id, n, n);
-    if (!inserted && cmp(r, records[it->second.first]) > 0) it->second.first = n;
+  // Only writers' records enter: admin, or a write or manage selector that matches. Grouped by
+  // secret (record order within a group); the current record is the greatest by cmp, the first
+  // one met on ties.
+  std::vector<const EffectiveRecord*> writes;
+  for (const EffectiveRecord& r : records) {
+    const SecretSelectorV1* selector = r.body().secret_selector();
+    if (selector != nullptr && permissions_of(r.signer).can_write(*selector)) writes.push_back(&r);
+  }
+  sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
+  auto position = [&](const EffectiveRecord* r) { return static_cast<std::uint32_t>(r - records.data()); };
+  for (auto first = writes.begin(); first != writes.end();) {
+    const EntityKey& key = (*first)->key;
+    const EffectiveRecord* current = *first;
+    auto it = first;
+    for (; it != writes.end() && (*it)->key == key; ++it) {
+      if (cmp(**it, *current) > 0) current = *it;
+    }
+    secret_index.push_back(SecretSlot{*(*first)->body().secret_id(), position(current), position(*first)});
+    first = it;
   }
 }
 
 const EffectiveRecord* VaultState::current_secret_record(const SecretId& id) const {
-  auto it = secret_index.find(id);
-  return it == secret_index.end() ? nullptr : &records[it->second.first];
+  auto it = std::lower_bound(secret_index.begin(), secret_index.end(), id,
+                             [](const SecretSlot& slot, const SecretId& want) { return slot.id < want; });
+  return it == secret_index.end() || it->id != id ? nullptr : &records[it->current];
 }
 
 CoreResult<const EffectiveRecord*> VaultState::current_value_record(const SecretSelectorV1& selector) const {
@@ -116,11 +132,19 @@ std::uint64_t VaultState::next_counter_after_unresolved() const {
   return best;
 }
 
-std::set<HashValue> VaultState::record_hashes() const { return record_hash_set(records); }
+VerifiedHashes VaultState::record_hashes() const { return record_hash_set(records); }
 
 bool VaultState::is_current_secret_record(const HashValue& hash) const {
-  auto r = std::find_if(records.begin(), records.end(), [&](const EffectiveRecord& e) { return e.hash == hash; });
-  if (r == records.end()) return false;
+  const EffectiveRecord* r = nullptr;
+  const std::uint64_t prefix = leading_bytes(hash);
+  for (auto it = std::lower_bound(hash_order.begin(), hash_order.end(), std::pair<std::uint64_t, std::size_t>(prefix, 0));
+       it != hash_order.end() && it->first == prefix; ++it) {
+    if (records[it->second].hash == hash) {
+      r = &records[it->second];
+      break;
+    }
+  }
+  if (r == nullptr) return false;
   const SecretId* id = r->body().secret_id();
   if (id == nullptr || unresolved.contains(EntityKey(entity::Secret{*id}))) return false;
   const EffectiveRecord* current = current_secret_record(*id);
@@ -128,15 +152,15 @@ bool VaultState::is_current_secret_record(const HashValue& hash) const {
 }
 
 std::vector<SecretEntry> VaultState::list_secrets() const {
-  std::vector<const std::pair<const SecretId, std::pair<std::size_t, std::size_t>>*> listed;
-  for (const auto& entry : secret_index) {
-    if (!unresolved.empty() && unresolved.contains(records[entry.second.first].key)) continue;
-    listed.push_back(&entry);
+  std::vector<const SecretSlot*> listed;
+  for (const SecretSlot& slot : secret_index) {
+    if (!unresolved.empty() && unresolved.contains(records[slot.current].key)) continue;
+    listed.push_back(&slot);
   }
-  std::sort(listed.begin(), listed.end(), [](const auto* a, const auto* b) { return a->second.second < b->second.second; });
+  std::sort(listed.begin(), listed.end(), [](const SecretSlot* a, const SecretSlot* b) { return a->first < b->first; });
   std::vector<SecretEntry> rows;
-  for (const auto* entry : listed) {
-    const EffectiveRecord& r = records[entry->second.first];
+  for (const SecretSlot* slot : listed) {
+    const EffectiveRecord& r = records[slot->current];
     if (r.body().kind() == RecordBodyV1::Secret) rows.push_back(SecretEntry{r.record});
   }
   return rows;

@@ -18,7 +18,7 @@ namespace ostrel::validate {
 class SignatureMemo {
  public:
   // REQUIRES: `work` and `verified` outlive the memo.
-  SignatureMemo(std::span<const HashedRecord> work, const std::set<HashValue>& verified)
+  SignatureMemo(std::span<const HashedRecord> work, const VerifiedHashes& verified)
       : work_(work), verified_(verified), state_(work.size(), kUnknown) {}
 
   // Whether the signature of work item `i` counts as valid.
@@ -27,7 +27,7 @@ class SignatureMemo {
  private:
   enum : std::uint8_t { kUnknown, kValid, kInvalid };
   std::span<const HashedRecord> work_;
-  const std::set<HashValue>& verified_;
+  const VerifiedHashes& verified_;
   std::vector<std::uint8_t> state_;
 };
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -30,6 +31,11 @@ struct RatchetView {
   std::map<EntityKey, EntityBinding> bindings;
   friend bool operator==(const RatchetView&, const RatchetView&) = default;
 };
+
+// Record hashes of records whose signatures are known to verify: what a derivation takes as
+// already checked, and what a derived state offers the next one. Looked up once per record, so
+// hashed rather than ordered.
+using VerifiedHashes = std::unordered_set<HashValue>;
 
 // A record that passed the per-record checks, with what the derivation learned of it. Its body
 // is the record's own decoded body (an effective record never has a raw one), not a second copy.
@@ -103,8 +109,18 @@ struct VaultState : PrincipalMaps {
   std::map<UserId, core::RecordPart<core::EntryPointRecordV1>> entry_points;
   AuthorityMap authority;
   std::map<EntityKey, UnresolvedEntry> unresolved;
-  // Where each secret's current record is: (current, first) positions in `records`.
-  std::map<SecretId, std::pair<std::size_t, std::size_t>> secret_index;
+  // Where each secret's current record is, ascending by secret id: positions in `records` of the
+  // current record and of the secret's first record (positions fit 32 bits: a state holds at
+  // most the records of one vault).
+  struct SecretSlot {
+    SecretId id;
+    std::uint32_t current = 0;
+    std::uint32_t first = 0;
+  };
+  std::vector<SecretSlot> secret_index;
+  // Positions in `records` ordered by their hash's leading eight bytes (then by position): finds a
+  // record by hash without a scan. A digest's leading bytes cannot be chosen, so runs stay short.
+  std::vector<std::pair<std::uint64_t, std::size_t>> hash_order;
   bool invalid = false;
   RatchetView ratchet;
   std::vector<core::ValidationIssue> issues;
@@ -133,7 +149,7 @@ struct VaultState : PrincipalMaps {
   std::uint64_t next_counter_after_unresolved() const;
   // The hashes of every effective record: what is already verified when the state is derived
   // again.
-  std::set<HashValue> record_hashes() const;
+  VerifiedHashes record_hashes() const;
   // Whether the record with this hash is its secret's current record (and the secret resolved).
   bool is_current_secret_record(const HashValue& hash) const;
   // Every resolved secret whose current record is a value, in the order of each secret's first

@@ -41,7 +41,7 @@ CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecord
 }
 
 CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, const HashValue& trusted_root,
-                                           const std::set<HashValue>& verified) {
+                                           const VerifiedHashes& verified) {
   std::optional<RootIdentity> found;
   bool ambiguous = false;
   // Every record is visited even once the search is ambiguous: a later root that cannot be

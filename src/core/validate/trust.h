@@ -44,6 +44,6 @@ CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecord
 // `verified` are not verified again.
 using RootSearch = std::expected<RootIdentity, core::ValidationIssue>;
 CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, const HashValue& trusted_root,
-                                           const std::set<HashValue>& verified);
+                                           const VerifiedHashes& verified);
 
 }  // namespace ostrel::validate

@@ -32,7 +32,7 @@ struct Scene {
     v.add_grant(root, PrincipalRefV1(bob.user_id), testing::read_grant(prefix_keyspace({"app"})), 2, 1);
   }
   RatchetState fresh() const { return RatchetState::fresh(v.root_identity().key_id); }
-  VaultState derive(const RatchetState& remembered, const std::set<HashValue>& verified = {}) const {
+  VaultState derive(const RatchetState& remembered, const VerifiedHashes& verified = {}) const {
     const auto records = v.file_order();
     auto s = derive_state(records, remembered, verified);
     EXPECT_TRUE(s) << s.error().message();

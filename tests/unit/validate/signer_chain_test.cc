@@ -69,7 +69,7 @@ TEST(SignerChain, SameOwnersAsRepeatedWholeWalks) {
     const auto records = v.file_order();
     std::vector<HashedRecord> work;
     for (const auto& r : records) work.push_back(HashedRecord{&r, record_hash(r)});
-    const std::set<HashValue> none;
+    const VerifiedHashes none;
     SignatureMemo queue_memo(work, none), walk_memo(work, none);
     const auto owners = signer_chain(work, v.root_identity(), queue_memo);
     EXPECT_EQ(owners, repeated_walks(work, v.root_identity(), walk_memo)) << "round " << round;

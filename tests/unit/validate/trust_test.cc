@@ -200,7 +200,7 @@ TEST(Trust, DerivationRootSearch) {
   for (const Case& c : cases) {
     std::vector<HashedRecord> work;
     for (const VaultRecordV1* r : c.work) work.push_back({r, core::record_hash(*r)});
-    std::set<HashValue> verified;
+    VerifiedHashes verified;
     for (const VaultRecordV1* r : c.verified) verified.insert(core::record_hash(*r));
     auto got = search_trusted_root(work, c.remembered, verified);
     ASSERT_TRUE(got) << c.name;
