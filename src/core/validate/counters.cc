@@ -48,6 +48,7 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
   }
   sort_by_entity(counted, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
   RatchetView view;
+  view.counters.reserve(counted.size());
   for (auto first = counted.begin(); first != counted.end();) {
     const EntityKey& key = (*first)->key;
     std::uint64_t counter = 0;
@@ -57,8 +58,8 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
       counter = std::max(counter, (*it)->body().counter());
       if (!binding) binding = EntityBinding::of_body((*it)->record, (*it)->body());
     }
-    view.counters.emplace_hint(view.counters.end(), key, counter);
-    if (binding) view.bindings.emplace_hint(view.bindings.end(), key, std::move(*binding));
+    view.counters.push_back(key, counter);
+    if (binding) view.bindings.push_back(key, std::move(*binding));
     first = it;
   }
   return view;
@@ -149,20 +150,20 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
 }
 
 RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered) {
+  // Entries move from the view into the delta: nothing is copied. The delta is kept with the
+  // state, so it holds no spare room.
   RatchetView delta;
-  // Nodes move from the view into the delta: nothing is copied.
-  for (auto it = view.counters.begin(); it != view.counters.end();) {
-    auto r = remembered.counters.find(it->first);
-    const bool raises = it->second > (r == remembered.counters.end() ? 0 : r->second);
-    auto next = std::next(it);
-    if (raises) delta.counters.insert(delta.counters.end(), view.counters.extract(it));
-    it = next;
+  delta.counters.reserve(view.counters.size());
+  delta.bindings.reserve(view.bindings.size());
+  for (auto& [key, counter] : view.counters) {
+    auto r = remembered.counters.find(key);
+    if (counter > (r == remembered.counters.end() ? 0 : r->second)) delta.counters.push_back(std::move(key), counter);
   }
-  for (auto it = view.bindings.begin(); it != view.bindings.end();) {
-    auto next = std::next(it);
-    if (!remembered.bindings.contains(it->first)) delta.bindings.insert(delta.bindings.end(), view.bindings.extract(it));
-    it = next;
+  for (auto& [key, binding] : view.bindings) {
+    if (!remembered.bindings.contains(key)) delta.bindings.push_back(std::move(key), std::move(binding));
   }
+  delta.counters.shrink_to_fit();
+  delta.bindings.shrink_to_fit();
   return delta;
 }
 

@@ -17,6 +17,7 @@
 #include "core/entity_key.h"
 #include "core/records.h"
 #include "core/validate/entity_binding.h"
+#include "core/validate/flat_map.h"
 #include "core/validate/permissions.h"
 #include "core/validation_issue.h"
 
@@ -25,10 +26,11 @@ namespace ostrel::validate {
 using core::EntityKey;
 
 // The anti-rollback facts by which a vault advances the remembered state.
+// Built once per derivation in key order, so held flat.
 struct RatchetView {
   std::optional<std::uint64_t> format_version;
-  std::map<EntityKey, std::uint64_t> counters;
-  std::map<EntityKey, EntityBinding> bindings;
+  FlatMap<EntityKey, std::uint64_t> counters;
+  FlatMap<EntityKey, EntityBinding> bindings;
   friend bool operator==(const RatchetView&, const RatchetView&) = default;
 };
 
