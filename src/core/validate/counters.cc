@@ -75,29 +75,23 @@ RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& 
   return out;
 }
 
-ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back,
-                                  const VaultState& second_pass) {
-  // The writers' secret records (not rolled back), grouped by secret with the highest counter
-  // first; each group's records at its top counter compete.
-  std::vector<const EffectiveRecord*> writes;
-  for (const EffectiveRecord& r : records) {
-    const SecretSelectorV1* selector = r.body().secret_selector();
-    if (selector == nullptr || (!rolled_back.empty() && rolled_back.contains(r.key))) continue;
-    if (permissions_of(second_pass.authority, r.signer).can_write(*selector)) writes.push_back(&r);
-  }
-  sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) {
-    return a.body().counter() > b.body().counter();
-  });
+ConflictMap latest_secret_records(std::span<const EffectiveRecord* const> writes, const RolledBackMap& rolled_back) {
+  // Per secret (not rolled back), its records at the top counter compete.
   ConflictMap out;
+  std::vector<const EffectiveRecord*> top;
   for (auto first = writes.begin(); first != writes.end();) {
     const EntityKey& key = (*first)->key;
-    const std::uint64_t top = (*first)->body().counter();
     auto last = first;
-    while (last != writes.end() && (*last)->key == key && (*last)->body().counter() == top) ++last;
-    if (last - first > 1) {
-      if (std::optional<ConflictEntry> conflict = conflict_among({first, last})) out.emplace(key, std::move(*conflict));
-    }
     while (last != writes.end() && (*last)->key == key) ++last;
+    if (last - first > 1 && (rolled_back.empty() || !rolled_back.contains(key))) {
+      std::uint64_t counter = 0;
+      for (auto it = first; it != last; ++it) counter = std::max(counter, (*it)->body().counter());
+      top.clear();
+      for (auto it = first; it != last; ++it) {
+        if ((*it)->body().counter() == counter) top.push_back(*it);
+      }
+      if (std::optional<ConflictEntry> conflict = conflict_among(top)) out.emplace(key, std::move(*conflict));
+    }
     first = last;
   }
   return out;

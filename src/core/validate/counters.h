@@ -24,9 +24,8 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
 RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered);
 
 // The secrets whose records at their top counter (among writers' records, not rolled back)
-// disagree.
-ConflictMap latest_secret_records(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back,
-                                  const VaultState& second_pass);
+// disagree. `writes` is secret_writes of the records under the second pass's authority.
+ConflictMap latest_secret_records(std::span<const EffectiveRecord* const> writes, const RolledBackMap& rolled_back);
 
 // One unresolved entry per conflict, candidates in encoding order.
 std::map<EntityKey, UnresolvedEntry> build_heads(std::span<const EffectiveRecord> records, const ConflictMap& conflicts);

@@ -144,16 +144,19 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   state.issues = std::move(issues);
   if (state.invalid) state.issues.push_back(core::ValidationIssue::authority_did_not_converge());
 
+  // The writers' secret records, found once for the conflicts and the secret index.
+  state.records = std::move(effective);
+  const std::vector<const EffectiveRecord*> writes = secret_writes(state.records, state.authority);
+
   // 11-12. Secret conflicts, then rolled-back entities, each replacing an entry of its key.
-  for (auto& [key, entry] : build_heads(effective, latest_secret_records(effective, rolled_back, state)))
+  for (auto& [key, entry] : build_heads(state.records, latest_secret_records(writes, rolled_back)))
     state.unresolved.insert_or_assign(key, std::move(entry));
-  for (auto& [key, entry] : rolled_back_entries(effective, rolled_back, view, remembered))
+  for (auto& [key, entry] : rolled_back_entries(state.records, rolled_back, view, remembered))
     state.unresolved.insert_or_assign(key, std::move(entry));
 
   // 13-15. Highest counter, the secret index, the ratchet delta.
-  std::optional<std::uint64_t> max;
-  for (const auto& [key, c] : view.counters) max = std::max(max.value_or(0), c);
-  state.build_secret_index(std::move(effective), max);
+  for (const auto& [key, c] : view.counters) state.max_counter = std::max(state.max_counter.value_or(0), c);
+  state.index_records(writes);
   state.ratchet = ratchet_delta(std::move(view), remembered);
   return state;
 }

@@ -34,23 +34,30 @@ std::string_view to_string(SecretStatus status) {
   return "Invalid";
 }
 
+std::vector<const EffectiveRecord*> secret_writes(std::span<const EffectiveRecord> records, const AuthorityMap& authority) {
+  // Only writers' records count: admin, or a write or manage selector that matches.
+  std::vector<const EffectiveRecord*> writes;
+  for (const EffectiveRecord& r : records) {
+    const SecretSelectorV1* selector = r.body().secret_selector();
+    if (selector != nullptr && permissions_of(authority, r.signer).can_write(*selector)) writes.push_back(&r);
+  }
+  sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
+  return writes;
+}
+
 void VaultState::build_secret_index(std::vector<EffectiveRecord> effective, std::optional<std::uint64_t> max) {
   max_counter = max;
   records = std::move(effective);
+  index_records(secret_writes(records, authority));
+}
+
+void VaultState::index_records(std::span<const EffectiveRecord* const> writes) {
   hash_order.clear();
   hash_order.reserve(records.size());
   for (std::size_t n = 0; n < records.size(); ++n) hash_order.emplace_back(leading_bytes(records[n].hash), n);
   std::sort(hash_order.begin(), hash_order.end());
   secret_index.clear();
-  // Only writers' records enter: admin, or a write or manage selector that matches. Grouped by
-  // secret (record order within a group); the current record is the greatest by cmp, the first
-  // one met on ties.
-  std::vector<const EffectiveRecord*> writes;
-  for (const EffectiveRecord& r : records) {
-    const SecretSelectorV1* selector = r.body().secret_selector();
-    if (selector != nullptr && permissions_of(r.signer).can_write(*selector)) writes.push_back(&r);
-  }
-  sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
+  // The current record is the greatest by cmp, the first one met on ties.
   auto position = [&](const EffectiveRecord* r) { return static_cast<std::uint32_t>(r - records.data()); };
   for (auto first = writes.begin(); first != writes.end();) {
     const EntityKey& key = (*first)->key;

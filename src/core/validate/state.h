@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <set>
+#include <span>
 #include <unordered_set>
 #include <string>
 #include <utility>
@@ -135,6 +136,9 @@ struct VaultState : PrincipalMaps {
   // Stores the records and the highest counter and indexes each secret's current record: the
   // greatest (by cmp) of its records whose signer may write the selector.
   void build_secret_index(std::vector<EffectiveRecord> effective, std::optional<std::uint64_t> max);
+  // Indexes every record by hash and each secret's current record among `writes`.
+  // REQUIRES: `writes` is secret_writes(records, authority).
+  void index_records(std::span<const EffectiveRecord* const> writes);
   // The effective record at the secret's current position, or null.
   const EffectiveRecord* current_secret_record(const SecretId& id) const;
   // The current record when it is a value record (not a deletion); null otherwise.
@@ -158,6 +162,10 @@ struct VaultState : PrincipalMaps {
   // record in `records`.
   std::vector<SecretEntry> list_secrets() const;
 };
+
+// The secret records (values and deletions) whose signer may write their selector under
+// `authority`, grouped by secret, in record order within each secret.
+std::vector<const EffectiveRecord*> secret_writes(std::span<const EffectiveRecord> records, const AuthorityMap& authority);
 
 // Whether a listed secret lies under the caller's listing selector: its path is a prefix and
 // each of its labels is carried with exactly that value.
