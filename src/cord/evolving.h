@@ -3,6 +3,7 @@
 // records written by a later version pass through. Templates only; safe from any thread.
 #pragma once
 
+#include <memory>
 #include <utility>
 #include <variant>
 
@@ -11,32 +12,54 @@
 
 namespace ostrel::cord {
 
+// A known value is held apart from its slot, so a slot kept raw costs its bytes only, however
+// large the known alternatives are (a vault file of a later version's small records stays small
+// in memory). Copies copy the value.
 template <class T, Width W = Width::W32>
 class Evolving {
  public:
-  Evolving() = default;
-  Evolving(T value) : form_(std::move(value)) {}  // NOLINT: a known value is an evolving value
-  static Evolving raw(ByteString payload) {
-    Evolving e;
-    e.form_.template emplace<1>(Raw{std::move(payload)});
-    return e;
+  Evolving() : form_(std::make_unique<T>()) {}
+  Evolving(T value) : form_(std::make_unique<T>(std::move(value))) {}  // NOLINT: a known value is an evolving value
+  Evolving(const Evolving& other) : form_(other.copy_form()) {}
+  Evolving(Evolving&&) noexcept = default;
+  Evolving& operator=(const Evolving& other) {
+    if (this != &other) form_ = other.copy_form();
+    return *this;
   }
+  Evolving& operator=(Evolving&&) noexcept = default;
+
+  static Evolving raw(ByteString payload) { return Evolving(Form(std::in_place_index<1>, Raw{std::move(payload)})); }
 
   bool is_raw() const { return form_.index() == 1; }
   // The decoded value, or null in the raw form.
-  const T* known() const { return std::get_if<0>(&form_); }
-  T* known() { return std::get_if<0>(&form_); }
+  const T* known() const {
+    const auto* p = std::get_if<0>(&form_);
+    return p != nullptr ? p->get() : nullptr;
+  }
+  T* known() {
+    auto* p = std::get_if<0>(&form_);
+    return p != nullptr ? p->get() : nullptr;
+  }
   // The payload bytes. REQUIRES: is_raw().
   const ByteString& raw_payload() const { return std::get<1>(form_).payload; }
 
-  friend bool operator==(const Evolving&, const Evolving&) = default;
+  friend bool operator==(const Evolving& a, const Evolving& b) {
+    if (a.is_raw() != b.is_raw()) return false;
+    return a.is_raw() ? a.raw_payload() == b.raw_payload() : *a.known() == *b.known();
+  }
 
  private:
   struct Raw {
     ByteString payload;
-    friend bool operator==(const Raw&, const Raw&) = default;
   };
-  std::variant<T, Raw> form_;
+  using Form = std::variant<std::unique_ptr<T>, Raw>;
+  explicit Evolving(Form form) : form_(std::move(form)) {}
+  Form copy_form() const {
+    if (is_raw()) return Form(std::in_place_index<1>, std::get<1>(form_));
+    return Form(std::in_place_index<0>, std::make_unique<T>(*known()));
+  }
+
+  Form form_;
 };
 
 // Reads an evolving value under the wrapper `name`. Under an evolving name the payload is decoded

@@ -66,6 +66,7 @@ void encode_into(Data& d) {
 VaultRecordV1::VaultRecordV1() {
   static const std::shared_ptr<const Data> kEmpty = [] {
     auto d = std::make_shared<Data>();
+    d->body = EvolvingBody();  // a known body of the first kind, its fields empty
     encode_into(*d);
     return d;
   }();

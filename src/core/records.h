@@ -251,7 +251,7 @@ class VaultRecordV1 {
  private:
   friend struct cord::Codec<VaultRecordV1>;
   struct Data {
-    EvolvingBody body;
+    EvolvingBody body = EvolvingBody::raw({});  // replaced whole when made or read
     ByteString signing_public_key;
     ByteString signature;
     ByteString encoding;                // a view into the input `owner` keeps alive, or owned

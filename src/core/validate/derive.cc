@@ -105,7 +105,8 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   // 6. Per-record checks.
   VaultState state;
   std::vector<EffectiveRecord> effective;
-  effective.reserve(work.size());
+  effective.reserve(static_cast<std::size_t>(std::count_if(
+      work.begin(), work.end(), [](const HashedRecord& h) { return h.record->known_body() != nullptr; })));
   for (std::size_t i = 0; i < work.size(); ++i) {
     const VaultRecordV1& r = *work[i].record;
     const RecordBodyV1* body = r.known_body();
