@@ -47,8 +47,11 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
     if (counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) counted.push_back(&r);
   }
   sort_by_entity(counted, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
+  std::size_t entities = 0;
+  for (std::size_t i = 0; i < counted.size(); ++i) entities += i == 0 || counted[i]->key != counted[i - 1]->key;
   RatchetView view;
-  view.counters.reserve(counted.size());
+  view.counters.reserve(entities);
+  view.bindings.reserve(entities);
   for (auto first = counted.begin(); first != counted.end();) {
     const EntityKey& key = (*first)->key;
     std::uint64_t counter = 0;
@@ -144,20 +147,18 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
 }
 
 RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered) {
-  // Entries move from the view into the delta: nothing is copied. The delta is kept with the
-  // state, so it holds no spare room.
-  RatchetView delta;
-  delta.counters.reserve(view.counters.size());
-  delta.bindings.reserve(view.bindings.size());
-  for (auto& [key, counter] : view.counters) {
+  // The view becomes the delta in place: what is already remembered leaves it, nothing is copied.
+  // The delta is kept with the state, so it holds no spare room.
+  view.counters.erase_if([&](const EntityKey& key, std::uint64_t counter) {
     auto r = remembered.counters.find(key);
-    if (counter > (r == remembered.counters.end() ? 0 : r->second)) delta.counters.push_back(std::move(key), counter);
-  }
-  for (auto& [key, binding] : view.bindings) {
-    if (!remembered.bindings.contains(key)) delta.bindings.push_back(std::move(key), std::move(binding));
-  }
-  delta.counters.shrink_to_fit();
-  delta.bindings.shrink_to_fit();
+    return counter <= (r == remembered.counters.end() ? 0 : r->second);
+  });
+  view.bindings.erase_if([&](const EntityKey& key, const EntityBinding&) { return remembered.bindings.contains(key); });
+  view.counters.trim();
+  view.bindings.trim();
+  RatchetView delta;
+  delta.counters = std::move(view.counters);
+  delta.bindings = std::move(view.bindings);
   return delta;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <variant>
 #include <unordered_set>
 
 #include "core/ids.h"
@@ -23,42 +24,39 @@ VaultState empty_invalid(core::ValidationIssue issue) {
   return s;
 }
 
-}  // namespace
-
-CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
-                                   const VerifiedHashes& verified) {
+// What steps 1-6 make of the records: the trusted root, the records that take effect and the
+// issues met; or the state that ends the derivation there (no single trusted root). The work
+// list and the signature memo live only as long as these steps.
+struct Judged {
+  RootIdentity root;
+  std::vector<EffectiveRecord> effective;
+  std::vector<core::ValidationIssue> issues;
+};
+CoreResult<std::variant<Judged, VaultState>> judge_records(std::span<const VaultRecordV1> records,
+                                                          const RatchetState& remembered,
+                                                          const VerifiedHashes& verified) {
   // 1. Record hashes, duplicates dropped, in the set's order. Records read from a file stand in
   // strictly ascending encoding order and so hold no record twice; only another order needs the
-  // seen-set.
+  // seen-set, whose entries are views of the work list's own (reserved, so never moved) hashes.
   std::vector<HashedRecord> work;
   work.reserve(records.size());
   const bool ascending = std::adjacent_find(records.begin(), records.end(), [](const VaultRecordV1& a, const VaultRecordV1& b) {
                            return !cord::bytes_less(a.encoding(), b.encoding());
                          }) == records.end();
-  if (ascending) {
-    for (const VaultRecordV1& r : records) {
-      if (r.encoding().empty()) {
-        if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
-      }
-      work.push_back(HashedRecord{&r, record_hash(r)});
+  struct ViewHash {
+    std::size_t operator()(cord::ByteView v) const { return platform::hash_bytes(v); }
+  };
+  struct ViewEq {
+    bool operator()(cord::ByteView a, cord::ByteView b) const { return std::ranges::equal(a, b); }
+  };
+  std::unordered_set<cord::ByteView, ViewHash, ViewEq> seen;
+  if (!ascending) seen.reserve(records.size());
+  for (const VaultRecordV1& r : records) {
+    if (r.encoding().empty()) {
+      if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
     }
-  } else {
-    // Seen hashes are views of the work list's own (reserved, so never moved) hashes.
-    struct ViewHash {
-      std::size_t operator()(cord::ByteView v) const { return platform::hash_bytes(v); }
-    };
-    struct ViewEq {
-      bool operator()(cord::ByteView a, cord::ByteView b) const { return std::ranges::equal(a, b); }
-    };
-    std::unordered_set<cord::ByteView, ViewHash, ViewEq> seen;
-    seen.reserve(records.size());
-    for (const VaultRecordV1& r : records) {
-      if (r.encoding().empty()) {
-        if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
-      }
-      work.push_back(HashedRecord{&r, record_hash(r)});
-      if (!seen.insert(work.back().hash.bytes).second) work.pop_back();
-    }
+    work.push_back(HashedRecord{&r, record_hash(r)});
+    if (!ascending && !seen.insert(work.back().hash.bytes).second) work.pop_back();
   }
   SignatureMemo memo(work, verified);
 
@@ -66,7 +64,8 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   auto search = search_trusted_root(work, remembered.trusted_root, verified);
   if (!search) return std::unexpected(std::move(search).error());
   if (!*search) return empty_invalid(std::move(search)->error());
-  const RootIdentity root = std::move(**search);
+  Judged judged{std::move(**search), {}, {}};
+  const RootIdentity& root = judged.root;
 
   // 3. Signer chain; 4. entry-point users; 5. the signer map.
   const auto owners = signer_chain(work, root, memo);
@@ -103,8 +102,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   }
 
   // 6. Per-record checks.
-  VaultState state;
-  std::vector<EffectiveRecord> effective;
+  std::vector<EffectiveRecord>& effective = judged.effective;
   effective.reserve(static_cast<std::size_t>(std::count_if(
       work.begin(), work.end(), [](const HashedRecord& h) { return h.record->known_body() != nullptr; })));
   for (std::size_t i = 0; i < work.size(); ++i) {
@@ -112,7 +110,7 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     const RecordBodyV1* body = r.known_body();
     if (body == nullptr) continue;  // a later version's record: kept in the file, not judged
     if (auto c = check_structure(r, *body, root.user_id); !c) {
-      state.issues.push_back(std::move(c).error());
+      judged.issues.push_back(std::move(c).error());
       continue;
     }
     if (ambiguous.contains(r.signing_public_key())) continue;
@@ -120,16 +118,29 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
     if (signer == signer_map.end()) {
       auto kid = key_id(r.signing_public_key());
       if (!kid) return std::unexpected(std::move(kid).error());
-      state.issues.push_back(core::ValidationIssue::unknown_signer_key(std::move(*kid)));
+      judged.issues.push_back(core::ValidationIssue::unknown_signer_key(std::move(*kid)));
       continue;
     }
     EntityKey key = body->record_key(signer->second);
     if (!memo.valid(i)) {
-      state.issues.push_back(core::ValidationIssue::invalid_signature(std::move(key)));
+      judged.issues.push_back(core::ValidationIssue::invalid_signature(std::move(key)));
       continue;
     }
     effective.push_back(EffectiveRecord{std::move(key), r, work[i].hash, signer->second});
   }
+
+  return judged;
+}
+
+}  // namespace
+
+CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const RatchetState& remembered,
+                                   const VerifiedHashes& verified) {
+  OSTREL_TRY_ASSIGN(auto judgement, judge_records(records, remembered, verified));
+  if (auto* ended = std::get_if<VaultState>(&judgement)) return std::move(*ended);
+  Judged judged = std::move(std::get<Judged>(judgement));
+  const RootIdentity& root = judged.root;
+  std::vector<EffectiveRecord>& effective = judged.effective;
 
   // 7-9. First authority pass, the ratchet view, the rollback comparison.
   RatchetView view = [&] {
@@ -140,9 +151,8 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
 
   // 10. Second pass, with rolled-back entities left out.
   AuthorityPassResult second = authority_pass(root, effective, rolled_back);
-  std::vector<core::ValidationIssue> issues = std::move(state.issues);
-  state = std::move(second.state);
-  state.issues = std::move(issues);
+  VaultState state = std::move(second.state);
+  state.issues = std::move(judged.issues);
   if (state.invalid) state.issues.push_back(core::ValidationIssue::authority_did_not_converge());
 
   // The writers' secret records, found once for the conflicts and the secret index.

@@ -28,7 +28,11 @@ class FlatMap {
   std::size_t size() const { return entries_.size(); }
   bool empty() const { return entries_.empty(); }
   void reserve(std::size_t n) { entries_.reserve(n); }
-  void shrink_to_fit() { entries_.shrink_to_fit(); }
+  // Gives back spare room when it exceeds an eighth of the entries (the entries move while it
+  // does, so a little spare room is cheaper to keep).
+  void trim() {
+    if (entries_.capacity() - entries_.size() > entries_.size() / 8) entries_.shrink_to_fit();
+  }
   iterator begin() { return entries_.begin(); }
   iterator end() { return entries_.end(); }
   const_iterator begin() const { return entries_.begin(); }
@@ -57,6 +61,11 @@ class FlatMap {
   }
   // Appends an entry. REQUIRES: `key` is greater than every key held.
   void push_back(K key, V value) { entries_.emplace_back(std::move(key), std::move(value)); }
+  // Removes the entries `drop` holds true of, in place, keeping the order of the rest.
+  template <class Pred>
+  void erase_if(Pred drop) {
+    std::erase_if(entries_, [&](const value_type& e) { return drop(e.first, e.second); });
+  }
 
   friend bool operator==(const FlatMap&, const FlatMap&) = default;
 
