@@ -1,0 +1,45 @@
+// Moving identities out of the two older keychain layouts (a combined keychain.cord per root, a
+// legacy keychain.cord per user) into one file per identity and a current-user.cord per root, and
+// the current-user lookup of a root that runs the first of them. A move writes a file only where
+// none exists, accepts an existing one only when it holds exactly the record being moved, checks
+// what it wrote, and only then removes or shrinks the older file, so a run interrupted anywhere
+// completes when run again. Records are visited in the file's canonical order, so which record
+// wins and which error is reported never vary between runs. Safe from any thread; the keychain
+// locks serialise processes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "errors/keychain_error.h"
+#include "keychain/stored.h"
+
+namespace ostrel::keychain {
+
+// Splits base / hex-root / keychain.cord, if there is one, and removes it. Refuses (InvalidFile
+// naming it) a file with an unknown record, with two selectors, or with another root's identity.
+// REQUIRES: the root's keychain lock is held.
+KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+
+// Moves the identities of `root` out of the legacy file at `legacy`, if there is one, under the
+// lock of the legacy file's folder; then removes the file or rewrites it with what remains. A
+// file with no identity of the root is left exactly as it is.
+// REQUIRES: the root's keychain lock is held.
+KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root,
+                                           const std::filesystem::path& legacy);
+
+// Copies of the set's identities of `root`, in canonical order.
+std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, std::span<const std::uint8_t> root);
+// Every record that is not an identity of `root`.
+KeychainRecords remaining_records(KeychainRecords records, std::span<const std::uint8_t> root);
+
+// The root's current user, or none: under the root's keychain lock (taken and released here),
+// after splitting an older combined keychain of the root. Leaves the root's folder and an empty
+// keychain.lock behind.
+KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
+                                                               std::span<const std::uint8_t> root);
+
+}  // namespace ostrel::keychain
