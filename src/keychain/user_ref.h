@@ -1,0 +1,86 @@
+// Naming a user: a handle behind '@', the full id in hex (64 digits, optionally behind 0x), or a
+// hex prefix of at least 8 digits; their resolution against a validated state; the keychain's
+// current user of a root; and the display handles the passphrase prompt shows. Pure functions
+// over values except default_user_from_keychain, which reads the keychain under its lock. Safe
+// from any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "core/records.h"
+#include "core/validate/state.h"
+#include "errors/frontend_error.h"
+#include "errors/identifiers.h"
+#include "errors/ops_error.h"
+
+namespace ostrel::keychain {
+
+// A user as resolved: the id, and its normalised display handle when it has one.
+struct ResolvedUser {
+  UserId user_id;
+  std::optional<std::string> handle;
+  friend bool operator==(const ResolvedUser&, const ResolvedUser&) = default;
+};
+
+// The session's user: resolved, under the state's effective root, and whether the caller named it.
+struct SelectedUser {
+  ResolvedUser user;
+  HashValue root;
+  bool named = false;
+  friend bool operator==(const SelectedUser&, const SelectedUser&) = default;
+};
+
+// A parsed reference: an id (exactly 32 bytes) or a normalised, valid handle.
+struct UserRef {
+  struct Handle {
+    std::string handle;
+    friend bool operator==(const Handle&, const Handle&) = default;
+  };
+  std::variant<UserId, Handle> ref;
+  friend bool operator==(const UserRef&, const UserRef&) = default;
+
+  // '@' and a handle; else 32 bytes of hex are an id; anything else is judged as a handle, so
+  // only the handle rule is ever reported.
+  static FrontendResult<UserRef> parse(std::string_view text);
+  // Drops one leading '@', normalises, and requires a valid handle (InvalidUserHandle holding the
+  // text as given).
+  static FrontendResult<std::string> parse_handle(std::string_view text);
+  // A lower-case hex prefix: at least 2 bytes of text, an optional "0x" (small x only), then at
+  // least 8 hex digits of either case. Never fails: anything else is none.
+  static std::optional<std::string> parse_id_prefix(std::string_view text);
+
+  // The user in `state`: a handle through its handle record (UserHandleNotFound,
+  // UserHandleDangling when its user is not in effect), an id exactly (UserMissing).
+  OpsResult<ResolvedUser> resolve(const validate::VaultState& state) const;
+};
+
+// The first user in ascending id order after `after` (from the start without one) whose
+// lower-case hex id starts with `prefix`.
+std::optional<UserId> next_user_with_id_prefix(const validate::VaultState& state, std::string_view prefix,
+                                               const UserId* after = nullptr);
+
+// Text as a caller writes it: an id prefix of fewer than 64 digits (not behind '@') is searched
+// (NoUserMatches, UserAmbiguous, both naming the text); everything else is parsed. Then resolved.
+FrontendResult<ResolvedUser> resolve_user_text(const validate::VaultState& state, std::string_view text);
+
+// The vault-handle record whose normalised handle is smallest (the earliest in key order on a
+// tie), as stored; none without vault handles.
+const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state);
+// The same among the user-handle records bound to `user`.
+const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user);
+
+// The keychain's current user of `root`: its id bytes and its label (the id's hex when it has
+// none). Keychain failures, a missing keychain folder included, are FrontendError::Keychain.
+struct DefaultUser {
+  std::vector<std::uint8_t> user;
+  std::string label;
+};
+FrontendResult<std::optional<DefaultUser>> default_user_from_keychain(std::span<const std::uint8_t> root);
+
+}  // namespace ostrel::keychain
