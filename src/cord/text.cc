@@ -134,4 +134,6 @@ std::string_view trim_white_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
+bool caller_text_needs_nfc(std::string_view text) { return is_valid_utf8(text) && !is_nfc(text); }
+
 }  // namespace ostrel::cord

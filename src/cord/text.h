@@ -40,6 +40,10 @@ std::string_view trim_white_space(std::string_view text);
 
 NfcText nfc(std::string_view text);
 
+// Whether text a caller gives must be brought to NFC before it is stored or compared with stored
+// text: UTF-8 not yet in NFC. Text that is not UTF-8 is left as it is, for the writer to refuse.
+bool caller_text_needs_nfc(std::string_view text);
+
 // `text` without the Unicode White_Space characters at either end, trimmed by code point (a
 // multi-byte space such as U+3000 goes whole); an ill-formed byte is not white space and stops
 // the trim.

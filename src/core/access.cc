@@ -61,24 +61,28 @@ StructureCheck check_structure(const GrantPermissionV1& permission) {
 FrontendResult<SecretSelectorV1> SecretSelectorV1::from_input(std::vector<cord::Text> tuple,
                                                               std::vector<SecretLabelV1> labels,
                                                               std::string_view caller_text) {
-  auto normalise = [](cord::Text& text) {
-    // Text that is not UTF-8 is left for the writer, which refuses it.
-    if (cord::is_valid_utf8(text) && !cord::is_nfc(text)) text = cord::Text(cord::nfc(text).view());
-  };
-  for (cord::Text& segment : tuple) normalise(segment);
-  for (SecretLabelV1& label : labels) {
-    normalise(label.key);
-    normalise(label.value);
-  }
-  std::sort(labels.begin(), labels.end(), [](const SecretLabelV1& a, const SecretLabelV1& b) {
+  SecretSelectorV1 out{std::move(tuple), std::move(labels)};
+  normalise_caller_texts(out);
+  std::sort(out.labels.begin(), out.labels.end(), [](const SecretLabelV1& a, const SecretLabelV1& b) {
     if (a.key != b.key) return text_less(a.key, b.key);
     return text_less(a.value, b.value);
   });
-  for (std::size_t i = 1; i < labels.size(); ++i) {
-    if (labels[i - 1].key == labels[i].key)
+  for (std::size_t i = 1; i < out.labels.size(); ++i) {
+    if (out.labels[i - 1].key == out.labels[i].key)
       return std::unexpected(FrontendError::invalid_selector(std::string(caller_text), "a label key may appear only once"));
   }
-  return SecretSelectorV1{std::move(tuple), std::move(labels)};
+  return out;
+}
+
+void SecretSelectorV1::normalise_caller_texts(SecretSelectorV1& selector) {
+  auto normalise = [](cord::Text& text) {
+    if (cord::caller_text_needs_nfc(text)) text = cord::Text(cord::nfc(text).view());
+  };
+  for (cord::Text& segment : selector.tuple) normalise(segment);
+  for (SecretLabelV1& label : selector.labels) {
+    normalise(label.key);
+    normalise(label.value);
+  }
 }
 
 std::string PrincipalRefV1::debug() const {

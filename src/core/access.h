@@ -49,6 +49,9 @@ struct SecretSelectorV1 {
   // `caller_text`. Decoded selectors never pass through here: they stay exactly as stored.
   static FrontendResult<SecretSelectorV1> from_input(std::vector<cord::Text> tuple, std::vector<SecretLabelV1> labels,
                                                      std::string_view caller_text);
+  // Every segment, label key and label value of a caller's selector brought to NFC in place; the
+  // labels keep their order. Text that is not UTF-8 is left for the writer, which refuses it.
+  static void normalise_caller_texts(SecretSelectorV1& selector);
   static auto cord_fields(auto& s) { return std::tie(s.tuple, s.labels); }
   friend bool operator==(const SecretSelectorV1&, const SecretSelectorV1&) = default;
 };

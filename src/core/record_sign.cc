@@ -1,6 +1,7 @@
 #include "core/record_sign.h"
 
 #include "core/ids.h"
+#include "errors/try.h"
 
 namespace ostrel::core {
 
@@ -12,7 +13,7 @@ CoreResult<cord::Buffer> to_vec_evolving32(const EvolvingBody& body) {
   return out;
 }
 
-RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, EvolvingBody body) {
+RecordResult<void> check_author(const crypto::Identity& author) {
   const crypto::UserIdCheck check = author.check_user_id();
   switch (check.outcome()) {
     case crypto::UserIdCheck::Error: return std::unexpected(RecordError(check.error()));
@@ -20,6 +21,11 @@ RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, Evolving
       return std::unexpected(RecordError::signer_mismatch(check.mismatch().stored, check.mismatch().recomputed));
     case crypto::UserIdCheck::Ok: break;
   }
+  return {};
+}
+
+RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, EvolvingBody body) {
+  OSTREL_TRY(check_author(author));
   auto message = to_vec_evolving32(body);
   if (!message) return std::unexpected(RecordError(std::move(message).error()));
   std::vector<std::uint8_t> signature = author.sign(kRecordSignaturePurpose, *message);

@@ -15,6 +15,9 @@ inline constexpr std::string_view kRecordSignaturePurpose = crypto::kSignedRecor
 // The bytes of a body's evolving slot (length, then payload): what record signatures cover.
 CoreResult<cord::Buffer> to_vec_evolving32(const EvolvingBody& body);
 
+// The identity's stored user id must be the one its keys give (else SignerMismatch).
+RecordResult<void> check_author(const crypto::Identity& author);
+
 // Checks the identity's user id against its keys, then signs the body (known or raw) with it.
 RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, EvolvingBody body);
 

@@ -124,6 +124,20 @@ OpsResult<SealedPayloadV1> SealedPayloadV1::seal(const SealRecipients& to, const
   return out;
 }
 
+const SecretFieldEntryV1* SecretRead::field(std::string_view key) const {
+  const auto it = std::find_if(fields.begin(), fields.end(), [&](const SecretFieldEntryV1& f) { return f.key == key; });
+  return it == fields.end() ? nullptr : &*it;
+}
+
+SecretValueV1 SecretRead::without_field(std::string_view key) const {
+  SecretValueV1 out{value.clone(), {}};
+  out.fields.items().reserve(fields.size());
+  for (const SecretFieldEntryV1& f : fields) {
+    if (f.key != key) out.fields.items().push_back(f.clone());
+  }
+  return out;
+}
+
 OpsResult<SecretRead> SealedPayloadV1::open(const crypto::Identity& identity, const VaultRecordV1& record,
                                             const SecretRecordV1& body, const HashValue& root_key_id) {
   const SealedPayloadV1& payload = body.payload;

@@ -61,6 +61,11 @@ struct SecretRead {
   std::vector<SecretFieldEntryV1> fields;  // sorted by key bytes
 
   SecretRead clone() const;
+
+  // The first field whose key equals `key` byte for byte, or null.
+  const SecretFieldEntryV1* field(std::string_view key) const;
+  // A new value: a copy of the primary value and of every field whose key is not `key`.
+  SecretValueV1 without_field(std::string_view key) const;
 };
 
 // The associated data of the content encryption; never stored. A view of its parts.

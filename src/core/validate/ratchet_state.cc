@@ -121,6 +121,12 @@ RatchetState RatchetState::fresh(HashValue root) {
   return s;
 }
 
+RatchetState RatchetState::from_baseline(const HashValue& root, std::span<const core::RatchetRecordV1> baseline) {
+  RatchetState s = fresh(root);
+  for (const core::RatchetRecordV1& record : baseline) s.apply_record(record);
+  return s;
+}
+
 cord::Result<RatchetState> RatchetState::from_store(std::span<const core::RatchetElement> entries) {
   RatchetState state;
   const HashValue* root = nullptr;

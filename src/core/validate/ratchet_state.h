@@ -41,6 +41,11 @@ struct RatchetState {
   // The state of a root nothing is remembered for yet.
   static RatchetState fresh(HashValue root);
 
+  // The state an invitation's baseline seeds for `root`: a fresh state with every record
+  // applied in list order (counters and format version by maximum, the first binding of a key
+  // kept; trusted-root records change nothing).
+  static RatchetState from_baseline(const HashValue& root, std::span<const core::RatchetRecordV1> baseline);
+
   // The state a ratchet file's entries hold, walked in file order: the one TrustedRoot entry
   // names the root, raw entries are kept, every other entry is applied. A set without a
   // trusted-root entry, or with several, is refused with a validation error.

@@ -147,6 +147,22 @@ TEST(RatchetState, ApplyRecordOnlyGrows) {
   }
 }
 
+// A baseline seeds the state of the root it is given, whatever roots its records name.
+TEST(RatchetState, FromBaselineAppliesInListOrderUnderTheGivenRoot) {
+  const std::vector<RatchetRecordV1> baseline = {
+      trusted_root(h(8)),          user(1, 7), user(1, 5), user_handle(2, 1, "alice"),
+      user_handle(2, 3, "mallory"), RatchetRecordV1::format_version(1), RatchetRecordV1::format_version(0),
+  };
+  RatchetState s = RatchetState::from_baseline(h(9), baseline);
+  EXPECT_EQ(s.trusted_root, h(9));
+  EXPECT_TRUE(s.raw_records.empty());
+  EXPECT_EQ(s.counters, (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 3}}));
+  EXPECT_EQ(s.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
+  EXPECT_EQ(s.format_version, 1u);
+
+  EXPECT_EQ(RatchetState::from_baseline(h(9), {}), RatchetState::fresh(h(9)));
+}
+
 TEST(RatchetState, ToRecordsOrderAndRoundTrip) {
   RatchetState fresh = RatchetState::fresh(h(9));
   EXPECT_EQ(fresh.to_records(), std::vector<RatchetRecordV1>{trusted_root(h(9))});

@@ -1,0 +1,85 @@
+// Writing a secret: every change is one new signed record (a sealed value or a deletion) built
+// on the freshest state on disk, proven to become the secret's current record by deriving the
+// state again, and committed through the crash-safe journal. Each operation takes the session
+// for exclusive use and holds the root's state lock and then the workspace lock from the refresh
+// to the commit, so no other writer can come between.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+
+#include "core/records.h"
+#include "core/secret_value.h"
+#include "core/validate/state.h"
+#include "crypto/identity.h"
+#include "errors/ops_error.h"
+#include "ops/session.h"
+#include "store/vault_file.h"
+
+namespace ostrel::ops {
+
+// The label of every secret write's transaction.
+inline constexpr std::string_view kVaultMutationLabel = "vault mutation";
+// The highest Lamport counter a new record may carry.
+inline constexpr std::uint64_t kMaxRecordCounter = std::uint64_t{1} << 62;
+
+// What a write added: the secret, its selector and, for a value, the sealed payload.
+struct WrittenSecret {
+  SecretId secret_id;
+  core::SecretSelectorV1 selector;
+  std::optional<core::SealedPayloadV1> payload;
+};
+
+// A record built for the candidate set (it is already inserted there).
+struct CandidateRecord {
+  SecretId secret_id;
+  core::SecretSelectorV1 selector;
+  std::optional<core::SealedPayloadV1> payload;
+  HashValue record_hash;
+};
+
+// How a field edit ended: written, or not written because the secret has no such field.
+enum class FieldEdit : std::uint8_t { Written, NoSuchField };
+
+// A value with no fields: setting a secret discards the fields it had.
+OpsResult<WrittenSecret> set_secret(VaultSession& session, core::SecretSelectorV1 selector,
+                                    std::span<const std::uint8_t> value);
+OpsResult<WrittenSecret> write_secret_value(VaultSession& session, core::SecretSelectorV1 selector,
+                                            core::SecretValueV1 value);
+// A deletion record; written also for a secret that does not exist.
+OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelectorV1 selector);
+
+// Field edits read the secret from the refreshed state inside the write locks and change that
+// value, so a value or field another process committed meanwhile is kept. A missing or
+// unreadable secret fails as a read does (set_secret_field never creates a secret); a missing
+// field of delete_secret_field is NoSuchField and nothing is written. `key` goes through
+// caller_field_key.
+OpsResult<FieldEdit> set_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key,
+                                      std::span<const std::uint8_t> value);
+OpsResult<FieldEdit> delete_secret_field(VaultSession& session, core::SecretSelectorV1 selector,
+                                         std::string_view key);
+
+// The identity must be a user of `state` (else WriterMissing), the state not invalid and the
+// user's rights must let it write `selector` (else NotWritable). Runs before any lock is taken.
+OpsResult<void> check_writable(const validate::VaultState& state, const core::SecretSelectorV1& selector,
+                               const crypto::Identity& identity);
+
+// The counter of a new record: above the state's highest counter and above every counter
+// remembered for an unresolved entity, and never 0 (an entity at 0 is never remembered by the
+// ratchet). Above kMaxRecordCounter: CounterExhausted.
+OpsResult<std::uint64_t> next_record_counter(const validate::VaultState& state);
+
+// Build, sign, hash and insert into `candidate` one value record (sealed to every reader of the
+// selector in `state`) or deletion record.
+OpsResult<CandidateRecord> build_secret_value_record(const crypto::Identity& identity, const SecretId& secret_id,
+                                                     const core::SecretSelectorV1& selector,
+                                                     const core::SecretValueV1& value, store::VaultRecords& candidate,
+                                                     const validate::VaultState& state);
+OpsResult<CandidateRecord> build_secret_deletion_record(const crypto::Identity& identity, const SecretId& secret_id,
+                                                        const core::SecretSelectorV1& selector,
+                                                        store::VaultRecords& candidate,
+                                                        const validate::VaultState& state);
+
+}  // namespace ostrel::ops
