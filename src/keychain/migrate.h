@@ -14,6 +14,7 @@
 #include <span>
 #include <vector>
 
+#include "errors/identifiers.h"
 #include "errors/keychain_error.h"
 #include "keychain/stored.h"
 
@@ -41,5 +42,10 @@ KeychainRecords remaining_records(KeychainRecords records, std::span<const std::
 // keychain.lock behind.
 KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
                                                                std::span<const std::uint8_t> root);
+
+// The id of the current user of `root` in the keychain base_dir() names, or none: no keychain
+// folder, no current user, or any failure at all. For the verification cache, to which a
+// failure costs only the full signature check.
+std::optional<UserId> current_user_id(std::span<const std::uint8_t> root);
 
 }  // namespace ostrel::keychain

@@ -220,7 +220,7 @@ TEST(KeychainLock, WaitsForAnotherProcess) {
 TEST(KeychainLock, TimesOutAfterWholeSleeps) {
   ScratchDir dir;
   const auto lock_file = root_lock_path(dir.path(), kRoot);
-  LockHolder holder(lock_file, std::chrono::milliseconds(1500));
+  LockHolder holder(lock_file, std::chrono::milliseconds(700));
   const auto start = std::chrono::steady_clock::now();
   // Tries at 0, 100, 200 and 300 ms: the wait of 250 ms runs out between two tries, and the
   // sleep before the last one is not cut short.

@@ -207,6 +207,18 @@ TEST(ReadCurrentUser, SplitsACombinedKeychainFirst) {
   EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRoot)));
 }
 
+TEST(CurrentUserId, AnyFailureIsNone) {
+  ScratchDir dir;
+  testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", dir.path().string());
+  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+  testing::plant_file(current_user_path(dir.path(), kRoot), testing::current_user_file({kBob, "bob"}));
+  EXPECT_EQ(current_user_id(kRoot), UserId(HashValue(kBob)));
+  testing::plant_file(current_user_path(dir.path(), kRoot), std::vector<std::uint8_t>{1, 2, 3});
+  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+  testing::ScopedEnv no_dir("OSTREL_KEYCHAIN_DIR", std::nullopt), no_appdata("APPDATA", std::nullopt);
+  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+}
+
 TEST(IdentitiesForRoot, CanonicalOrderWhateverTheInsertionOrder) {
   const auto a = testing::identity_record(sealed(kRoot, kAlice, 9));
   const auto b = testing::identity_record(sealed(kRoot, kBob, 1));
