@@ -144,12 +144,11 @@ KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesy
   return selector;
 }
 
-std::optional<UserId> current_user_id(std::span<const std::uint8_t> root) {
-  auto base = base_dir();
-  if (!base) return std::nullopt;
-  auto current = read_current_user(*base, root);
-  if (!current || !*current) return std::nullopt;
-  return UserId(HashValue((*current)->user));
+KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root) {
+  OSTREL_TRY_ASSIGN(const std::filesystem::path base, base_dir());
+  OSTREL_TRY_ASSIGN(const std::optional<CurrentUserV1> current, read_current_user(base, root.bytes));
+  if (!current) return std::nullopt;
+  return UserId(HashValue(current->user));
 }
 
 }  // namespace ostrel::keychain

@@ -43,9 +43,8 @@ KeychainRecords remaining_records(KeychainRecords records, std::span<const std::
 KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
                                                                std::span<const std::uint8_t> root);
 
-// The id of the current user of `root` in the keychain base_dir() names, or none: no keychain
-// folder, no current user, or any failure at all. For the verification cache, to which a
-// failure costs only the full signature check.
-std::optional<UserId> current_user_id(std::span<const std::uint8_t> root);
+// The id of the current user of `root` in the keychain base_dir() names (read_current_user), or
+// none. The current-user lookup of the verification cache, which counts a failure as no cache.
+KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root);
 
 }  // namespace ostrel::keychain

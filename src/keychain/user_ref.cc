@@ -7,8 +7,6 @@
 #include "core/ids.h"
 #include "errors/shared_texts.h"
 #include "errors/try.h"
-#include "keychain/layout.h"
-#include "keychain/migrate.h"
 
 namespace ostrel::keychain {
 namespace {
@@ -126,14 +124,6 @@ const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& s
 
 const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user) {
   return smallest_handle(state.user_handles, [&](const core::UserHandleRecordV1& r) { return r.user_id == user; });
-}
-
-FrontendResult<std::optional<DefaultUser>> default_user_from_keychain(std::span<const std::uint8_t> root) {
-  OSTREL_TRY_ASSIGN(const std::filesystem::path base, base_dir());
-  OSTREL_TRY_ASSIGN(std::optional<CurrentUserV1> current, read_current_user(base, root));
-  if (!current) return std::nullopt;
-  std::string label = current->label ? std::move(*current->label) : core::hex_encode(current->user);
-  return DefaultUser{std::move(current->user), std::move(label)};
 }
 
 }  // namespace ostrel::keychain

@@ -1,17 +1,13 @@
 // Naming a user: a handle behind '@', the full id in hex (64 digits, optionally behind 0x), or a
-// hex prefix of at least 8 digits; their resolution against a validated state; the keychain's
-// current user of a root; and the display handles the passphrase prompt shows. Pure functions
-// over values except default_user_from_keychain, which reads the keychain under its lock. Safe
-// from any thread.
+// hex prefix of at least 8 digits; their resolution against a validated state; and the display
+// handles the passphrase prompt shows. Pure functions over values; safe from any thread.
 #pragma once
 
 #include <cstdint>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
-#include <vector>
 
 #include "core/records.h"
 #include "core/validate/state.h"
@@ -74,13 +70,5 @@ FrontendResult<ResolvedUser> resolve_user_text(const validate::VaultState& state
 const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state);
 // The same among the user-handle records bound to `user`.
 const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user);
-
-// The keychain's current user of `root`: its id bytes and its label (the id's hex when it has
-// none). Keychain failures, a missing keychain folder included, are FrontendError::Keychain.
-struct DefaultUser {
-  std::vector<std::uint8_t> user;
-  std::string label;
-};
-FrontendResult<std::optional<DefaultUser>> default_user_from_keychain(std::span<const std::uint8_t> root);
 
 }  // namespace ostrel::keychain

@@ -4,14 +4,15 @@
 
 #include "errors/try.h"
 #include "frontend/invite/environment.h"
+#include "keychain/migrate.h"
 
 namespace ostrel::frontend {
 namespace {
 
 // The default user's id: the keychain's current user of `root`, else the environment's invitation.
 FrontendResult<std::optional<UserId>> default_user_id(const HashValue& root) {
-  OSTREL_TRY_ASSIGN(auto current, keychain::default_user_from_keychain(root.bytes));
-  if (current) return UserId(HashValue(current->user));
+  OSTREL_TRY_ASSIGN(std::optional<UserId> current, keychain::current_user_id(root));
+  if (current) return current;
   return invite::default_user_from_environment();
 }
 

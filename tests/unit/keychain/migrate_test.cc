@@ -207,16 +207,17 @@ TEST(ReadCurrentUser, SplitsACombinedKeychainFirst) {
   EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRoot)));
 }
 
-TEST(CurrentUserId, AnyFailureIsNone) {
+TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
   ScratchDir dir;
+  const HashValue root(kRoot);
   testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", dir.path().string());
-  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+  EXPECT_EQ(*current_user_id(root), std::nullopt);
   testing::plant_file(current_user_path(dir.path(), kRoot), testing::current_user_file({kBob, "bob"}));
-  EXPECT_EQ(current_user_id(kRoot), UserId(HashValue(kBob)));
+  EXPECT_EQ(*current_user_id(root), UserId(HashValue(kBob)));
   testing::plant_file(current_user_path(dir.path(), kRoot), std::vector<std::uint8_t>{1, 2, 3});
-  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+  EXPECT_EQ(current_user_id(root).error().reason(), KeychainError::kMissingCurrentUserMagic);
   testing::ScopedEnv no_dir("OSTREL_KEYCHAIN_DIR", std::nullopt), no_appdata("APPDATA", std::nullopt);
-  EXPECT_EQ(current_user_id(kRoot), std::nullopt);
+  EXPECT_EQ(current_user_id(root).error().kind(), KeychainError::BackendUnavailable);
 }
 
 TEST(IdentitiesForRoot, CanonicalOrderWhateverTheInsertionOrder) {
