@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -91,7 +93,11 @@ struct PromptRun {
   bool echo_restored = false;
 };
 
-PromptRun run_prompt(const std::string& typed, bool close_after = false) {
+void ignore_signal(int) {}
+
+// `interrupt`: a timer signal, caught by a handler installed without SA_RESTART, arrives while
+// the prompt waits for a line that never comes.
+PromptRun run_prompt(const std::string& typed, bool interrupt = false) {
   int results[2];
   if (::pipe(results) != 0) std::abort();
   int master = -1;
@@ -99,6 +105,14 @@ PromptRun run_prompt(const std::string& typed, bool close_after = false) {
   if (pid < 0) std::abort();
   if (pid == 0) {
     ::close(results[0]);
+    if (interrupt) {
+      struct sigaction action {};
+      action.sa_handler = ignore_signal;
+      ::sigaction(SIGALRM, &action, nullptr);
+      itimerval timer{};
+      timer.it_value.tv_usec = 200'000;
+      ::setitimer(ITIMER_REAL, &timer, nullptr);
+    }
     auto request = request_for({UnlockPurpose::Custom{"use this identity from the Ostrel Python SDK"}})
                        .with_names(std::nullopt, "alice");
     auto got = ConsolePassphrase().passphrase(request);
@@ -120,10 +134,6 @@ PromptRun run_prompt(const std::string& typed, bool close_after = false) {
     run.shown.append(buf, static_cast<std::size_t>(n));
   }
   (void)::write(master, typed.data(), typed.size());
-  if (close_after) {
-    ::close(master);
-    master = -1;
-  }
   std::string result;
   char buf[256];
   ssize_t n;
@@ -165,6 +175,12 @@ TEST(ConsolePassphrase, EndOfInputIsAFailure) {
   EXPECT_EQ(run.outcome, "err:passphrase provider failed: unexpected end of file");
   EXPECT_TRUE(run.echo_restored);
   EXPECT_EQ(run.shown, kPrompt);
+}
+
+TEST(ConsolePassphrase, AnInterruptEndsThePrompt) {
+  const PromptRun run = run_prompt("", /*interrupt=*/true);
+  EXPECT_EQ(run.outcome, "err:passphrase provider failed: Interrupted system call (os error 4)");
+  EXPECT_TRUE(run.echo_restored);
 }
 
 TEST(ConsolePassphrase, NoTerminalIsAFailure) {
