@@ -72,6 +72,8 @@ KeychainResult<LocalIdentityV1> unlock(std::span<const std::uint8_t> passphrase,
       sealed.nonce.size() != kSealNonceBytes) {
     return std::unexpected(KeychainError::inconsistent_identity(user_id_of(user)));
   }
+  // Refused before anything is built for it; derive_key judges again, for its other callers.
+  OSTREL_TRY(check_kdf_params(sealed.kdf, sealed.salt));
   OSTREL_TRY_ASSIGN(const cord::Buffer aad, unlock_aad(sealed.root, sealed.user));
   OSTREL_TRY_ASSIGN(DerivedKey key, derive_key(passphrase, sealed.salt, sealed.kdf, run));
   auto plaintext = crypto::aead_decrypt(key, crypto::ContentNonce(sealed.nonce.data(), kSealNonceBytes),

@@ -170,6 +170,16 @@ TEST(Unlock, ConsistencyComesFirst) {
   }
 }
 
+TEST(Unlock, ParametersAreJudgedBeforeTheDerivation) {
+  SealedIdentityV1 sealed = sealed_counting_seed("pw").identity;
+  sealed.kdf.p = 9;
+  g_runs = 0;
+  auto got = unlock(text_bytes("pw"), kRoot, kUser, sealed, counting_runner);
+  ASSERT_FALSE(got);
+  EXPECT_EQ(got.error().kind(), KeychainError::InvalidKdfParams);
+  EXPECT_EQ(g_runs, 0);
+}
+
 TEST(Unlock, PlaintextMustBeOneLocalIdentity) {
   std::vector<std::uint8_t> plaintext = from_hex("00000020" + std::string(64, 'a') + "00");
   auto trailing = unlock(text_bytes("pw"), kRoot, kUser,
