@@ -391,10 +391,14 @@ inline Result<Buffer> to_vec_string(std::string_view text) {
 
 // Decodes exactly one value; bytes left after it fail with TrailingBytes. With an `owner` that
 // keeps `bytes` alive and unchanged, decoded values may share the bytes instead of copying them.
+// `max_length` bounds every single length or count (raised only for local files that hold whole
+// files as byte strings).
 template <class T>
-Result<T> from_slice(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner = nullptr) {
+Result<T> from_slice(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner = nullptr,
+                     std::uint64_t max_length = Deserializer::kMaxLength) {
   Deserializer d(bytes);
   d.set_owner(std::move(owner));
+  d.set_max_length(max_length);
   T value{};
   OSTREL_TRY(cord::decode(d, value));
   if (d.remaining() != 0) return std::unexpected(Error::TrailingBytes);

@@ -34,6 +34,10 @@ class Deserializer {
   std::size_t remaining() const { return remaining_; }
   const std::uint8_t* position() const { return pos_; }
   std::size_t depth() const { return depth_; }
+  // The bound of every single length or count: kMaxLength, unless a reader of local files that
+  // hold whole files as byte strings (the journals) raises it to its file's limit.
+  std::uint64_t max_length() const { return max_length_; }
+  void set_max_length(std::uint64_t max_length) { max_length_ = max_length; }
   // Starts at the depth of the reader this one continues (a copy of the same bytes).
   void set_depth(std::size_t depth) { depth_ = depth; }
 
@@ -63,11 +67,11 @@ class Deserializer {
   // A variant index in the hint's width. The 8-byte form is consumed whole and fails with
   // Overflow when its upper four bytes are not zero.
   Result<std::uint32_t> read_u32(WidthHint hint);
-  // A length or element count in the hint's width, bounded by kMaxLength.
-  Result<std::uint64_t> read_len(WidthHint hint) { return read_len_width(width_of(hint), kMaxLength); }
+  // A length or element count in the hint's width, bounded by max_length().
+  Result<std::uint64_t> read_len(WidthHint hint) { return read_len_width(width_of(hint), max_length_); }
   Result<std::uint64_t> read_len_width(Width w, std::uint64_t bound);
-  // A text in the hint's width, bounded by kMaxLength, as a view into the input.
-  Result<std::string_view> read_str(WidthHint hint) { return read_str_width(width_of(hint), kMaxLength); }
+  // A text in the hint's width, bounded by max_length(), as a view into the input.
+  Result<std::string_view> read_str(WidthHint hint) { return read_str_width(width_of(hint), max_length_); }
   // Length, bound, UTF-8, then NFC (skipped for all-ASCII text).
   Result<std::string_view> read_str_width(Width w, std::uint64_t bound);
 
@@ -92,6 +96,7 @@ class Deserializer {
   const std::uint8_t* pos_;
   std::size_t remaining_;
   std::size_t depth_ = 0;
+  std::uint64_t max_length_ = kMaxLength;
   bool may_view_ = false;
   std::shared_ptr<const void> owner_;
 };

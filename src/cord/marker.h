@@ -50,7 +50,7 @@ inline Result<std::span<const std::uint8_t>> read_marker(Deserializer& d, const 
     case Marker::Uuid: return d.take_bytes(16);
     case Marker::Evolving: {
       if (hint != WidthHint::None) return std::unexpected(conflicting_sentinel());
-      auto len = d.read_len_width(m.width, Deserializer::kMaxLength);
+      auto len = d.read_len_width(m.width, d.max_length());
       if (!len) return std::unexpected(std::move(len).error());
       return d.take_bytes(*len);
     }

@@ -16,18 +16,9 @@
 namespace ostrel::store {
 namespace {
 
-// Every failure to read or write the file is Io at its path; its own refusals are InvalidData.
-StoreError ratchet_read_failed(const std::filesystem::path& path, IoError error) {
-  return StoreError::io(path, std::move(error));
-}
-
-StoreError ratchet_refused(const std::filesystem::path& path, std::string message) {
-  return StoreError::io(path, IoError(IoError::InvalidData, std::move(message)));
-}
-
 constexpr FileFormat kRatchetFile{.magic = {"ostrel-ratchet\0", 15}, .magic_name = "state", .subject = "ratchet",
                                   .max_bytes = kMaxRatchetFileBytes, .access = FileAccess::Private,
-                                  .read_failed = ratchet_read_failed, .invalid = ratchet_refused};
+                                  .read_failed = io_read_failed, .invalid = io_refused};
 
 static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
               "the ratchet file holds exactly the ratchet store");

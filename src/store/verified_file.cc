@@ -1,10 +1,19 @@
 #include "store/verified_file.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "errors/shared_texts.h"
 
 namespace ostrel::store {
+
+StoreError io_read_failed(const std::filesystem::path& path, IoError error) {
+  return StoreError::io(path, std::move(error));
+}
+
+StoreError io_refused(const std::filesystem::path& path, std::string message) {
+  return StoreError::io(path, IoError(IoError::InvalidData, std::move(message)));
+}
 
 bool has_magic(const FileFormat& format, std::span<const std::uint8_t> bytes) {
   return bytes.size() >= format.magic.size() &&

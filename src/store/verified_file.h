@@ -31,6 +31,11 @@ struct FileFormat {
   StoreError (*invalid)(const std::filesystem::path& path, std::string message);
 };
 
+// The reporting of most state files: a failed read is Io at the path, and the file's own refusals
+// are Io at the path of kind InvalidData with the message.
+StoreError io_read_failed(const std::filesystem::path& path, IoError error);
+StoreError io_refused(const std::filesystem::path& path, std::string message);
+
 // Whether `bytes` begin with the format's magic.
 bool has_magic(const FileFormat& format, std::span<const std::uint8_t> bytes);
 // "not a ostrel {magic_name} file (missing magic prefix)"
