@@ -14,6 +14,7 @@
 #include "platform/file.h"
 #include "platform/random.h"
 #include "platform/secure_memory.h"
+#include "platform/test_hooks.h"
 
 namespace ostrel::store {
 namespace {
@@ -36,6 +37,15 @@ std::string hex_digits(std::uint64_t v) {
   std::string out(16, '0');
   for (int i = 15; i >= 0; --i, v >>= 4) out[static_cast<std::size_t>(i)] = kDigits[v & 0x0f];
   return out;
+}
+
+// Makes a change of `dir`'s entries (a rename, a deletion) survive power loss.
+StoreResult<void> sync_folder(const std::filesystem::path& dir) {
+  if (auto synced = platform::sync_directory(dir); !synced) {
+    return std::unexpected(StoreError::io(dir, os_error(synced.error())));
+  }
+  platform::step_reached(platform::step::kDirSynced, dir);
+  return {};
 }
 
 // The temporary file is gone once a write fails; its own deletion failing changes nothing.
@@ -142,11 +152,8 @@ StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
     if (error.kind() == IoError::NotFound) return {};
     return std::unexpected(StoreError::io(path, std::move(error)));
   }
-  const std::filesystem::path dir = folder_of(path);
-  if (auto synced = platform::sync_directory(dir); !synced) {
-    return std::unexpected(StoreError::io(dir, os_error(synced.error())));
-  }
-  return {};
+  platform::step_reached(platform::step::kRemoved, path);
+  return sync_folder(folder_of(path));
 }
 
 std::filesystem::path temp_path_for(const std::filesystem::path& target) {
@@ -171,12 +178,9 @@ StoreResult<void> rename_replace(const std::filesystem::path& temp,
     discard(temp);
     return std::unexpected(StoreError::io(target, os_error(renamed.error())));
   }
+  platform::step_reached(platform::step::kRenamed, target);
   // Without this the new directory entry may be lost on power loss even though the data is safe.
-  const std::filesystem::path dir = folder_of(target);
-  if (auto synced = platform::sync_directory(dir); !synced) {
-    return std::unexpected(StoreError::io(dir, os_error(synced.error())));
-  }
-  return {};
+  return sync_folder(folder_of(target));
 }
 
 StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access) {
@@ -222,6 +226,7 @@ StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& pat
     discard(temp);
     return std::unexpected(StoreError::io(temp, os_error(closed.error())));
   }
+  platform::step_reached(platform::step::kTempSynced, target);
   OSTREL_TRY(rename_replace(temp, target));
   return target;
 }

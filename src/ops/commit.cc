@@ -1,0 +1,165 @@
+#include "ops/commit.h"
+
+#include <algorithm>
+#include <utility>
+#include <variant>
+
+#include "core/hex.h"
+#include "core/validate/trust.h"
+#include "crypto/random.h"
+#include "errors/text_form.h"
+#include "errors/try.h"
+#include "ops/join_commit.h"
+#include "platform/test_hooks.h"
+#include "store/io.h"
+#include "store/ratchet_file.h"
+#include "store/vault_file.h"
+
+namespace ostrel::ops {
+namespace {
+
+using store::FilePreconditionV1;
+using store::TransactionV1;
+using Bytes = std::vector<std::uint8_t>;
+
+// The state files as they are now, read with the state files' limit; none when missing.
+OpsResult<std::optional<Bytes>> read_state_file(const std::filesystem::path& path) {
+  OSTREL_TRY_ASSIGN(auto bytes, store::read_optional_file(path, store::kMaxVaultFileBytes));
+  return bytes;
+}
+
+bool same_bytes(const std::optional<Bytes>& current, std::span<const std::uint8_t> want) {
+  return current && std::ranges::equal(*current, want);
+}
+
+OpsError pending_error(std::span<const std::uint8_t> id, const std::optional<std::filesystem::path>& vault_path) {
+  return OpsError::pending_transaction(core::hex_encode(id), vault_path ? errors::path_text(*vault_path)
+                                                                       : std::string(OpsError::kAnotherPlatformPath));
+}
+
+// BothRecoveryJournals when a join-commit journal is pending, whatever else is.
+OpsResult<void> refuse_join_commit(const store::WorkspacePaths& paths, const HashValue& root) {
+  OSTREL_TRY_ASSIGN(const bool pending, join_commit_pending(paths, root));
+  if (pending) return std::unexpected(OpsError(OpsError::BothRecoveryJournals));
+  return {};
+}
+
+}  // namespace
+
+OpsResult<FileAction> check_transaction_file(const std::optional<Bytes>& current, const FilePreconditionV1& before,
+                                             std::span<const std::uint8_t> after_image) {
+  const auto* digest = std::get_if<FilePreconditionV1::Digest>(&before.variant());
+  if (!current) {
+    if (digest == nullptr) return FileAction::Write;
+    return std::unexpected(OpsError::recovery_mismatch());
+  }
+  const HashValue now = store::transaction_file_digest(*current);
+  if (now == store::transaction_file_digest(after_image)) return FileAction::AlreadyWritten;
+  if (digest != nullptr && now == digest->digest) return FileAction::Write;
+  return std::unexpected(OpsError::recovery_mismatch());
+}
+
+bool matches_after_image(std::span<const std::uint8_t> current, std::span<const std::uint8_t> after_image) {
+  return store::transaction_file_digest(current) == store::transaction_file_digest(after_image);
+}
+
+OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journal,
+                                                      const store::WorkspacePaths& paths) {
+  const std::filesystem::path journal_path = paths.transaction_path(journal.trusted_root.bytes);
+  auto records = store::decode_vault_file(journal.next_vault_bytes);
+  if (!records) return std::unexpected(StoreError::vault_invalid(journal_path, std::move(records).error()));
+  OSTREL_TRY_ASSIGN(const HashValue root, trust::select_root(records->items()));
+  if (root != journal.trusted_root) return std::unexpected(OpsError::recovery_mismatch());
+  OSTREL_TRY_ASSIGN(validate::RatchetState ratchet, store::parse_ratchet_file(journal_path, journal.next_ratchet_bytes));
+  if (ratchet.trusted_root != root) return std::unexpected(OpsError::recovery_mismatch());
+  return ratchet;
+}
+
+OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const HashValue& root,
+                                   std::string_view operation_label, std::span<const std::uint8_t> held_vault,
+                                   std::span<const std::uint8_t> expected_ratchet, Bytes next_vault,
+                                   Bytes next_ratchet) {
+  OSTREL_TRY(refuse_join_commit(paths, root));
+  OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> pending, store::load_transaction(paths, root));
+  if (pending) return std::unexpected(pending_transaction_error_from_journal(*pending));
+
+  OSTREL_TRY_ASSIGN(const Bytes vault_now, store::read_vault_bytes(paths));
+  if (!std::ranges::equal(vault_now, held_vault)) {
+    return std::unexpected(OpsError::precondition_changed(OpsError::kVaultFile));
+  }
+  OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_now, read_state_file(paths.ratchet_path(root.bytes)));
+  if (!same_bytes(ratchet_now, expected_ratchet)) {
+    return std::unexpected(OpsError::precondition_changed(OpsError::kRatchetFile));
+  }
+
+  OSTREL_TRY_ASSIGN(store::NativePathV1 vault_path, store::NativePathV1::from_path(paths.vault_file));
+  TransactionV1 journal{
+      .id = crypto::random_key_vec(),
+      .trusted_root = root,
+      .vault_path = std::move(vault_path),
+      .operation_label = std::string(operation_label),
+      .vault_before = FilePreconditionV1::Digest{store::transaction_file_digest(held_vault)},
+      .ratchet_before = FilePreconditionV1::Digest{store::transaction_file_digest(expected_ratchet)},
+      .next_vault_bytes = std::move(next_vault),
+      .next_ratchet_bytes = std::move(next_ratchet),
+  };
+  OSTREL_TRY(load_verified_state(journal, paths));
+  // The journal and its folder are synced before the ratchet file is touched: a crash from here on
+  // finds the journal.
+  OSTREL_TRY(store::write_transaction(paths, journal));
+  return apply_transaction(paths, journal);
+}
+
+OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const TransactionV1& journal) {
+  const std::filesystem::path ratchet_path = paths.ratchet_path(journal.trusted_root.bytes);
+  const std::filesystem::path journal_path = paths.transaction_path(journal.trusted_root.bytes);
+
+  FileAction vault_action = FileAction::AlreadyWritten;
+  FileAction ratchet_action = FileAction::AlreadyWritten;
+  {
+    // Both files are judged before either is written.
+    OSTREL_TRY_ASSIGN(const std::optional<Bytes> vault_now, read_state_file(paths.vault_file));
+    OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_now, read_state_file(ratchet_path));
+    OSTREL_TRY_ASSIGN(vault_action, check_transaction_file(vault_now, journal.vault_before, journal.next_vault_bytes));
+    OSTREL_TRY_ASSIGN(ratchet_action,
+                      check_transaction_file(ratchet_now, journal.ratchet_before, journal.next_ratchet_bytes));
+  }
+
+  // The ratchet goes first: the vault file is never newer than what the ratchet remembers, so a
+  // crash in between cannot leave a window in which putting the old vault back goes unnoticed.
+  if (ratchet_action == FileAction::Write) {
+    OSTREL_TRY(store::write_ratchet_bytes(paths, journal.trusted_root, journal.next_ratchet_bytes));
+  }
+  platform::step_reached(platform::step::kRatchetWritten, journal_path);
+  if (vault_action == FileAction::Write) OSTREL_TRY(store::write_vault(paths, journal.next_vault_bytes));
+  platform::step_reached(platform::step::kVaultWritten, journal_path);
+
+  OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_after, read_state_file(ratchet_path));
+  OSTREL_TRY_ASSIGN(const std::optional<Bytes> vault_after, read_state_file(paths.vault_file));
+  if (!same_bytes(ratchet_after, journal.next_ratchet_bytes) || !same_bytes(vault_after, journal.next_vault_bytes)) {
+    return std::unexpected(OpsError::recovery_mismatch());
+  }
+  platform::step_reached(platform::step::kReadBack, journal_path);
+
+  OSTREL_TRY(store::remove_file_if_present(journal_path));
+  platform::step_reached(platform::step::kJournalDeleted, journal_path);
+  return {};
+}
+
+OpsResult<void> preflight_write(const store::WorkspacePaths& paths, const HashValue& root) {
+  OSTREL_TRY(refuse_join_commit(paths, root));
+  OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> pending, store::load_transaction(paths, root));
+  if (!pending) return {};
+  OSTREL_TRY(load_verified_state(*pending, paths));
+  return std::unexpected(pending_transaction_error_from_journal(*pending));
+}
+
+OpsError pending_transaction_error_from_journal(const TransactionV1& journal) {
+  return pending_error(journal.id, journal.vault_path.to_path());
+}
+
+OpsError pending_transaction_error(const PendingTransactionSummary& summary) {
+  return pending_error(summary.id, summary.vault_path);
+}
+
+}  // namespace ostrel::ops

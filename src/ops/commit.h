@@ -1,0 +1,74 @@
+// Committing a vault write through the transaction journal: check that the vault and ratchet
+// files still hold what the caller read, write the journal (synced, its folder too), then the
+// ratchet file, then the vault file, confirm both and delete the journal. A crash at any point
+// leaves either the old files and no journal, or a journal the next opening rolls forward. Also
+// the roll-forward itself, the check of a journal's after-images, the preflight that refuses a
+// write while a journal is pending, and the pending-transaction error. Not synchronised: callers
+// hold the locks each function names.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "core/validate/ratchet_state.h"
+#include "errors/ops_error.h"
+#include "store/paths.h"
+#include "store/transaction_file.h"
+
+namespace ostrel::ops {
+
+// What an opened vault keeps of a transaction journal still pending for its root.
+struct PendingTransactionSummary {
+  std::vector<std::uint8_t> id;
+  std::optional<std::filesystem::path> vault_path;  // none for another platform's path
+  friend bool operator==(const PendingTransactionSummary&, const PendingTransactionSummary&) = default;
+};
+
+// What rolling a journal forward does to one state file.
+enum class FileAction { Write, AlreadyWritten };
+
+// Classifies a state file (its current bytes, none when missing) against its precondition and its
+// after-image: already written when it holds the after-image, to be written when it holds the
+// precondition, otherwise RecoveryMismatch.
+OpsResult<FileAction> check_transaction_file(const std::optional<std::vector<std::uint8_t>>& current,
+                                             const store::FilePreconditionV1& before,
+                                             std::span<const std::uint8_t> after_image);
+
+// Whether `current` holds the after-image (by transaction file digest).
+bool matches_after_image(std::span<const std::uint8_t> current, std::span<const std::uint8_t> after_image);
+
+// Replaces the vault file with `next_vault` and the root's ratchet file with `next_ratchet`
+// through a journal. Refuses, writing nothing, while a journal of the root is pending, when the
+// files no longer hold `held_vault` and `expected_ratchet` (PreconditionChanged), and when the new
+// files do not decode or name another root.
+// REQUIRES: the root's state lock is held exclusively, then the workspace lock.
+OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const HashValue& root,
+                                   std::string_view operation_label, std::span<const std::uint8_t> held_vault,
+                                   std::span<const std::uint8_t> expected_ratchet, std::vector<std::uint8_t> next_vault,
+                                   std::vector<std::uint8_t> next_ratchet);
+
+// Rolls a written journal forward: each file that holds its before-state is written, the ratchet
+// first; a file that holds neither image stops it before anything is written. Both files are
+// read back and the journal is deleted last. Any failure leaves the journal.
+// REQUIRES: both locks are held.
+OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const store::TransactionV1& journal);
+
+// Checks a journal's after-images: the vault decodes and its single self-signed root is the
+// journal's root, and the ratchet parses for that root. Returns the ratchet's state.
+OpsResult<validate::RatchetState> load_verified_state(const store::TransactionV1& journal,
+                                                      const store::WorkspacePaths& paths);
+
+// Nothing when no journal of the root is pending; otherwise the pending error (or the error of
+// the pending journal's after-images), or BothRecoveryJournals for a join-commit journal.
+// REQUIRES: the root's state lock is held exclusively.
+OpsResult<void> preflight_write(const store::WorkspacePaths& paths, const HashValue& root);
+
+// "a pending transaction {id hex} from {vault path} blocks writes for this vault".
+OpsError pending_transaction_error_from_journal(const store::TransactionV1& journal);
+OpsError pending_transaction_error(const PendingTransactionSummary& summary);
+
+}  // namespace ostrel::ops
