@@ -1,8 +1,127 @@
 #include "ops/open_vault.h"
 
+#include <utility>
+
+#include "core/validate/derive.h"
+#include "core/validate/trust.h"
+#include "errors/try.h"
+#include "keychain/migrate.h"
+#include "ops/recovery.h"
+#include "store/lock_file.h"
+#include "store/ratchet_file.h"
+
 namespace ostrel::ops {
 
+namespace {
+
+// A vault file's bytes and the records decoded from them (which view the bytes).
+struct VaultFile {
+  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+  store::VaultRecords records;
+};
+
+OpsResult<store::VaultRecords> decode(const store::WorkspacePaths& paths,
+                                      const std::shared_ptr<const std::vector<std::uint8_t>>& bytes) {
+  auto records = store::decode_vault_file(bytes);
+  if (!records) return std::unexpected(OpsError(store::vault_invalid(paths, std::move(records).error())));
+  return std::move(*records);
+}
+
+OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths) {
+  auto bytes = store::read_vault_bytes(paths);
+  if (!bytes) return std::unexpected(OpsError(std::move(bytes).error()));
+  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  OSTREL_TRY_ASSIGN(store::VaultRecords records, decode(paths, shared));
+  return VaultFile{std::move(shared), std::move(records)};
+}
+
+OpsResult<store::StateLock> state_lock(const store::WorkspacePaths& paths, const HashValue& root, bool exclusive) {
+  auto lock = store::StateLock::acquire(paths, root.bytes, exclusive);
+  if (!lock) return std::unexpected(OpsError(std::move(lock).error()));
+  return std::move(*lock);
+}
+
+}  // namespace
+
 OpsError validation_error(const validate::VaultState& state) { return OpsError::validation(state.issues); }
+
+OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths) {
+  return open(paths, keychain::current_user_id);
+}
+
+OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const store::CurrentUserLookup& current_user) {
+  OSTREL_TRY_ASSIGN(const VaultFile first, read_vault(paths));
+  OSTREL_TRY_ASSIGN(HashValue root, trust::select_root(first.records.items()));
+  OSTREL_TRY(recover_pending_journals(paths, root));
+
+  std::optional<OpenVault> out;
+  {
+    OSTREL_TRY_ASSIGN(store::StateLock lock, state_lock(paths, root, /*exclusive=*/false));
+    // Read again under the lock: recovery may have completed a write since the first reading,
+    // which served only to find the root.
+    OSTREL_TRY_ASSIGN(VaultFile file, read_vault(paths));
+    OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root));
+    validate::VerifiedHashes verified;
+    std::optional<std::vector<std::uint8_t>> cache_signer;
+    if (auto cache = store::load_verification_cache(paths, root, current_user)) {
+      verified.reserve(cache->record_hashes.size());
+      for (const HashValue& h : cache->record_hashes) verified.insert(h);
+      cache_signer = std::vector<std::uint8_t>(cache->signing_public_key.begin(), cache->signing_public_key.end());
+    }
+    auto state = validate::derive_state(file.records.items(), loaded.ratchet, verified);
+    if (!state) return std::unexpected(OpsError(std::move(state).error()));
+    out.emplace(OpenVault{std::move(*state), paths, std::move(file.bytes), std::move(loaded.ratchet),
+                          std::move(cache_signer), std::move(loaded.pending), std::move(file.records)});
+  }
+  OSTREL_TRY(out->advance_ratchet());
+  return std::move(*out);
+}
+
+OpsResult<void> OpenVault::advance_ratchet() {
+  if (!state.issues.empty() || state.ratchet.counters.empty()) return {};
+  ratchet.advance(state.ratchet);
+  if (pending) return {};  // nothing is written while a transaction is outstanding
+
+  auto lock = store::StateLock::acquire_exclusive(paths, root().bytes);
+  if (!lock) {
+    // Another opener or writer kept the lock to the end of the wait: open without writing.
+    if (lock.error().kind() == StoreError::WorkspaceLockHeld) return {};
+    return std::unexpected(OpsError(std::move(lock).error()));
+  }
+  OSTREL_TRY(preflight_write(paths, root()));
+  auto stored = store::load_ratchet(paths, root());
+  if (!stored) return std::unexpected(OpsError(std::move(stored).error()));
+  // What is on disk, raised by this state: counters another process remembered meanwhile stay.
+  validate::RatchetState next = *stored ? std::move(**stored) : validate::RatchetState::fresh(root());
+  next.advance(state.ratchet);
+  if (auto saved = store::save_ratchet(paths, next); !saved) return std::unexpected(OpsError(std::move(saved).error()));
+  ratchet = std::move(next);
+  return {};
+}
+
+OpsResult<void> OpenVault::refresh_from_store() {
+  auto bytes = store::read_vault_bytes(paths);
+  if (!bytes) return std::unexpected(OpsError(std::move(bytes).error()));
+  OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root()));
+  if (*bytes == *vault_bytes && loaded.ratchet == ratchet) {
+    pending = std::move(loaded.pending);
+    return {};
+  }
+  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  OSTREL_TRY_ASSIGN(store::VaultRecords next_records, decode(paths, shared));
+  OSTREL_TRY_ASSIGN(HashValue file_root, trust::select_root(next_records.items()));
+  if (file_root != root()) {
+    return std::unexpected(OpsError(StoreError::trust_root_mismatch(std::move(file_root), root())));
+  }
+  auto next_state = validate::derive_state(next_records.items(), loaded.ratchet, state.record_hashes());
+  if (!next_state) return std::unexpected(OpsError(std::move(next_state).error()));
+  records = std::move(next_records);
+  vault_bytes = std::move(shared);
+  ratchet = std::move(loaded.ratchet);
+  state = std::move(*next_state);
+  pending = std::move(loaded.pending);
+  return {};
+}
 
 OpsResult<void> OpenVault::ensure_valid() const {
   if (!state.issues.empty()) return std::unexpected(validation_error(state));
@@ -12,6 +131,32 @@ OpsResult<void> OpenVault::ensure_valid() const {
 OpsResult<void> OpenVault::ensure_member(const UserId& user) const {
   if (!state.issues.empty() || state.users.contains(user)) return {};
   return std::unexpected(OpsError::not_member(user));
+}
+
+OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity) {
+  const std::span<const std::uint8_t> own_key = identity.signing_public_key;
+  if (open.cache_signer && !std::ranges::equal(*open.cache_signer, own_key)) {
+    // Another key vouched for the skipped signatures: check every one before trusting the state.
+    auto checked = validate::derive_state_fresh(open.records.items(), open.ratchet);
+    if (!checked) return std::unexpected(OpsError(std::move(checked).error()));
+    open.state = std::move(*checked);
+    open.cache_signer.reset();
+    if (!open.state.issues.empty()) return std::unexpected(validation_error(open.state));
+  }
+  if (open.state.issues.empty()) {
+    const validate::VerifiedHashes hashes = open.state.record_hashes();
+    cord::Set<HashValue> record_hashes(std::vector<HashValue>(hashes.begin(), hashes.end()));
+    const HashValue& root = open.root();
+    if (auto payload = store::encode_verification_payload(root, store::kVerificationCacheVersion, record_hashes)) {
+      std::vector<std::uint8_t> signature = identity.sign(store::kVerificationCachePurpose, *payload);
+      const store::VerificationCacheV1 cache{root, store::kVerificationCacheVersion, std::move(record_hashes),
+                                             cord::Bytes(own_key.begin(), own_key.end()), std::move(signature)};
+      // A cache is only a speed-up: a session is never refused because it cannot be written.
+      (void)store::write_verification_cache(open.paths, identity.user_id, cache);
+    }
+  }
+  open.cache_signer.reset();
+  return {};
 }
 
 }  // namespace ostrel::ops

@@ -11,7 +11,10 @@
 
 #include "core/validate/ratchet_state.h"
 #include "core/validate/state.h"
+#include "crypto/identity.h"
 #include "errors/ops_error.h"
+#include "ops/commit.h"
+#include "store/cache_file.h"
 #include "store/paths.h"
 #include "store/vault_file.h"
 
@@ -29,16 +32,49 @@ struct OpenVault {
   // The signing key of the verification cache whose hashes were trusted at opening; cleared once
   // the session's identity is known.
   std::optional<std::vector<std::uint8_t>> cache_signer;
+  // A transaction of this root still pending when the ratchet was last loaded; absent after every
+  // commit.
+  std::optional<PendingTransactionSummary> pending;
   store::VaultRecords records;  // decoded from `vault_bytes`
+
+  // Reads and decodes the vault file, selects its root, completes interrupted writes of that
+  // root, then under the root's shared state lock reads the file again, loads the ratchet (with
+  // a pending journal laid over it) and derives the state, trusting the signatures the current
+  // user's verification cache lists; finally raises the ratchet (advance_ratchet). A state with
+  // issues or conflicts is returned, not refused.
+  // The cache is the one of the keychain's current user of the root.
+  static OpsResult<OpenVault> open(const store::WorkspacePaths& paths);
+  // The same with another lookup of the current user (an empty one: no cache is used).
+  static OpsResult<OpenVault> open(const store::WorkspacePaths& paths, const store::CurrentUserLookup& current_user);
+
+  // Raises the ratchet to the state's view in memory and, unless a transaction is pending, on
+  // disk: the stored ratchet raised by this state (counters another process remembered
+  // meanwhile are kept). A state lock another holder keeps to the end of the wait skips the
+  // write.
+  OpsResult<void> advance_ratchet();
+
+  // Brings the vault up to date with the files: unchanged files only take over the pending
+  // summary; otherwise the new file is decoded, must name the same root, and is derived against
+  // the loaded ratchet with the current records' signatures taken as checked. On failure nothing
+  // changes. REQUIRES: the root's state lock is held exclusively, then the workspace lock.
+  OpsResult<void> refresh_from_store();
 
   // Nothing when the state has no validation issues, else Validation with a copy of them.
   OpsResult<void> ensure_valid() const;
   // Nothing when `user` is a user of the state, or when the state has issues (ensure_valid
   // reports those); else NotMember.
   OpsResult<void> ensure_member(const UserId& user) const;
+
+  const HashValue& root() const { return ratchet.trusted_root; }
 };
 
 // Validation with a copy of the state's issues.
 OpsError validation_error(const validate::VaultState& state);
+
+// Once the identity of a session is known: a cache trusted at opening that another key signed
+// makes the state be derived again with every signature checked (its failure and its issues are
+// returned); then, for a state without issues, the cache of this identity is written (a write
+// failure is ignored). Clears cache_signer.
+OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity);
 
 }  // namespace ostrel::ops

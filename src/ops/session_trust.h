@@ -23,4 +23,11 @@ OpsResult<validate::RatchetState> seed_from_baseline(std::span<const core::Vault
                                                      std::span<const core::RatchetRecordV1> baseline,
                                                      const UserId& invited);
 
+// Creates the remembered ratchet of the vault's root from the invitation when none exists: the
+// vault's root must be the invitation's (InviteRootMismatch); a journal left by a crash is
+// completed first; then, under the root's exclusive state lock, a pending journal refuses, a
+// remembered ratchet prevails (success, nothing written), an invitation without a baseline is
+// RollbackProtectionRequired, and otherwise the ratchet seed_from_baseline gives is saved.
+OpsResult<void> establish_session_trust(const store::WorkspacePaths& paths, const core::Invite& invite);
+
 }  // namespace ostrel::trust

@@ -6,7 +6,12 @@
 #include "core/ids.h"
 #include "core/record_sign.h"
 #include "core/validate/seal_readers.h"
+#include "core/validate/derive.h"
 #include "errors/try.h"
+#include "ops/commit.h"
+#include "ops/read_secret.h"
+#include "store/lock_file.h"
+#include "store/ratchet_file.h"
 
 namespace ostrel::ops {
 
@@ -68,6 +73,146 @@ OpsResult<CandidateRecord> build_secret_deletion_record(const crypto::Identity& 
   auto record = core::SecretDeletedRecordV1::create_signed(identity, selector, counter);
   if (!record) return std::unexpected(OpsError(std::move(record).error()));
   return add_candidate(std::move(*record), secret_id, selector, std::nullopt, candidate);
+}
+
+namespace {
+
+// What a write puts in the vault, decided on the refreshed state inside the locks.
+struct Deletion {};
+struct FieldChange {
+  std::string key;                              // as stored (NFC)
+  std::optional<platform::SecretBytes> value;  // absent: remove the field
+};
+using Change = std::variant<core::SecretValueV1, Deletion, FieldChange>;
+
+OpsError store_error(StoreError e) { return OpsError(std::move(e)); }
+
+// The value a field change makes of the secret as the refreshed state holds it; none when a
+// removal finds no such field.
+OpsResult<std::optional<core::SecretValueV1>> changed_value(const validate::VaultState& state,
+                                                            const crypto::Identity& identity,
+                                                            const core::SecretSelectorV1& selector,
+                                                            FieldChange& change) {
+  OSTREL_TRY_ASSIGN(const core::SecretRead read, read_secret(state, identity, selector));
+  if (!change.value && read.field(change.key) == nullptr) return std::nullopt;
+  core::SecretValueV1 value = read.without_field(change.key);
+  if (change.value) value.add_field(change.key, std::move(*change.value));
+  return value;
+}
+
+// The write path shared by every change: locks, preflight, refresh, record, proof that it takes
+// effect, commit, adoption. None when a field removal found no such field (nothing written).
+OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, core::SecretSelectorV1 selector,
+                                                      Change change) {
+  OpenVault& open = session.open;
+  const crypto::Identity& identity = session.identity;
+  if (auto checked = core::check_author(identity); !checked) return std::unexpected(OpsError(std::move(checked).error()));
+  auto secret_id = core::derive_secret_id(selector);
+  if (!secret_id) return std::unexpected(OpsError(std::move(secret_id).error()));
+
+  // Held from here to the end; released in reverse order (the workspace lock first).
+  const HashValue root = open.root();
+  auto state_lock = store::StateLock::acquire_exclusive(open.paths, root.bytes);
+  if (!state_lock) return std::unexpected(store_error(std::move(state_lock).error()));
+  auto workspace_lock = store::WorkspaceLock::acquire(open.paths);
+  if (!workspace_lock) return std::unexpected(store_error(std::move(workspace_lock).error()));
+
+  OSTREL_TRY(preflight_write(open.paths, root));
+  OSTREL_TRY(open.refresh_from_store());
+  const validate::VaultState& state = open.state;
+  if (!state.issues.empty()) return std::unexpected(validation_error(state));
+
+  auto ratchet_before = store::encode_ratchet_file(open.ratchet);
+  if (!ratchet_before) return std::unexpected(store_error(std::move(ratchet_before).error()));
+  validate::RatchetState next_ratchet = open.ratchet;
+  next_ratchet.advance(state.ratchet);
+  store::VaultRecords candidate = open.records;
+
+  const bool deletion = std::holds_alternative<Deletion>(change);
+  OpsResult<CandidateRecord> built = std::unexpected(OpsError(OpsError::SecretMissing));
+  if (deletion) {
+    built = build_secret_deletion_record(identity, *secret_id, selector, candidate, state);
+  } else {
+    core::SecretValueV1 value;
+    if (auto* field = std::get_if<FieldChange>(&change)) {
+      OSTREL_TRY_ASSIGN(std::optional<core::SecretValueV1> changed, changed_value(state, identity, selector, *field));
+      if (!changed) return std::nullopt;
+      value = std::move(*changed);
+    } else {
+      value = std::move(std::get<core::SecretValueV1>(change));
+    }
+    built = build_secret_value_record(identity, *secret_id, selector, value, candidate, state);
+  }
+  if (!built) return std::unexpected(std::move(built).error());
+
+  auto next_state = validate::derive_state(candidate.items(), next_ratchet, state.record_hashes());
+  if (!next_state) return std::unexpected(OpsError(std::move(next_state).error()));
+  if (!next_state->issues.empty()) return std::unexpected(validation_error(*next_state));
+  // The refreshed vault must take the record as the secret's current one: a writer whose right
+  // was withdrawn meanwhile passes check_writable on its older state but fails here.
+  if (!next_state->is_current_secret_record(built->record_hash)) {
+    return std::unexpected(OpsError::not_effective(deletion ? OpsError::kSecretDeletionNotEffective
+                                                            : OpsError::kSecretValueNotEffective));
+  }
+  next_ratchet.advance(next_state->ratchet);
+
+  auto vault_after = store::encode_vault_file(candidate);
+  if (!vault_after) return std::unexpected(OpsError(std::move(vault_after).error()));
+  auto ratchet_after = store::encode_ratchet_file(next_ratchet);
+  if (!ratchet_after) return std::unexpected(store_error(std::move(ratchet_after).error()));
+  // The session keeps the after-image as its new before-image; the commit takes its own copy.
+  auto kept_vault = std::make_shared<const std::vector<std::uint8_t>>(vault_after->begin(), vault_after->end());
+  vault_after = cord::Buffer();
+  OSTREL_TRY(commit_vault_write(open.paths, root, kVaultMutationLabel, *open.vault_bytes, *ratchet_before,
+                                std::vector<std::uint8_t>(*kept_vault),
+                                std::vector<std::uint8_t>(ratchet_after->begin(), ratchet_after->end())));
+
+  open.records = std::move(candidate);
+  open.vault_bytes = std::move(kept_vault);
+  open.ratchet = std::move(next_ratchet);
+  open.state = std::move(*next_state);
+  open.pending.reset();
+  return WrittenSecret{std::move(built->secret_id), std::move(built->selector), std::move(built->payload)};
+}
+
+OpsResult<WrittenSecret> written(OpsResult<std::optional<WrittenSecret>> r) {
+  if (!r) return std::unexpected(std::move(r).error());
+  return std::move(**r);  // only a field removal ends without a record
+}
+
+OpsResult<FieldEdit> field_edit(OpsResult<std::optional<WrittenSecret>> r) {
+  if (!r) return std::unexpected(std::move(r).error());
+  return *r ? FieldEdit::Written : FieldEdit::NoSuchField;
+}
+
+}  // namespace
+
+OpsResult<WrittenSecret> set_secret(VaultSession& session, core::SecretSelectorV1 selector,
+                                    std::span<const std::uint8_t> value) {
+  return write_secret_value(session, std::move(selector), core::SecretValueV1{platform::SecretBytes::copy_of(value), {}});
+}
+
+OpsResult<WrittenSecret> write_secret_value(VaultSession& session, core::SecretSelectorV1 selector,
+                                            core::SecretValueV1 value) {
+  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  return written(commit_change(session, std::move(selector), std::move(value)));
+}
+
+OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelectorV1 selector) {
+  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  return written(commit_change(session, std::move(selector), Deletion{}));
+}
+
+OpsResult<FieldEdit> set_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key,
+                                      std::span<const std::uint8_t> value) {
+  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  return field_edit(
+      commit_change(session, std::move(selector), FieldChange{caller_field_key(key), platform::SecretBytes::copy_of(value)}));
+}
+
+OpsResult<FieldEdit> delete_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key) {
+  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  return field_edit(commit_change(session, std::move(selector), FieldChange{caller_field_key(key), std::nullopt}));
 }
 
 }  // namespace ostrel::ops

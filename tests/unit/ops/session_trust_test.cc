@@ -5,7 +5,6 @@
 
 #include "core/ids.h"
 #include "ops/session_trust.h"
-#include "support/fixture/invite_writer.h"
 #include "support/identities.h"
 #include "unit/ops/scene.h"
 
@@ -13,16 +12,6 @@ namespace ostrel::ops::test {
 namespace {
 
 using testing::identity_of;
-
-core::Invite invite_for(const Json& scenario, fixture::InviteOptions options) {
-  auto invite = fixture::scenario_invite(scenario, options);
-  EXPECT_TRUE(invite) << invite.error().message;
-  return invite ? std::move(*invite) : core::Invite{};
-}
-
-// A partial baseline that remembers app/db above the vault's counter 2.
-constexpr const char* kDbAt5 = R"({"counters": [{"entity": {"kind": "Secret",
-    "selector": {"tuple": ["app", "db"], "labels": {"env": "prod"}}}, "counter": 5}]})";
 
 TEST(SeedFromBaseline, ChecksInOrderAndRemembersTheVault) {
   const Json team = team_with_secrets();
