@@ -51,6 +51,9 @@ TEST(InviteRoad, FreshStateFolderOutcomes) {
       ASSERT_FALSE(session) << c.name;
       EXPECT_EQ(session.error().message(), c.want) << c.name;
       EXPECT_FALSE(ratchet) << c.name << ": no ratchet is written";
+      if (c.options.root_key_id_hex) {
+        EXPECT_FALSE(std::filesystem::exists(ws.paths().state_lock_path(scenario_root().bytes))) << "no lock taken";
+      }
     }
   }
 }

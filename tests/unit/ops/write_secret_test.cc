@@ -63,6 +63,15 @@ TEST(WriteSecret, ReadBackAtOnceAndAfterReopening) {
   EXPECT_FALSE(deleted->payload);
   EXPECT_EQ(value_of(alice, kNew), "secret is missing");
   EXPECT_EQ(value_of(must_open(ws.paths(), 3), kNew), "secret is missing");
+
+  // A secret that never existed gets a deletion record all the same.
+  const core::SecretSelectorV1 never{{"app", "never"}, {}};
+  auto gone = delete_secret(alice, never);
+  ASSERT_TRUE(gone) << gone.error().message();
+  const auto* record = alice.state().current_secret_record(gone->secret_id);
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->body().kind(), core::RecordBodyV1::SecretDeleted);
+  EXPECT_EQ(value_of(alice, never), "secret is missing");
 }
 
 TEST(WriteSecret, BuildsOnWhatAnotherWriterCommitted) {
