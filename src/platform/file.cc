@@ -12,6 +12,13 @@ namespace {
 
 OsError last_error() { return OsError{errno}; }
 
+// The path as the system calls take it. A path holding a NUL would be cut short there and name
+// another file, so it is refused (EINVAL) instead.
+OsResult<const char*> c_path(const std::filesystem::path& path) {
+  if (path.native().find('\0') != std::string::npos) return std::unexpected(OsError{EINVAL});
+  return path.c_str();
+}
+
 FileInfo info_of(const struct stat& st) {
   FileInfo info;
   if (S_ISREG(st.st_mode)) {
@@ -28,8 +35,10 @@ FileInfo info_of(const struct stat& st) {
 }
 
 OsResult<File> open_path(const std::filesystem::path& path, int flags, mode_t mode = 0) {
+  auto name = c_path(path);
+  if (!name) return std::unexpected(name.error());
   for (;;) {
-    const int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+    const int fd = ::open(*name, flags | O_CLOEXEC, mode);
     if (fd >= 0) return File(fd);
     if (errno != EINTR) return std::unexpected(last_error());
   }
@@ -82,14 +91,18 @@ OsResult<FileInfo> stat(const File& file) {
 }
 
 OsResult<FileInfo> lstat(const std::filesystem::path& path) {
+  auto name = c_path(path);
+  if (!name) return std::unexpected(name.error());
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) return std::unexpected(last_error());
+  if (::lstat(*name, &st) != 0) return std::unexpected(last_error());
   return info_of(st);
 }
 
 OsResult<FileInfo> stat(const std::filesystem::path& path) {
+  auto name = c_path(path);
+  if (!name) return std::unexpected(name.error());
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::unexpected(last_error());
+  if (::stat(*name, &st) != 0) return std::unexpected(last_error());
   return info_of(st);
 }
 
@@ -137,12 +150,18 @@ OsResult<void> set_mode(const File& file, std::uint32_t mode) {
 }
 
 OsResult<void> rename(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return std::unexpected(last_error());
+  auto from_name = c_path(from);
+  if (!from_name) return std::unexpected(from_name.error());
+  auto to_name = c_path(to);
+  if (!to_name) return std::unexpected(to_name.error());
+  if (::rename(*from_name, *to_name) != 0) return std::unexpected(last_error());
   return {};
 }
 
 OsResult<std::filesystem::path> real_path(const std::filesystem::path& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
+  auto name = c_path(path);
+  if (!name) return std::unexpected(name.error());
+  char* resolved = ::realpath(*name, nullptr);
   if (resolved == nullptr) return std::unexpected(last_error());
   std::filesystem::path out(resolved);
   std::free(resolved);
@@ -150,7 +169,9 @@ OsResult<std::filesystem::path> real_path(const std::filesystem::path& path) {
 }
 
 OsResult<void> remove_file(const std::filesystem::path& path) {
-  if (::unlink(path.c_str()) != 0) return std::unexpected(last_error());
+  auto name = c_path(path);
+  if (!name) return std::unexpected(name.error());
+  if (::unlink(*name) != 0) return std::unexpected(last_error());
   return {};
 }
 
@@ -163,7 +184,9 @@ OsResult<void> sync_directory(const std::filesystem::path& dir) {
 
 OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mode) {
   if (dir.empty()) return {};  // the current directory
-  if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0) {
+  auto name = c_path(dir);
+  if (!name) return std::unexpected(name.error());
+  if (::mkdir(*name, static_cast<mode_t>(mode)) == 0) {
     return sync_directory(parent_for_sync(dir));
   }
   const int err = errno;
@@ -180,7 +203,7 @@ OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mo
   const std::filesystem::path parent = dir.parent_path();
   if (parent.empty() || parent == dir) return std::unexpected(OsError{err});
   if (auto made = create_dir_all(parent, mode); !made) return made;
-  if (::mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0) {
+  if (::mkdir(*name, static_cast<mode_t>(mode)) == 0) {
     return sync_directory(parent_for_sync(dir));
   }
   if (errno == EEXIST) {  // made by someone else meanwhile

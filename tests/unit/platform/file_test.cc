@@ -63,6 +63,40 @@ TEST(CreateNew, RefusesAnExistingNameEvenADanglingLink) {
   EXPECT_FALSE(std::filesystem::exists(d / "target"));
 }
 
+// A path with a NUL inside would reach the system cut short at the NUL and name another file;
+// every call refuses it with EINVAL and leaves the file named by the part before the NUL alone.
+TEST(Paths, HoldingANulAreRefusedNeverCutShort) {
+  ScratchDir d;
+  write_file(d / "f", "x");
+  ASSERT_TRUE(std::filesystem::create_directory(d / "dir"));
+  const Path nul_file = (d / "f").native() + std::string("\0tail", 5);
+  const Path nul_dir = (d / "dir").native() + std::string("\0/sub", 5);
+  const Path fresh = (d / "new").native() + std::string("\0x", 2);
+
+  struct Case {
+    const char* name;
+    int code;
+  };
+  auto code = [](const auto& result) { return result ? 0 : result.error().code; };
+  const Case cases[] = {
+      {"open_for_read", code(open_for_read(nul_file))},
+      {"create_new", code(create_new(fresh, 0600))},
+      {"open_lock_file", code(open_lock_file(fresh, 0600))},
+      {"stat", code(stat(nul_file))},
+      {"lstat", code(lstat(nul_file))},
+      {"real_path", code(real_path(nul_file))},
+      {"rename from", code(platform::rename(nul_file, d / "g"))},
+      {"rename to", code(platform::rename(d / "f", fresh))},
+      {"remove_file", code(remove_file(nul_file))},
+      {"create_dir_all", code(create_dir_all(nul_dir, 0700))},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.code, EINVAL) << c.name;
+  EXPECT_TRUE(std::filesystem::exists(d / "f"));
+  EXPECT_FALSE(std::filesystem::exists(d / "new"));
+  EXPECT_FALSE(std::filesystem::exists(d / "g"));
+  EXPECT_FALSE(std::filesystem::exists(d / "dir" / "sub"));
+}
+
 TEST(CreateDirAll, BuildsMissingAncestorsAndAcceptsExistingFolders) {
   ScratchDir d;
   ScopedUmask umask(022);

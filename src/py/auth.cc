@@ -1,0 +1,150 @@
+#include "py/auth.h"
+
+#include <array>
+#include <utility>
+
+#include "frontend/invite/environment.h"
+#include "py/args.h"
+#include "py/class_cell.h"
+#include "py/frame.h"
+#include "py/types.h"
+
+namespace ostrel::py {
+namespace {
+
+struct AuthObject {
+  PyObject_HEAD
+  AuthChoice* choice;
+};
+
+const AuthChoice& choice_of(PyObject* self) { return *reinterpret_cast<AuthObject*>(self)->choice; }
+
+Result<Ref> make_auth(PyObject* cls, AuthChoice choice) {
+  auto made = new_instance(reinterpret_cast<PyTypeObject*>(cls));
+  if (!made) return made;
+  reinterpret_cast<AuthObject*>(made->get())->choice = new AuthChoice(std::move(choice));
+  return made;
+}
+
+platform::SecretBytes secret_text(std::string_view text) {
+  return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+}
+
+constexpr std::array<Param, 2> kKeychainParams{{{"user", false, false}, {"passphrase", false, true}}};
+constexpr std::array<Param, 1> kInviteParams{{{"invite", true, false}}};
+constexpr std::array<Param, 2> kEnvParams{{{"invite", false, true}, {"invite_file", false, true}}};
+
+PyObject* from_keychain(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return object_frame([&]() -> Result<Ref> {
+    std::array<PyObject*, 2> given{};
+    if (auto m = match_args("Auth.from_keychain", kKeychainParams, args, kwargs, given); !m) {
+      return std::unexpected(m.error());
+    }
+    auto user = optional_str_arg(given[0], "user");
+    if (!user) return std::unexpected(std::move(user.error()));
+    KeychainChoice choice{std::move(*user), std::nullopt};
+    if (given[1] != nullptr && given[1] != Py_None) {
+      if (!PyUnicode_Check(given[1])) {
+        return std::unexpected(
+            argument_error("passphrase", "'" + type_name(given[1]) + "' object cannot be converted to 'str'"));
+      }
+      auto text = utf8_of(given[1]);
+      if (!text) return std::unexpected(argument_error("passphrase", "the text cannot be encoded as UTF-8"));
+      choice.passphrase = secret_text(*text);
+    }
+    return make_auth(cls, std::move(choice));
+  });
+}
+
+PyObject* from_invite(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return object_frame([&]() -> Result<Ref> {
+    std::array<PyObject*, 1> given{};
+    if (auto m = match_args("Auth.from_invite", kInviteParams, args, kwargs, given); !m) {
+      return std::unexpected(m.error());
+    }
+    auto invite = extract_invite(given[0]);
+    if (!invite) return std::unexpected(std::move(invite.error()));
+    return make_auth(cls, std::move(*invite));
+  });
+}
+
+PyObject* from_env(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return object_frame([&]() -> Result<Ref> {
+    std::array<PyObject*, 2> given{};
+    if (auto m = match_args("Auth.from_env", kEnvParams, args, kwargs, given); !m) return std::unexpected(m.error());
+    EnvChoice choice{frontend::invite::kInviteVariable, frontend::invite::kInviteFileVariable};
+    if (given[0] != nullptr) {
+      auto name = str_arg(given[0], "invite");
+      if (!name) return std::unexpected(std::move(name.error()));
+      choice.invite = std::move(*name);
+    }
+    if (given[1] != nullptr) {
+      auto name = str_arg(given[1], "invite_file");
+      if (!name) return std::unexpected(std::move(name.error()));
+      choice.invite_file = std::move(*name);
+    }
+    return make_auth(cls, std::move(choice));
+  });
+}
+
+PyObject* auth_repr(PyObject* self) {
+  return object_frame([&]() -> Result<Ref> {
+    static constexpr std::array<const char*, 3> kShown{"Auth.from_keychain(...)", "Auth.from_invite(...)",
+                                                       "Auth.from_env(...)"};
+    Ref text = Ref::steal(PyUnicode_FromString(kShown[choice_of(self).index()]));
+    if (!text) return std::unexpected(Error::already_set());
+    return text;
+  });
+}
+
+void auth_dealloc(PyObject* self) {
+  dealloc_frame([&] {
+    // The choice's secret buffers wipe themselves here.
+    delete std::exchange(reinterpret_cast<AuthObject*>(self)->choice, nullptr);
+    free_instance(self);
+  });
+}
+
+PyMethodDef auth_methods[] = {
+    {"from_keychain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_keychain)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_keychain($cls, user=None, *, passphrase=None)\n--\n\n"},
+    {"from_invite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_invite)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_invite($cls, invite)\n--\n\n"},
+    {"from_env", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_env)),
+     METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_env($cls, *, invite=..., invite_file=...)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyType_Slot auth_slots[] = {
+    {Py_tp_repr, reinterpret_cast<void*>(auth_repr)},
+    {Py_tp_methods, auth_methods},
+};
+
+ClassCell auth_cell;
+
+Result<PyObject*> create_auth_type() {
+  return create_type({"ostrel.Auth", static_cast<int>(sizeof(AuthObject)), nullptr, auth_dealloc, auth_slots});
+}
+
+}  // namespace
+
+AuthChoice clone_choice(const AuthChoice& choice) {
+  if (const auto* k = std::get_if<KeychainChoice>(&choice)) {
+    KeychainChoice copy{k->user, std::nullopt};
+    if (k->passphrase) copy.passphrase = k->passphrase->clone();
+    return copy;
+  }
+  if (const auto* i = std::get_if<InviteInput>(&choice)) return i->clone();
+  return std::get<EnvChoice>(choice);
+}
+
+Result<PyObject*> auth_type() { return class_cell_get(auth_cell, create_auth_type); }
+
+const AuthChoice* auth_choice(PyObject* object) {
+  auto type = auth_type();
+  if (!type) throw Panic("the Auth class could not be created");
+  if (Py_TYPE(object) != reinterpret_cast<PyTypeObject*>(*type)) return nullptr;
+  return &choice_of(object);
+}
+
+}  // namespace ostrel::py

@@ -1,0 +1,121 @@
+#include "py/convert.h"
+
+#include <limits>
+#include <optional>
+#include <utility>
+
+#include "cord/serializer.h"
+#include "frontend/selector/grammar.h"
+#include "py/args.h"
+#include "py/exceptions.h"
+#include "py/messages.h"
+#include "py/selector.h"
+
+namespace ostrel::py {
+namespace {
+
+Result<SelectorArg> with_canonical_text(FrontendResult<core::SecretSelectorV1> parsed) {
+  if (!parsed) return std::unexpected(classify_text(parsed.error().message()));
+  std::string text = frontend::selector::format(*parsed);
+  return SelectorArg{std::move(*parsed), std::move(text)};
+}
+
+bool is_registered_sequence(PyObject* object) {
+  Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+  Ref sequence = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Sequence")) : Ref();
+  const int is = sequence ? PyObject_IsInstance(object, sequence.get()) : -1;
+  if (is < 0) PyErr_Clear();
+  return is == 1;
+}
+
+// The bytes of a bytes-like object: bytes, bytearray, or a sequence of integers 0..255. Nothing
+// (and no exception left set) for anything else.
+std::optional<platform::SecretBytes> bytes_like(PyObject* object) {
+  if (PyBytes_Check(object)) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(object, &data, &size) != 0) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
+  }
+  if (PyByteArray_Check(object)) {
+    const char* data = PyByteArray_AsString(object);
+    const Py_ssize_t size = PyByteArray_Size(object);
+    return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
+  }
+  if (PyUnicode_Check(object) || !(PySequence_Check(object) || is_registered_sequence(object))) return std::nullopt;
+  Ref iterator = Ref::steal(PyObject_GetIter(object));
+  if (!iterator) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  // Grows in wiping memory: no copy of the value is left behind by a reallocation.
+  cord::Buffer bytes;
+  while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    const long byte = PyLong_AsLong(item.get());
+    if (byte < 0 || byte > 255) {
+      PyErr_Clear();
+      return std::nullopt;
+    }
+    bytes.push_back(static_cast<std::uint8_t>(byte));
+  }
+  if (PyErr_Occurred() != nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return platform::SecretBytes::copy_of(bytes);
+}
+
+}  // namespace
+
+Result<SelectorArg> extract_selector(PyObject* object) {
+  if (PyUnicode_Check(object)) {
+    auto text = utf8_of(object);
+    // A str that cannot be UTF-8 is no selector text.
+    if (!text) return std::unexpected(Error::ostrel(std::string(messages::kExpectedSelector)));
+    return with_canonical_text(frontend::selector::parse(*text));
+  }
+  if (const SelectorValue* value = selector_value(object)) {
+    core::SecretSelectorV1 record = value->as_record();
+    return with_canonical_text(
+        core::SecretSelectorV1::from_input(std::move(record.tuple), std::move(record.labels), value->canonical_text()));
+  }
+  return std::unexpected(Error::ostrel(std::string(messages::kExpectedSelector)));
+}
+
+Result<platform::SecretBytes> extract_secret_value(PyObject* object) {
+  if (PyUnicode_Check(object)) {
+    auto text = utf8_of(object);
+    if (!text) return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
+    return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
+  }
+  if (auto bytes = bytes_like(object)) return std::move(*bytes);
+  return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
+}
+
+Result<InviteInput> extract_invite(PyObject* object) {
+  Ref current = Ref::borrow(object);
+  // A read() that returns another object with read() is followed a few times, not for ever.
+  for (int reads = 0;; ++reads) {
+    PyObject* o = current.get();
+    if (PyUnicode_Check(o)) {
+      auto text = utf8_of(o);
+      if (!text) break;
+      return InviteInput{InviteInput::Form::Text,
+                         platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()})};
+    }
+    if (auto bytes = bytes_like(o)) return InviteInput{InviteInput::Form::Bytes, std::move(*bytes)};
+    if (reads == kMaxInviteReads) break;
+    Ref next = Ref::steal(PyObject_CallMethod(o, "read", nullptr));
+    if (!next) {
+      PyErr_Clear();
+      break;
+    }
+    current = std::move(next);
+  }
+  return std::unexpected(Error::ostrel(std::string(messages::kExpectedInvite)));
+}
+
+}  // namespace ostrel::py

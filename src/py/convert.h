@@ -1,0 +1,37 @@
+// The converters of the module's own argument kinds: a selector (text or Selector), a secret
+// value (str or bytes-like), an invitation (text, bytes or a file-like object). Each returns its
+// value or the module's own exception. Secret bytes land in wiping buffers only.
+// REQUIRES (every function): the interpreter lock is held.
+#pragma once
+
+#include <string>
+
+#include "core/access.h"
+#include "platform/secret.h"
+#include "py/error.h"
+#include "py/python.h"
+
+namespace ostrel::py {
+
+struct SelectorArg {
+  core::SecretSelectorV1 selector;
+  std::string text;  // canonical: what messages show
+};
+
+// An invitation before decoding: its text form or its byte form, kept in wiping memory.
+struct InviteInput {
+  enum class Form { Text, Bytes };
+  Form form;
+  platform::SecretBytes data;
+
+  InviteInput clone() const { return {form, data.clone()}; }
+};
+
+// How many read() results extract_invite follows before it gives up.
+inline constexpr int kMaxInviteReads = 4;
+
+Result<SelectorArg> extract_selector(PyObject* object);
+Result<platform::SecretBytes> extract_secret_value(PyObject* object);
+Result<InviteInput> extract_invite(PyObject* object);
+
+}  // namespace ostrel::py
