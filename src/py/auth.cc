@@ -26,10 +26,6 @@ Result<Ref> make_auth(PyObject* cls, AuthChoice choice) {
   return made;
 }
 
-platform::SecretBytes secret_text(std::string_view text) {
-  return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
-}
-
 constexpr std::array<Param, 2> kKeychainParams{{{"user", false, false}, {"passphrase", false, true}}};
 constexpr std::array<Param, 1> kInviteParams{{{"invite", true, false}}};
 constexpr std::array<Param, 2> kEnvParams{{{"invite", false, true}, {"invite_file", false, true}}};
@@ -48,9 +44,9 @@ PyObject* from_keychain(PyObject* cls, PyObject* args, PyObject* kwargs) {
         return std::unexpected(
             argument_error("passphrase", "'" + type_name(given[1]) + "' object cannot be converted to 'str'"));
       }
-      auto text = utf8_of(given[1]);
+      auto text = secret_utf8(given[1]);
       if (!text) return std::unexpected(argument_error("passphrase", "the text cannot be encoded as UTF-8"));
-      choice.passphrase = secret_text(*text);
+      choice.passphrase = std::move(*text);
     }
     return make_auth(cls, std::move(choice));
   });

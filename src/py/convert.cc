@@ -9,6 +9,7 @@
 #include "py/args.h"
 #include "py/exceptions.h"
 #include "py/messages.h"
+#include "platform/secure_memory.h"
 #include "py/selector.h"
 
 namespace ostrel::py {
@@ -70,6 +71,25 @@ std::optional<platform::SecretBytes> bytes_like(PyObject* object) {
 
 }  // namespace
 
+std::optional<platform::SecretBytes> secret_utf8(PyObject* object) {
+  Ref utf8 = Ref::steal(PyUnicode_AsUTF8String(object));
+  if (!utf8) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(utf8.get(), &data, &size) != 0) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  auto secret = platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
+  // A fresh bytes object of ours, unless the interpreter handed out one of its shared objects
+  // (the empty and the one-byte ones), which must stay as they are.
+  if (size > 1 && Py_REFCNT(utf8.get()) == 1) platform::secure_wipe(data, static_cast<std::size_t>(size));
+  return secret;
+}
+
 Result<SelectorArg> extract_selector(PyObject* object) {
   if (PyUnicode_Check(object)) {
     auto text = utf8_of(object);
@@ -87,9 +107,9 @@ Result<SelectorArg> extract_selector(PyObject* object) {
 
 Result<platform::SecretBytes> extract_secret_value(PyObject* object) {
   if (PyUnicode_Check(object)) {
-    auto text = utf8_of(object);
-    if (!text) return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
-    return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()});
+    auto bytes = secret_utf8(object);
+    if (!bytes) return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
+    return std::move(*bytes);
   }
   if (auto bytes = bytes_like(object)) return std::move(*bytes);
   return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
@@ -101,10 +121,9 @@ Result<InviteInput> extract_invite(PyObject* object) {
   for (int reads = 0;; ++reads) {
     PyObject* o = current.get();
     if (PyUnicode_Check(o)) {
-      auto text = utf8_of(o);
+      auto text = secret_utf8(o);
       if (!text) break;
-      return InviteInput{InviteInput::Form::Text,
-                         platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text->data()), text->size()})};
+      return InviteInput{InviteInput::Form::Text, std::move(*text)};
     }
     if (auto bytes = bytes_like(o)) return InviteInput{InviteInput::Form::Bytes, std::move(*bytes)};
     if (reads == kMaxInviteReads) break;

@@ -4,6 +4,7 @@
 // REQUIRES (every function): the interpreter lock is held.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "core/access.h"
@@ -29,6 +30,11 @@ struct InviteInput {
 
 // How many read() results extract_invite follows before it gives up.
 inline constexpr int kMaxInviteReads = 4;
+
+// The UTF-8 of a str as a secret, or nothing for a str that cannot be encoded. The interpreter's
+// own transient copy is wiped too; unlike PyUnicode_AsUTF8AndSize, no UTF-8 copy stays cached in
+// the str object. REQUIRES: `object` is a str.
+std::optional<platform::SecretBytes> secret_utf8(PyObject* object);
 
 Result<SelectorArg> extract_selector(PyObject* object);
 Result<platform::SecretBytes> extract_secret_value(PyObject* object);

@@ -9,6 +9,7 @@
 #include "py/frame.h"
 #include "py/python.h"
 #include "py/selector.h"
+#include "py/vault.h"
 
 namespace ostrel::py {
 namespace {
@@ -30,9 +31,10 @@ Result<void> module_add_object(PyObject* module, std::string_view name, PyObject
 
 Result<void> module_body(PyObject* module) {
   using Getter = Result<PyObject*> (*)();
-  static constexpr std::array<std::pair<std::string_view, Getter>, 2> kClasses{{
+  static constexpr std::array<std::pair<std::string_view, Getter>, 3> kClasses{{
       {"Auth", auth_type},
       {"Selector", selector_type},
+      {"Vault", vault_type},
   }};
   for (const auto& [name, get] : kClasses) {
     auto type = get();

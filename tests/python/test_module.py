@@ -9,7 +9,7 @@ import pytest
 
 import ostrel
 
-CLASSES = ["Auth", "Selector"]
+CLASSES = ["Auth", "Selector", "Vault"]
 EXCEPTIONS = ["OstrelError", "NotFound", "PermissionDenied", "ConflictError", "ValidationError", "IdentityError"]
 
 

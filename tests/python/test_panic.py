@@ -51,3 +51,39 @@ def test_a_failure_in_an_entry_point_is_a_panic_exception() -> None:
         "ostrel PanicException ('test-triggered internal failure',)",
         "a",
     ]
+
+
+def test_a_failure_inside_an_operation_poisons_that_vaults_session(scratch: pathlib.Path) -> None:
+    from workspace import Workspace, members, secret
+
+    ws = Workspace(scratch, members(secret("app/db", "hunter2")))
+    invite = ws.invite_bytes("alice")
+    out = run_with_test_module(
+        f"""
+        import os
+        os.environ["OSTREL_STATE_DIR"] = {str(ws.state_dir)!r}
+        os.environ["OSTREL_KEYCHAIN_DIR"] = {str(ws.keys_dir)!r}
+        import ostrel
+        auth = ostrel.Auth.from_invite(open({str(invite)!r}, "rb").read())
+        v = ostrel.Vault({str(ws.vault_dir)!r}, auth=auth)
+        try:
+            v.get("ostrel-test-panic/x")
+        except BaseException as e:
+            print(type(e).__name__, e)
+        for call in (lambda: v.get("app/db"), lambda: v.list(), lambda: v.set("app/db", "x")):
+            try:
+                call()
+            except ostrel.OstrelError as e:
+                print(type(e).__name__, e)
+        with v:  # the object itself stays usable as a value
+            pass
+        print(ostrel.Vault({str(ws.vault_dir)!r}, auth=auth).get("app/db"))
+        """
+    )
+    assert out.splitlines() == [
+        "PanicException test-triggered internal failure",
+        "OstrelError Ostrel vault session lock is poisoned",
+        "OstrelError Ostrel vault session lock is poisoned",
+        "OstrelError Ostrel vault session lock is poisoned",
+        "hunter2",
+    ]

@@ -1,0 +1,16 @@
+// Vault(path=".ostrel", *, auth=None): the workspace paths, one of the three roads to a session
+// (keychain, invitation, invitation named by the environment), and the refusal of a vault with
+// unresolved conflicts. Runs with the interpreter lock held from start to end, also while the
+// keychain prompts for a passphrase.
+#pragma once
+
+#include "ops/session.h"
+#include "py/error.h"
+#include "py/python.h"
+
+namespace ostrel::py {
+
+// The established session of the constructor's arguments.
+Result<ops::VaultSession> open_vault_session(PyObject* args, PyObject* kwargs);
+
+}  // namespace ostrel::py
