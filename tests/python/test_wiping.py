@@ -12,6 +12,7 @@ from __future__ import annotations
 import ctypes
 import gc
 import secrets
+import pathlib
 from collections.abc import Iterator
 
 import pytest
@@ -104,3 +105,19 @@ def test_an_invitation_is_wiped_when_the_auth_is_freed(text: str, form: str) -> 
     del auth
     gc.collect()
     assert copies_in_memory(needle) == 1
+
+
+def test_values_handed_to_a_vault_are_wiped_once_written(text: str, scratch: pathlib.Path) -> None:
+    from workspace import Workspace, members
+
+    from ostrel import Vault
+
+    ws = Workspace(scratch, members())
+    with ws.environment():
+        v = Vault(str(ws.vault_dir), auth=Auth.from_invite(ws.invite_bytes("alice").read_bytes()))
+        needle = utf8_needle(text)
+        v.set("wiped/value", text)
+        v.set_field("wiped/value", "k", text)
+        v.set("wiped/ints", list(needle))
+        gc.collect()
+        assert copies_in_memory(needle) == 1
