@@ -185,6 +185,14 @@ OpsResult<FieldEdit> field_edit(OpsResult<std::optional<WrittenSecret>> r) {
   return *r ? FieldEdit::Written : FieldEdit::NoSuchField;
 }
 
+// A field edit reads the secret and then writes it, so its refusals come in that order: the
+// read's (missing, conflicted, not decryptable) before the write's. The edit itself is made again
+// on the refreshed state inside the locks.
+OpsResult<void> check_field_edit(const VaultSession& session, const core::SecretSelectorV1& selector) {
+  OSTREL_TRY(read_secret(session, selector));
+  return check_writable(session.state(), selector, session.identity);
+}
+
 }  // namespace
 
 OpsResult<WrittenSecret> set_secret(VaultSession& session, core::SecretSelectorV1 selector,
@@ -205,13 +213,13 @@ OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelect
 
 OpsResult<FieldEdit> set_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key,
                                       std::span<const std::uint8_t> value) {
-  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  OSTREL_TRY(check_field_edit(session, selector));
   return field_edit(
       commit_change(session, std::move(selector), FieldChange{caller_field_key(key), platform::SecretBytes::copy_of(value)}));
 }
 
 OpsResult<FieldEdit> delete_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key) {
-  OSTREL_TRY(check_writable(session.state(), selector, session.identity));
+  OSTREL_TRY(check_field_edit(session, selector));
   return field_edit(commit_change(session, std::move(selector), FieldChange{caller_field_key(key), std::nullopt}));
 }
 

@@ -51,8 +51,10 @@ OpsResult<WrittenSecret> write_secret_value(VaultSession& session, core::SecretS
 // A deletion record; written also for a secret that does not exist.
 OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelectorV1 selector);
 
-// Field edits read the secret from the refreshed state inside the write locks and change that
-// value, so a value or field another process committed meanwhile is kept. A missing or
+// Field edits read the secret from the session's state first, then check that the identity may
+// write it (so the read's refusals come first); the edit itself reads the secret again from the
+// refreshed state inside the write locks and changes that value, so a value or field another
+// process committed meanwhile is kept. A missing or
 // unreadable secret fails as a read does (set_secret_field never creates a secret); a missing
 // field of delete_secret_field is NoSuchField and nothing is written. `key` goes through
 // caller_field_key.

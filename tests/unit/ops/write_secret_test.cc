@@ -230,9 +230,42 @@ TEST(WriteSecret, RefusedBeforeAnyLock) {
   auto w = set_secret(bob, kNew, bytes("v"));
   ASSERT_FALSE(w);
   EXPECT_EQ(w.error().message(), "secret is not writable by this identity");
-  auto f = set_secret_field(bob, kDb, "k", bytes("v"));
-  ASSERT_FALSE(f);
-  EXPECT_EQ(f.error().kind(), OpsError::NotWritable);
+}
+
+// A field edit reads before it writes: a secret the editor cannot read is refused by the read,
+// one it can read but not write by the write check; neither takes a lock or writes a byte.
+TEST(WriteSecret, FieldEditsRefuseInTheReadThenWriteOrder) {
+  OpsWorkspace ws;
+  Json scene = team();
+  scene["records"].push_back(Json::parse(R"({"kind": "User", "user": "carol", "counter": 1})"));
+  scene["records"].push_back(Json::parse(R"({"kind": "EntryPoint", "signer": "carol", "counter": 1})"));
+  ws.write(scene);
+  {
+    VaultSession alice = must_open(ws.paths(), 2);
+    ASSERT_TRUE(set_secret(alice, kNew, bytes("v")));
+  }
+  const auto vault_before = file_bytes(ws.paths().vault_file);
+  VaultSession bob = must_open(ws.paths(), 3);
+  VaultSession carol = must_open(ws.paths(), 4);
+  struct Case {
+    const char* name;
+    VaultSession* session;
+    const core::SecretSelectorV1* selector;
+    std::string want;
+  };
+  const core::SecretSelectorV1 absent{{"app", "none"}, {}};
+  for (const Case& c : {Case{"reader, secret absent", &bob, &absent, "secret is missing"},
+                        Case{"reader, not a writer", &bob, &kNew, "secret is not writable by this identity"},
+                        Case{"neither reader nor writer", &carol, &kNew,
+                             "secret is not decryptable for this identity: Unauthorized"}}) {
+    auto set = set_secret_field(*c.session, *c.selector, "k", bytes("v"));
+    auto del = delete_secret_field(*c.session, *c.selector, "k");
+    ASSERT_FALSE(set) << c.name;
+    ASSERT_FALSE(del) << c.name;
+    EXPECT_EQ(set.error().message(), c.want) << c.name;
+    EXPECT_EQ(del.error().message(), c.want) << c.name;
+  }
+  EXPECT_EQ(file_bytes(ws.paths().vault_file), vault_before);
 }
 
 TEST(ListSecrets, FilterIsBroughtToNfc) {
