@@ -307,6 +307,9 @@ def test_environment_road(ws: Workspace) -> None:
          f"failed to read {ws.base}: not a regular file"),
         ({"NUL_NAME": text}, Auth.from_env(invite="NUL_NAME\0X", invite_file="UNSET_FILE"), IdentityError,
          "neither NUL_NAME\0X nor UNSET_FILE is set"),
+        # A text variable that is not valid Unicode counts as unset.
+        ({"OSTREL_UNSAFE_INVITE": "ostr1\udcff"}, Auth.from_env(), IdentityError,
+         "neither OSTREL_UNSAFE_INVITE nor OSTREL_UNSAFE_INVITE_FILE is set"),
     ]
     for variables, auth, cls, message in cases:
         with ws.environment(**variables):
