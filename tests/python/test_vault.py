@@ -33,7 +33,7 @@ SECRETS = [
 
 
 @pytest.fixture(scope="module")
-def ws(tmp_path_factory: pytest.TempPathFactory) -> Iterator[Workspace]:
+def ws() -> Iterator[Workspace]:
     import tempfile
 
     base = pathlib.Path(tempfile.mkdtemp(prefix="ostrel-vault-"))
@@ -340,39 +340,41 @@ def test_keychain_road_failures(env: Workspace) -> None:
         Vault(str(env.vault_dir), auth=Auth.from_keychain("@nobody", passphrase=PASSPHRASE))
 
 
-def test_no_default_identity(ws: Workspace, tmp_path: pathlib.Path) -> None:
-    empty_keys = tmp_path / "nokeys"
+def test_no_default_identity(ws: Workspace, scratch: pathlib.Path) -> None:
+    empty_keys = scratch / "nokeys"
     empty_keys.mkdir()
     with ws.environment(OSTREL_KEYCHAIN_DIR=str(empty_keys)):
         with pytest.raises(IdentityError, match="^no default Ostrel identity is configured; pass --user once$"):
             Vault(str(ws.vault_dir), auth=Auth.from_keychain(passphrase=PASSPHRASE))
 
 
-def test_missing_ratchet_state_is_an_identity_error(ws: Workspace, tmp_path: pathlib.Path) -> None:
-    fresh_state = tmp_path / "fresh-state"
+def test_missing_ratchet_state_is_an_identity_error(ws: Workspace, scratch: pathlib.Path) -> None:
+    fresh_state = scratch / "fresh-state"
     with ws.environment(OSTREL_STATE_DIR=str(fresh_state)):
-        with pytest.raises(IdentityError, match="ratchet state"):
+        with pytest.raises(IdentityError, match="^workspace is missing ratchet state at .*ratchet.cord$") as caught:
             Vault(str(ws.vault_dir), auth=Auth.from_keychain("alice", passphrase=PASSPHRASE))
+    # Only the words "ratchet state" make it an IdentityError: the path holds no other such word.
+    assert "keychain" not in str(caught.value) and "identity" not in str(caught.value)
 
 
 @pytest.mark.parametrize("count, phrase", [(1, "1 unresolved conflict"), (3, "3 unresolved conflicts")])
-def test_a_vault_with_conflicts_is_refused(tmp_path: pathlib.Path, count: int, phrase: str) -> None:
+def test_a_vault_with_conflicts_is_refused(scratch: pathlib.Path, count: int, phrase: str) -> None:
     records = []
     for i in range(count):
         records.append(secret(f"c/{i}", "one", counter=7))
         records.append(secret(f"c/{i}", "two", counter=7))
-    w = Workspace(tmp_path, members(*records))
+    w = Workspace(scratch, members(*records))
     with w.environment():
         with pytest.raises(ConflictError) as caught:
             Vault(str(w.vault_dir), auth=Auth.from_invite(w.invite_bytes("alice").read_bytes()))
     assert str(caught.value) == f"vault has {phrase}; resolve them before using the Ostrel Python SDK"
 
 
-def test_validation_issues_are_validation_errors(tmp_path: pathlib.Path) -> None:
+def test_validation_issues_are_validation_errors(scratch: pathlib.Path) -> None:
     scenario = members()
     # A record signed by a key the vault does not know.
     scenario["records"].append({"kind": "UserHandle", "handle": "eve", "user": "bob", "signer": "mallory", "counter": 9})
-    w = Workspace(tmp_path, scenario)
+    w = Workspace(scratch, scenario)
     with w.environment():
         with pytest.raises(ValidationError, match="^validation failed"):
             Vault(str(w.vault_dir), auth=Auth.from_invite(w.invite_bytes("alice").read_bytes()))
@@ -391,3 +393,12 @@ def test_with_returns_the_object_and_exit_returns_false(env: Workspace) -> None:
         with v:
             raise KeyError("propagates")
     assert isinstance(v, ostrel.Vault)
+
+
+def test_words_in_an_embedded_path_pick_the_class(env: Workspace) -> None:
+    auth = Auth.from_keychain("alice", passphrase=PASSPHRASE)
+    for folder, cls in (("plain", OstrelError), ("keychain", IdentityError), ("my-identity", IdentityError)):
+        with pytest.raises(OstrelError) as caught:
+            Vault(str(env.base / folder / ".ostrel"), auth=auth)
+        assert type(caught.value) is cls, folder
+        assert str(env.base / folder) in str(caught.value)
