@@ -1,0 +1,61 @@
+// The verification cache found through the keychain: the cache loaded at opening is the one of
+// the keychain's current user for the root (after an older combined keychain is split), and no
+// keychain means no cache.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "crypto/signing.h"
+#include "keychain/layout.h"
+#include "keychain/migrate.h"
+#include "store/cache_file.h"
+#include "support/identities.h"
+#include "support/keychain.h"
+#include "unit/store/scratch.h"
+
+namespace ostrel::keychain {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+store::VerificationCacheV1 cache_of(const crypto::Identity& user, const HashValue& root, std::uint8_t hash_fill) {
+  store::VerificationCacheV1 cache{root, 1, cord::Set<HashValue>({HashValue(Bytes(32, hash_fill))}), {}, {}};
+  auto payload = store::encode_verification_payload(cache.trusted_root, cache.version, cache.record_hashes);
+  if (!payload) std::abort();
+  cache.signing_public_key = Bytes(user.signing_public_key.begin(), user.signing_public_key.end());
+  cache.signature = crypto::sign(user.keys.signing_key, store::kVerificationCachePurpose, *payload);
+  return cache;
+}
+
+TEST(VerificationCacheLookup, FollowsTheKeychainsCurrentUser) {
+  testing::ScratchDir dir;
+  testing::ScopedEnv state_dir("OSTREL_STATE_DIR", (dir / "state").string());
+  testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", (dir / "keychain").string());
+  testing::ScopedEnv appdata("APPDATA", std::nullopt);
+  const store::WorkspacePaths paths = store::WorkspacePaths::for_vault_file(dir / ".ostrel" / "vault.cord");
+  const HashValue root(Bytes(32, 0xaa));
+  const crypto::Identity alice = testing::identity_of(1), bob = testing::identity_of(2);
+  ASSERT_TRUE(store::write_verification_cache(paths, alice.user_id, cache_of(alice, root, 1)));
+  ASSERT_TRUE(store::write_verification_cache(paths, bob.user_id, cache_of(bob, root, 2)));
+
+  // No current user yet: no cache.
+  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_id));
+
+  // Bob is the current user in an older combined keychain, split on the way.
+  KeychainRecords records;
+  records.insert(testing::current_user_record({Bytes(bob.user_id.value.bytes.begin(), bob.user_id.value.bytes.end()),
+                                               std::nullopt}));
+  testing::plant_file(combined_keychain_path(dir / "keychain", root.bytes), testing::keychain_file(records));
+  auto loaded = store::load_verification_cache(paths, root, current_user_id);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(*loaded, cache_of(bob, root, 2));
+  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir / "keychain", root.bytes)));
+
+  // Without a keychain folder the lookup fails, which counts as no cache.
+  testing::ScopedEnv no_keychain("OSTREL_KEYCHAIN_DIR", std::nullopt);
+  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_id));
+}
+
+}  // namespace
+}  // namespace ostrel::keychain
