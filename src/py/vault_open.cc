@@ -1,22 +1,21 @@
 #include "py/vault_open.h"
 
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
 #include <variant>
 
+#include "cord/text.h"
+#include "errors/text_form.h"
 #include "frontend/invite/parse.h"
 #include "frontend/user/select.h"
 #include "keychain/layout.h"
 #include "keychain/unlock_request.h"
-#include "ops/open_vault.h"
 #include "ops/invite_road.h"
 #include "ops/keychain_road.h"
-#include "cord/text.h"
-#include "errors/text_form.h"
+#include "ops/open_vault.h"
 #include "platform/env.h"
 #include "platform/secure_memory.h"
 #include "store/io.h"
@@ -54,8 +53,8 @@ Result<ops::VaultSession> keychain_road(const store::WorkspacePaths& paths, Keyc
     if (!console) return std::unexpected(classified(console.error()));
     keys = std::move(*console);
   }
-  auto session = ops::authenticate_session(std::move(*opened), keys, selected->user.user_id,
-                                           keychain::UnlockPurpose{keychain::UnlockPurpose::Custom{std::string(messages::kUnlockPurpose)}});
+  keychain::UnlockPurpose purpose{keychain::UnlockPurpose::Custom{std::string(messages::kUnlockPurpose)}};
+  auto session = ops::authenticate_session(std::move(*opened), keys, selected->user.user_id, std::move(purpose));
   if (!session) return std::unexpected(classified(session.error()));
   return std::move(*session);
 }
