@@ -4,7 +4,7 @@
 // the signature checks, see them. Properties:
 // - a second derivation that skips the signatures of the first state's record hashes gives the
 //   same state (the verified-hash shortcut never changes a result);
-// - the ratchet advanced to the state's view survives its stored form unchanged;
+// - the ratchet advanced to the state's view survives its stored form;
 // - deriving a subset of the records against that ratchet (a rolled-back file) succeeds, and
 //   every query of the state answers.
 #include <cstdint>
@@ -109,8 +109,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require_same(*cold, *warm);
 
   remembered.advance(cold->ratchet);
+  // The stored form keeps every counter and every binding of a counted entity. A binding of an
+  // entity seen only at counter 0 lives in memory alone: no stored record carries it.
   auto stored = validate::RatchetState::from_store(remembered.to_elements());
-  if (!stored || !(*stored == remembered)) std::abort();
+  if (!stored || stored->counters != remembered.counters || stored->format_version != remembered.format_version ||
+      stored->to_records() != remembered.to_records())
+    std::abort();
 
   // A file that lost some records since the ratchet remembered them.
   std::vector<core::VaultRecordV1> kept;
