@@ -1,0 +1,263 @@
+"""Hostile input through the Python API: sizes at and past the record's length bound, texts that
+cannot be UTF-8, NUL bytes, objects that lie about their length or raise from their methods, and
+malformed invitations. Each gets its error, and the process and the vault's files survive it."""
+
+from __future__ import annotations
+
+import io
+import sys
+from collections.abc import Callable, Iterator
+from typing import Any
+
+import pytest
+
+import ostrel
+from load_support import Opener, journals, ratchet_file, workspace
+from ostrel import Auth, NotFound, OstrelError, Selector, Vault
+from workspace import Workspace, secret
+
+MIB = 1 << 20
+# A single length in a stored file is at most 16 MiB; a record whose body would pass it is refused.
+LENGTH_LIMIT = 16 * MIB
+
+
+@pytest.fixture
+def hostile() -> Iterator[tuple[Workspace, Opener]]:
+    with workspace("ostrel-hostile-", secret("app/db", "old", fields={"user": "admin"})) as ws:
+        yield ws, Opener(ws, "alice", "bob")
+
+
+@pytest.fixture
+def files_survive(hostile: tuple[Workspace, Opener]) -> Iterator[Vault]:
+    """A fresh session; afterwards the vault reopens for both users with its secret intact, no
+    journal is left and the next write works."""
+    ws, open_as = hostile
+    yield open_as("alice")
+    assert journals(ws) == []
+    ratchet_file(ws).read_bytes()
+    for reader in ("alice", "bob"):
+        v = open_as(reader)
+        assert (v.get("app/db"), v.fields("app/db")) == ("old", {"user": "admin"})
+    open_as("bob").set("app/next", "works")
+    assert open_as("alice").get("app/next") == "works"
+
+
+# --- sizes -------------------------------------------------------------------------------------
+
+
+def store_refusal(e: pytest.ExceptionInfo[OstrelError]) -> None:
+    assert type(e.value) is OstrelError
+    assert str(e.value).startswith("store error: ")
+    assert f"exceeds maximum of {LENGTH_LIMIT}" in str(e.value)
+
+
+SIZED: list[tuple[str, Callable[[Vault, int], None], Callable[[Vault, int], Any]]] = [
+    ("value", lambda v, n: v.set("app/big", b"v" * n), lambda v, n: len(v.get("app/big", as_bytes=True))),
+    ("field value", lambda v, n: v.set_field("app/db2", "f", b"f" * n),
+     lambda v, n: len(v.get_field("app/db2", "f", as_bytes=True))),
+    ("field key", lambda v, n: v.set_field("app/db2", "k" * n, "x"), lambda v, n: v.get_field("app/db2", "k" * n)),
+    ("segment", lambda v, n: v.set("app/" + "s" * n, "x"), lambda v, n: v.get("app/" + "s" * n)),
+    ("label value", lambda v, n: v.set(Selector(["app"], {"l": "l" * n}), "x"),
+     lambda v, n: v.get(Selector(["app"], {"l": "l" * n}))),
+]
+
+
+@pytest.mark.parametrize(("what", "write", "read"), SIZED, ids=[s[0] for s in SIZED])
+def test_sizes_below_and_past_the_records_length_bound(
+        files_survive: Vault, hostile: tuple[Workspace, Opener], what: str,
+        write: Callable[[Vault, int], None], read: Callable[[Vault, int], Any]) -> None:
+    ws, open_as = hostile
+    v = files_survive
+    v.set("app/db2", "base")
+    vault_before = (ws.vault_dir / "vault.cord").read_bytes()
+    ratchet_before = ratchet_file(ws).read_bytes()
+    # Past the bound: the record cannot be stored, so the write fails and nothing changes.
+    with pytest.raises(OstrelError) as caught:
+        write(v, LENGTH_LIMIT + 1)
+    store_refusal(caught)
+    assert (ws.vault_dir / "vault.cord").read_bytes() == vault_before
+    assert ratchet_file(ws).read_bytes() == ratchet_before
+    assert v.get("app/db") == "old"
+    # Inside it (the record's other parts take the rest): written and read back by all. Only the
+    # value goes near the bound; a megabyte shows the rest take sizes far past any small buffer.
+    near = LENGTH_LIMIT - 4096 if what == "value" else MIB
+    write(v, near)
+    for reader in ("alice", "bob"):
+        got = read(open_as(reader), near)
+        assert got in (near, "x"), (what, reader)
+
+
+def test_a_value_of_a_huge_claimed_length_is_read_by_its_items(files_survive: Vault) -> None:
+    class Liar:
+        """Says it holds sys.maxsize items, holds three."""
+
+        def __len__(self) -> int:
+            return sys.maxsize
+
+        def __getitem__(self, i: int) -> int:
+            if i < 3:
+                return 65 + i
+            raise IndexError(i)
+
+    files_survive.set("app/liar", Liar())  # type: ignore[arg-type]
+    assert files_survive.get("app/liar") == "ABC"
+
+
+# --- texts ------------------------------------------------------------------------------------
+
+
+def test_lone_surrogates_get_their_errors(files_survive: Vault) -> None:
+    v = files_survive
+    with pytest.raises(OstrelError, match="^secret value must be str or bytes$"):
+        v.set("app/db", "\ud800")
+    with pytest.raises(OstrelError, match="^secret value must be str or bytes$"):
+        v.set_field("app/db", "user", "x\udfff")
+    with pytest.raises(OstrelError, match="^expected a selector string or Selector$"):
+        v.get("app/\ud800")
+    with pytest.raises(OstrelError, match="^expected a selector string or Selector$"):
+        v.list("\udc80")
+    for call in (lambda: v.get_field("app/db", "\ud800"), lambda: v.set_field("app/db", "\ud800", "x"),
+                 lambda: v.delete_field("app/db", "\ud800")):
+        with pytest.raises(TypeError, match="^argument 'key': "):
+            call()
+    with pytest.raises(TypeError, match="^argument 'path': "):
+        Selector(["app", "\ud800"])
+    with pytest.raises(TypeError, match="^argument 'labels': "):
+        Selector(["app"], {"k": "\udcff"})
+    with pytest.raises(TypeError, match="^argument 'labels': "):
+        Selector(["app"], {"\udcff": "v"})
+    with pytest.raises(TypeError, match="^argument 'path': "):
+        Vault("\ud800", auth=Auth.from_keychain())
+    with pytest.raises(TypeError, match="^argument 'passphrase': "):
+        Auth.from_keychain("alice", passphrase="\ud800")
+    with pytest.raises(TypeError, match="^argument 'user': "):
+        Auth.from_keychain("\ud800")
+    with pytest.raises(OstrelError, match="^expected a string or file-like object$"):
+        Auth.from_invite("\ud800")
+
+
+def test_invalid_utf8_is_stored_as_bytes_and_refused_as_text(files_survive: Vault) -> None:
+    v = files_survive
+    for value in (b"\xff\xfe", b"\xc3", b"\xed\xa0\x80", b"\xf4\x90\x80\x80", b"\xc0\xaf"):
+        v.set("app/bin", value)
+        assert v.get("app/bin", as_bytes=True) == value
+        with pytest.raises(OstrelError, match="^secret is not valid UTF-8$"):
+            v.get("app/bin")
+        v.set_field("app/bin", "f", value)
+        assert v.fields("app/bin", as_bytes=True) == {"f": value}
+        with pytest.raises(OstrelError, match="^field value is not valid UTF-8$"):
+            v.get_field("app/bin", "f")
+    with pytest.raises(OstrelError, match="^expected a selector string or Selector$"):
+        v.get(b"app/db")  # type: ignore[call-overload]
+
+
+def test_nul_bytes_are_kept_whole(files_survive: Vault, hostile: tuple[Workspace, Opener]) -> None:
+    v = files_survive
+    v.set("app/a\0b", "a\0value")
+    v.set_field("app/a\0b", "k\0x", "f\0v")
+    bob = hostile[1]("bob")
+    assert bob.get("app/a\0b") == "a\0value"
+    assert bob.fields("app/a\0b") == {"k\0x": "f\0v"}
+    # Cut at the NUL, these would name other secrets and fields.
+    with pytest.raises(NotFound, match="^secret app/a not found$"):
+        bob.get("app/a")
+    with pytest.raises(NotFound, match='^secret app/a\0b has no field "k"$'):
+        bob.get_field("app/a\0b", "k")
+    assert [s.path for s in bob.list("app/a\0b")] == [("app", "a\0b")]
+    assert str(Selector(["x\0y"], {"n\0": "v\0"})) == "x\0y@n\0=v\0"
+
+
+# --- objects that raise ---------------------------------------------------------------------------
+
+
+class Boom(Exception):
+    pass
+
+
+def boom(*_: object) -> Any:
+    raise Boom
+
+
+def test_objects_whose_methods_raise(files_survive: Vault, hostile: tuple[Workspace, Opener]) -> None:
+    v = files_survive
+
+    class RaisingItems:
+        __len__ = boom
+        __getitem__ = boom
+
+    class RaisingIter(list[int]):
+        __iter__ = boom
+
+    class RaisingLater:
+        def __getitem__(self, i: int) -> int:
+            if i < 2:
+                return 1
+            raise Boom
+
+    class BadInt:
+        __index__ = boom
+        __int__ = boom
+
+    for value in (RaisingItems(), RaisingIter([1, 2]), RaisingLater(), [1, BadInt()], [1, 2**80], [-1]):
+        with pytest.raises(OstrelError, match="^secret value must be str or bytes$"):
+            v.set("app/db", value)  # type: ignore[arg-type]
+
+    # A str subclass is read for its characters; none of its methods is called.
+    class LoudStr(str):
+        __str__ = __hash__ = __eq__ = __len__ = __iter__ = boom
+
+    v.set(LoudStr("app/loud"), LoudStr("loud value"))
+    v.set_field(LoudStr("app/loud"), LoudStr("k"), LoudStr("field"))
+    assert (v.get("app/loud"), v.fields("app/loud")) == ("loud value", {"k": "field"})
+
+    class LoudDict(dict[str, str]):
+        items = keys = values = __iter__ = __getitem__ = boom
+
+    assert str(Selector(["app"], LoudDict({"k": "v"}))) == "app@k=v"
+    with pytest.raises(TypeError, match="^argument 'path': "):
+        Selector(RaisingItems())  # type: ignore[arg-type]
+    with pytest.raises(TypeError, match="^argument 'path': "):
+        Selector(RaisingLater())  # type: ignore[arg-type]
+
+    class BadBool:
+        __bool__ = boom
+
+    with pytest.raises(TypeError, match="^argument 'as_bytes': "):
+        v.get("app/db", as_bytes=BadBool())  # type: ignore[call-overload]
+
+    class BadRead:
+        read = boom
+
+    class ReadsForever:
+        def read(self) -> ReadsForever:
+            return self
+
+    for invite in (BadRead(), ReadsForever(), io.BytesIO(b"")):
+        try:
+            auth = Auth.from_invite(invite)
+        except OstrelError as e:
+            assert str(e) == "expected a string or file-like object"
+        else:  # the empty read is an invitation text that opening refuses
+            with pytest.raises(OstrelError):
+                Vault(str(hostile[0].vault_dir), auth=auth)
+
+
+# --- invitations ---------------------------------------------------------------------------------
+
+
+def test_malformed_invitations_are_refused_at_opening(hostile: tuple[Workspace, Opener], files_survive: Vault) -> None:
+    ws, open_as = hostile
+    good = open_as.invites["alice"]
+    cases: list[tuple[object, str]] = [
+        ("ostr1" + "q" * 2000, "invitation string is malformed or has a bad checksum"),
+        ("ostr1\0", "invitation string is malformed or has a bad checksum"),
+        (b"\xff" * 64, "invitation string is malformed or has a bad checksum"),
+        (b"\xff" * (20 * MIB), "invitation string is malformed or has a bad checksum"),
+        (good[:-1], "Cord error: Unexpected end of input"),
+        (good + b"\0", "Cord error: Trailing bytes after deserialization"),
+    ]
+    for invite, message in cases:
+        with pytest.raises(OstrelError) as caught:
+            Vault(str(ws.vault_dir), auth=Auth.from_invite(invite))  # type: ignore[arg-type]
+        assert type(caught.value) is OstrelError and str(caught.value) == message, caught.value
+    assert ostrel.Vault(str(ws.vault_dir), auth=Auth.from_invite(good)).get("app/db") == "old"
