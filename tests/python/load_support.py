@@ -76,13 +76,22 @@ class Child:
         os.close(write_end)
         self.pid = pid
         self.stream = os.fdopen(read_end, "r")
+        self.received: list[Any] = []
+
+    def next(self) -> Any:
+        """The next message, waiting for it; None once the child has ended."""
+        line = self.stream.readline()
+        if not line:
+            return None
+        self.received.append(json.loads(line))
+        return self.received[-1]
 
     def wait(self) -> tuple[int, list[Any]]:
         """The exit status (os.waitstatus_to_exitcode form) and every message sent."""
         lines = self.stream.read().splitlines()
         self.stream.close()
         _, status = os.waitpid(self.pid, 0)
-        return os.waitstatus_to_exitcode(status), [json.loads(line) for line in lines if line]
+        return os.waitstatus_to_exitcode(status), self.received + [json.loads(line) for line in lines if line]
 
 
 def journals(ws: Workspace) -> list[pathlib.Path]:
