@@ -32,17 +32,22 @@ SIZES = (16384, 262144)
 UNIT_US = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
 
 
-def run_benchmarks(binary: pathlib.Path, pattern: str) -> dict[tuple[str, int | None], dict[str, Any]]:
+def run_benchmarks(binary: pathlib.Path, pattern: str, repetitions: int = 1) -> dict[tuple[str, int | None], dict[str, Any]]:
     """Each run of the binary's benchmarks matching `pattern`, by name and first argument, with
-    its time in microseconds as `us`."""
+    its time in microseconds as `us`. With repetitions, the median of that many runs: the short
+    benchmarks drift with the machine's load from one run to the next."""
     print(f"running {binary.name} {pattern}", file=sys.stderr, flush=True)
-    out = subprocess.run([str(binary), f"--benchmark_filter={pattern}", "--benchmark_format=json"],
-                         check=True, capture_output=True, text=True).stdout
+    command = [str(binary), f"--benchmark_filter={pattern}", "--benchmark_format=json"]
+    if repetitions > 1:
+        command += [f"--benchmark_repetitions={repetitions}", "--benchmark_report_aggregates_only=true"]
+    out = subprocess.run(command, check=True, capture_output=True, text=True).stdout
     runs = {}
     for run in json.loads(out)["benchmarks"]:
         if run.get("error_occurred"):
             sys.exit(f"{run['name']}: {run.get('error_message')}")
-        parts = run["name"].split("/")
+        if repetitions > 1 and run.get("aggregate_name") != "median":
+            continue
+        parts = run["run_name"].split("/")
         arg = int(parts[1]) if len(parts) > 1 and parts[1].isdigit() else None
         runs[(parts[0], arg)] = {**run, "us": float(run["real_time"]) * UNIT_US[run["time_unit"]]}
     return runs
@@ -83,7 +88,9 @@ def machine() -> str:
     except OSError:
         pass
     when = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%d %H:%M UTC")
-    return f"{cpu}, {os.cpu_count()} logical CPUs, Linux {platform.release()}, Python {platform.python_version()}; {when}"
+    load = os.getloadavg()[1]  # other work on the machine moves the short figures most
+    return (f"{cpu}, {os.cpu_count()} logical CPUs (load average {load:.1f} over the last 5 minutes), "
+            f"Linux {platform.release()}, Python {platform.python_version()}; {when}")
 
 
 def fmt_us(us: float) -> str:
@@ -124,7 +131,8 @@ def table(ops: dict[Any, Any], crypto: dict[Any, Any], derive: dict[Any, Any], p
     row("gets per second from Python, 4 threads (4 `Vault`s)",
         lambda n: f"{py['four']:,.0f} ({py['four'] / py['one']:.2f}×)" if n == python_get.RECORDS else "–")
 
-    lines = [f"Measured on {machine()}, by `./dev perf` (bench/perf_table.py) in one run.", "",
+    lines = [f"Measured on {machine()}, by `./dev perf` (bench/perf_table.py) in one run; "
+             "the verification, HPKE and `get` figures are medians of 5 runs.", "",
              "| | 16,384 records | 262,144 records |", "|---|---:|---:|"]
     lines += [f"| {label} | {' | '.join(cells)} |" for label, cells in rows]
     return "\n".join(lines)
@@ -135,8 +143,9 @@ def main(build: pathlib.Path, readme: pathlib.Path) -> None:
     if BEGIN not in text or END not in text:
         sys.exit(f"{readme} has no {BEGIN} ... {END} markers")
     bench = build / "bench"
-    crypto = run_benchmarks(bench / "crypto_bench", "^BM_VerifySignature$")
-    ops = run_benchmarks(bench / "ops_bench", "^BM_(OpenCold|OpenWarm|DecodeAndHash|ReadSecret|HpkeOpenOnce|SetSecret)")
+    crypto = run_benchmarks(bench / "crypto_bench", "^BM_VerifySignature$", repetitions=5)
+    ops = run_benchmarks(bench / "ops_bench", "^BM_(OpenCold|OpenWarm|DecodeAndHash|SetSecret)")
+    ops |= run_benchmarks(bench / "ops_bench", "^BM_(ReadSecret|HpkeOpenOnce)", repetitions=5)
     derive = run_benchmarks(bench / "derive_bench", "^BM_DeriveCold/(16384|262144)")
     py = python_figures(str(build / "tests" / "ostrel-fixture"))
     generated = table(ops, crypto, derive, py)
