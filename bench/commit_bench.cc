@@ -82,13 +82,14 @@ void BM_CommitVaultWrite(benchmark::State& state) {
   Bench bench(static_cast<std::size_t>(state.range(0)));
   auto state_lock = store::StateLock::acquire_exclusive(bench.paths, bench.root.bytes);
   auto workspace_lock = store::WorkspaceLock::acquire(bench.paths);
-  if (!state_lock || !workspace_lock) std::abort();
+  auto vault_at = store::locate_vault(bench.paths);
+  if (!state_lock || !workspace_lock || !vault_at) std::abort();
   std::size_t at = 0;
   std::int64_t fsyncs = 0;
   for (auto _ : state) {
     const std::size_t next = 1 - at;
     const std::int64_t before = g_fsyncs.load();
-    auto done = ops::commit_vault_write(bench.paths, bench.root, store::kVaultMutationLabel, bench.vaults[at],
+    auto done = ops::commit_vault_write(bench.paths, *vault_at, bench.root, store::kVaultMutationLabel, bench.vaults[at],
                                         bench.ratchets[at], bench.vaults[next], bench.ratchets[next]);
     fsyncs += g_fsyncs.load() - before;
     if (!done) state.SkipWithError(done.error().message().c_str());

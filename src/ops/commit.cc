@@ -22,15 +22,32 @@ using store::FilePreconditionV1;
 using store::TransactionV1;
 using Bytes = std::vector<std::uint8_t>;
 
-// The state files as they are now, read with the state files' limit; none when missing.
-OpsResult<std::optional<Bytes>> read_state_file(const std::filesystem::path& path) {
-  OSTREL_TRY_ASSIGN(auto bytes, store::read_optional_file(path, store::kMaxVaultFileBytes));
-  return bytes;
+// A state file as it is now, read with the state files' limit, and which file it is; none when
+// missing.
+OpsResult<std::optional<store::FileContents>> read_state_file(const store::FileLocation& at) {
+  OSTREL_TRY_ASSIGN(auto contents, store::read_optional_file(at, store::kMaxVaultFileBytes));
+  return contents;
 }
 
-bool same_bytes(const std::optional<Bytes>& current, std::span<const std::uint8_t> want) {
-  return current && std::ranges::equal(*current, want);
+bool same_bytes(const std::optional<store::FileContents>& current, std::span<const std::uint8_t> want) {
+  return current && std::ranges::equal(current->bytes, want);
 }
+
+std::optional<std::span<const std::uint8_t>> bytes_of(const std::optional<store::FileContents>& contents) {
+  if (!contents) return std::nullopt;
+  return std::span<const std::uint8_t>(contents->bytes);
+}
+
+std::optional<platform::FileId> id_of(const std::optional<store::FileContents>& contents) {
+  if (!contents) return std::nullopt;
+  return contents->id;
+}
+
+OpsResult<store::FileLocation> ratchet_location(const store::WorkspacePaths& paths, const HashValue& root) {
+  OSTREL_TRY_ASSIGN(store::FileLocation at, store::locate_ratchet(paths, root));
+  return at;
+}
+
 
 OpsError pending_error(std::span<const std::uint8_t> id, const std::optional<std::filesystem::path>& vault_path) {
   return OpsError::pending_transaction(core::hex_encode(id), vault_path ? errors::path_text(*vault_path)
@@ -46,7 +63,14 @@ OpsResult<void> refuse_join_commit(const store::WorkspacePaths& paths, const Has
 
 }  // namespace
 
-OpsResult<FileAction> check_transaction_file(const std::optional<Bytes>& current, const FilePreconditionV1& before,
+OpsResult<void> written_or_changed(StoreResult<store::WriteOutcome> outcome, std::string_view file) {
+  OSTREL_TRY_ASSIGN(const store::WriteOutcome done, std::move(outcome));
+  if (done == store::WriteOutcome::TargetChanged) return std::unexpected(OpsError::precondition_changed(file));
+  return {};
+}
+
+OpsResult<FileAction> check_transaction_file(std::optional<std::span<const std::uint8_t>> current,
+                                             const FilePreconditionV1& before,
                                              std::span<const std::uint8_t> after_image) {
   const auto* digest = std::get_if<FilePreconditionV1::Digest>(&before.variant());
   if (!current) {
@@ -75,19 +99,21 @@ OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journ
   return ratchet;
 }
 
-OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const HashValue& root,
-                                   std::string_view operation_label, std::span<const std::uint8_t> held_vault,
+OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                   const HashValue& root, std::string_view operation_label,
+                                   std::span<const std::uint8_t> held_vault,
                                    std::span<const std::uint8_t> expected_ratchet, Bytes next_vault,
                                    Bytes next_ratchet) {
   OSTREL_TRY(refuse_join_commit(paths, root));
   OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> pending, store::load_transaction(paths, root));
   if (pending) return std::unexpected(pending_transaction_error_from_journal(*pending));
 
-  OSTREL_TRY_ASSIGN(const Bytes vault_now, store::read_vault_bytes(paths));
-  if (!std::ranges::equal(vault_now, held_vault)) {
+  OSTREL_TRY_ASSIGN(const store::FileContents vault_now, store::read_vault_bytes(vault_at));
+  if (!std::ranges::equal(vault_now.bytes, held_vault)) {
     return std::unexpected(OpsError::precondition_changed(OpsError::kVaultFile));
   }
-  OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_now, read_state_file(paths.ratchet_path(root.bytes)));
+  OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, ratchet_location(paths, root));
+  OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> ratchet_now, read_state_file(ratchet_at));
   if (!same_bytes(ratchet_now, expected_ratchet)) {
     return std::unexpected(OpsError::precondition_changed(OpsError::kRatchetFile));
   }
@@ -107,35 +133,48 @@ OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const Has
   // The journal and its folder are synced before the ratchet file is touched: a crash from here on
   // finds the journal.
   OSTREL_TRY(store::write_transaction(paths, journal));
-  return apply_transaction(paths, journal);
+  return apply_transaction(paths, vault_at, journal);
 }
 
-OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const TransactionV1& journal) {
-  const std::filesystem::path ratchet_path = paths.ratchet_path(journal.trusted_root.bytes);
+OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                  const TransactionV1& journal) {
   const std::filesystem::path journal_path = paths.transaction_path(journal.trusted_root.bytes);
+  OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, ratchet_location(paths, journal.trusted_root));
 
+  // Both files are judged before either is written, and each is written only over the file judged.
   FileAction vault_action = FileAction::AlreadyWritten;
   FileAction ratchet_action = FileAction::AlreadyWritten;
+  std::optional<platform::FileId> vault_judged;
+  std::optional<platform::FileId> ratchet_judged;
   {
-    // Both files are judged before either is written.
-    OSTREL_TRY_ASSIGN(const std::optional<Bytes> vault_now, read_state_file(paths.vault_file));
-    OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_now, read_state_file(ratchet_path));
-    OSTREL_TRY_ASSIGN(vault_action, check_transaction_file(vault_now, journal.vault_before, journal.next_vault_bytes));
-    OSTREL_TRY_ASSIGN(ratchet_action,
-                      check_transaction_file(ratchet_now, journal.ratchet_before, journal.next_ratchet_bytes));
+    OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> vault_now, read_state_file(vault_at));
+    OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> ratchet_now, read_state_file(ratchet_at));
+    OSTREL_TRY_ASSIGN(vault_action,
+                      check_transaction_file(bytes_of(vault_now), journal.vault_before, journal.next_vault_bytes));
+    OSTREL_TRY_ASSIGN(ratchet_action, check_transaction_file(bytes_of(ratchet_now), journal.ratchet_before,
+                                                             journal.next_ratchet_bytes));
+    vault_judged = id_of(vault_now);
+    ratchet_judged = id_of(ratchet_now);
   }
 
   // The ratchet goes first: the vault file is never newer than what the ratchet remembers, so a
   // crash in between cannot leave a window in which putting the old vault back goes unnoticed.
   if (ratchet_action == FileAction::Write) {
-    OSTREL_TRY(store::write_ratchet_bytes(paths, journal.trusted_root, journal.next_ratchet_bytes));
+    OSTREL_TRY(written_or_changed(store::write_ratchet_bytes(paths, journal.trusted_root, ratchet_at,
+                                                             journal.next_ratchet_bytes,
+                                                             store::ReplaceOnly::file_read(ratchet_judged)),
+                                  OpsError::kRatchetFile));
   }
   platform::step_reached(platform::step::kRatchetWritten, journal_path);
-  if (vault_action == FileAction::Write) OSTREL_TRY(store::write_vault(paths, journal.next_vault_bytes));
+  if (vault_action == FileAction::Write) {
+    OSTREL_TRY(written_or_changed(store::write_vault(paths, vault_at, journal.next_vault_bytes,
+                                                     store::ReplaceOnly::file_read(vault_judged)),
+                                  OpsError::kVaultFile));
+  }
   platform::step_reached(platform::step::kVaultWritten, journal_path);
 
-  OSTREL_TRY_ASSIGN(const std::optional<Bytes> ratchet_after, read_state_file(ratchet_path));
-  OSTREL_TRY_ASSIGN(const std::optional<Bytes> vault_after, read_state_file(paths.vault_file));
+  OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> ratchet_after, read_state_file(ratchet_at));
+  OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> vault_after, read_state_file(vault_at));
   if (!same_bytes(ratchet_after, journal.next_ratchet_bytes) || !same_bytes(vault_after, journal.next_vault_bytes)) {
     return std::unexpected(OpsError::recovery_mismatch());
   }

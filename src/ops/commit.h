@@ -16,6 +16,8 @@
 
 #include "core/validate/ratchet_state.h"
 #include "errors/ops_error.h"
+#include "store/file_location.h"
+#include "store/io.h"
 #include "store/paths.h"
 #include "store/transaction_file.h"
 
@@ -31,31 +33,40 @@ struct PendingTransactionSummary {
 // What rolling a journal forward does to one state file.
 enum class FileAction { Write, AlreadyWritten };
 
+// The result of a guarded write of a state file (`file` is OpsError::kVaultFile or kRatchetFile):
+// a write refused because the name no longer held the file read is PreconditionChanged.
+OpsResult<void> written_or_changed(StoreResult<store::WriteOutcome> outcome, std::string_view file);
+
 // Classifies a state file (its current bytes, none when missing) against its precondition and its
 // after-image: already written when it holds the after-image, to be written when it holds the
 // precondition, otherwise RecoveryMismatch.
-OpsResult<FileAction> check_transaction_file(const std::optional<std::vector<std::uint8_t>>& current,
+OpsResult<FileAction> check_transaction_file(std::optional<std::span<const std::uint8_t>> current,
                                              const store::FilePreconditionV1& before,
                                              std::span<const std::uint8_t> after_image);
 
 // Whether `current` holds the after-image (by transaction file digest).
 bool matches_after_image(std::span<const std::uint8_t> current, std::span<const std::uint8_t> after_image);
 
-// Replaces the vault file with `next_vault` and the root's ratchet file with `next_ratchet`
-// through a journal. Refuses, writing nothing, while a journal of the root is pending, when the
-// files no longer hold `held_vault` and `expected_ratchet` (PreconditionChanged), and when the new
-// files do not decode or name another root.
+// Replaces the vault file at `vault_at` (the location its session resolved when it opened) with
+// `next_vault` and the root's ratchet file with `next_ratchet` through a journal. Refuses, writing
+// nothing, while a journal of the root is pending, when the files no longer hold `held_vault` and
+// `expected_ratchet` (PreconditionChanged), and when the new files do not decode or name another
+// root. Each file replaced is the file read: when a name holds another file just before its
+// rename, that file is refused with PreconditionChanged.
 // REQUIRES: the root's state lock is held exclusively, then the workspace lock.
-OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const HashValue& root,
+OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                   const HashValue& root,
                                    std::string_view operation_label, std::span<const std::uint8_t> held_vault,
                                    std::span<const std::uint8_t> expected_ratchet, std::vector<std::uint8_t> next_vault,
                                    std::vector<std::uint8_t> next_ratchet);
 
 // Rolls a written journal forward: each file that holds its before-state is written, the ratchet
-// first; a file that holds neither image stops it before anything is written. Both files are
-// read back and the journal is deleted last. Any failure leaves the journal.
+// first; a file that holds neither image stops it before anything is written. A file is written
+// only over the file judged (else PreconditionChanged). Both files are read back and the journal
+// is deleted last. Any failure leaves the journal.
 // REQUIRES: both locks are held.
-OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const store::TransactionV1& journal);
+OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                  const store::TransactionV1& journal);
 
 // Checks a journal's after-images: the vault decodes and its single self-signed root is the
 // journal's root, and the ratchet parses for that root. Returns the ratchet's state.

@@ -7,6 +7,7 @@
 
 #include "core/validate/trust.h"
 #include "errors/try.h"
+#include "ops/commit.h"
 #include "platform/test_hooks.h"
 #include "store/io.h"
 #include "store/lock_file.h"
@@ -38,12 +39,13 @@ bool holds_before_or_after(std::span<const std::uint8_t> file, const HashValue& 
   return now == before || now == store::join_commit_digest(after_image);
 }
 
-// The remembered ratchet of the journal's root; a missing file is MissingRatchetState.
-OpsResult<validate::RatchetState> load_remembered(const store::WorkspacePaths& paths, const HashValue& root) {
-  OSTREL_TRY_ASSIGN(std::optional<validate::RatchetState> ratchet, store::load_ratchet(paths, root));
-  if (!ratchet) return std::unexpected(OpsError::missing_ratchet_state(paths.ratchet_path(root.bytes)));
+// The remembered ratchet of the journal's root and its file; a missing file is MissingRatchetState.
+OpsResult<store::LoadedRatchet> load_remembered(const store::FileLocation& at, const HashValue& root) {
+  OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> ratchet, store::load_ratchet(at, root));
+  if (!ratchet) return std::unexpected(OpsError::missing_ratchet_state(at.requested()));
   return std::move(*ratchet);
 }
+
 
 // The after-images must be what the journal says they are before either replaces a file: a vault
 // whose single self-signed root is the journal's root, and a ratchet of that root that the
@@ -64,7 +66,8 @@ OpsResult<bool> join_commit_pending(const store::WorkspacePaths& paths, const Ha
   return bytes.has_value();
 }
 
-OpsResult<void> recover_join_commit(const store::WorkspacePaths& paths, const HashValue& root) {
+OpsResult<void> recover_join_commit(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                    const HashValue& root) {
   // A damaged journal is reported without waiting for any lock.
   OSTREL_TRY_ASSIGN(const std::optional<JoinCommitJournalV1> seen, read_journal(paths, root));
   if (!seen) return {};
@@ -75,19 +78,28 @@ OpsResult<void> recover_join_commit(const store::WorkspacePaths& paths, const Ha
   OSTREL_TRY_ASSIGN(const std::optional<JoinCommitJournalV1> journal, read_journal(paths, root));
   if (!journal) return {};
   // On every way out the workspace lock is released first, then the state lock.
-  return apply_join_commit(paths, *journal);
+  return apply_join_commit(paths, vault_at, *journal);
 }
 
-OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const JoinCommitJournalV1& journal) {
+OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                  const JoinCommitJournalV1& journal) {
   const HashValue& root = journal.trusted_root;
   const std::filesystem::path journal_path = paths.join_commit_path(root.bytes);
+  OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, store::locate_ratchet(paths, root));
 
-  OSTREL_TRY_ASSIGN(const Bytes vault_now, store::read_vault_bytes(paths));
-  if (!holds_before_or_after(vault_now, journal.vault_before_hash, journal.next_vault_bytes)) {
-    return std::unexpected(conflict());
+  // Each file is written only over the file checked here.
+  platform::FileId vault_checked;
+  platform::FileId ratchet_checked;
+  {
+    OSTREL_TRY_ASSIGN(const store::FileContents vault_now, store::read_vault_bytes(vault_at));
+    if (!holds_before_or_after(vault_now.bytes, journal.vault_before_hash, journal.next_vault_bytes)) {
+      return std::unexpected(conflict());
+    }
+    vault_checked = vault_now.id;
   }
-  OSTREL_TRY_ASSIGN(const validate::RatchetState remembered, load_remembered(paths, root));
-  OSTREL_TRY_ASSIGN(const cord::Buffer remembered_bytes, store::encode_ratchet_file(remembered));
+  OSTREL_TRY_ASSIGN(const store::LoadedRatchet remembered, load_remembered(ratchet_at, root));
+  ratchet_checked = remembered.id;
+  OSTREL_TRY_ASSIGN(const cord::Buffer remembered_bytes, store::encode_ratchet_file(remembered.state));
   if (!holds_before_or_after(remembered_bytes, journal.ratchet_before_hash, journal.next_ratchet_bytes)) {
     return std::unexpected(conflict());
   }
@@ -95,15 +107,20 @@ OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const Join
                     store::parse_ratchet_file(journal_path, journal.next_ratchet_bytes));
   if (!after_images_fit(journal, next_ratchet)) return std::unexpected(conflict());
 
-  OSTREL_TRY(store::save_ratchet(paths, next_ratchet));
+  // The after-image is the re-encoding of next_ratchet (after_images_fit), so it is written as it is.
+  OSTREL_TRY(written_or_changed(store::write_ratchet_bytes(paths, root, ratchet_at, journal.next_ratchet_bytes,
+                                                           store::ReplaceOnly::file(ratchet_checked)),
+                                OpsError::kRatchetFile));
   platform::step_reached(platform::step::kRatchetWritten, journal_path);
-  OSTREL_TRY(store::write_vault(paths, journal.next_vault_bytes));
+  OSTREL_TRY(written_or_changed(
+      store::write_vault(paths, vault_at, journal.next_vault_bytes, store::ReplaceOnly::file(vault_checked)),
+      OpsError::kVaultFile));
   platform::step_reached(platform::step::kVaultWritten, journal_path);
 
-  OSTREL_TRY_ASSIGN(const validate::RatchetState ratchet_after, load_remembered(paths, root));
-  OSTREL_TRY_ASSIGN(const Bytes vault_after, store::read_vault_bytes(paths));
-  if (!std::ranges::equal(vault_after, journal.next_vault_bytes)) return std::unexpected(conflict());
-  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after_bytes, store::encode_ratchet_file(ratchet_after));
+  OSTREL_TRY_ASSIGN(const store::LoadedRatchet ratchet_after, load_remembered(ratchet_at, root));
+  OSTREL_TRY_ASSIGN(const store::FileContents vault_after, store::read_vault_bytes(vault_at));
+  if (!std::ranges::equal(vault_after.bytes, journal.next_vault_bytes)) return std::unexpected(conflict());
+  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after_bytes, store::encode_ratchet_file(ratchet_after.state));
   if (!std::ranges::equal(ratchet_after_bytes, journal.next_ratchet_bytes)) return std::unexpected(conflict());
   platform::step_reached(platform::step::kReadBack, journal_path);
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "errors/ops_error.h"
+#include "store/file_location.h"
 #include "store/join_commit_file.h"
 #include "store/paths.h"
 
@@ -17,14 +18,17 @@ OpsResult<bool> join_commit_pending(const store::WorkspacePaths& paths, const Ha
 
 // Applies and deletes the root's join-commit journal when there is one. Takes the root's state
 // lock exclusively, then the workspace lock, and reads the journal again under them: one that
-// another process applied meanwhile is done.
+// another process applied meanwhile is done. The vault file is the one at `vault_at`.
 // REQUIRES: no lock of the root is held.
-OpsResult<void> recover_join_commit(const store::WorkspacePaths& paths, const HashValue& root);
+OpsResult<void> recover_join_commit(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                    const HashValue& root);
 
 // Checks, writes, verifies and deletes. A vault or ratchet file matching neither its before-digest
 // nor its after-image, or after-images that are not a vault and a ratchet of the journal's root,
-// are EnrollmentConflict with nothing written.
+// are EnrollmentConflict with nothing written; a file whose name holds another file just before
+// its rename than the one checked is PreconditionChanged.
 // REQUIRES: both locks are held.
-OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const store::JoinCommitJournalV1& journal);
+OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                  const store::JoinCommitJournalV1& journal);
 
 }  // namespace ostrel::ops

@@ -27,10 +27,9 @@ OpsResult<store::VaultRecords> decode(const store::WorkspacePaths& paths,
   return std::move(*records);
 }
 
-OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths) {
-  auto bytes = store::read_vault_bytes(paths);
-  if (!bytes) return std::unexpected(OpsError(std::move(bytes).error()));
-  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths, const store::FileLocation& at) {
+  OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(at));
+  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords records, decode(paths, shared));
   return VaultFile{std::move(shared), std::move(records)};
 }
@@ -50,16 +49,17 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths) {
 }
 
 OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const store::CurrentUserLookup& current_user) {
-  OSTREL_TRY_ASSIGN(const VaultFile first, read_vault(paths));
+  OSTREL_TRY_ASSIGN(store::FileLocation vault_at, store::locate_vault(paths));
+  OSTREL_TRY_ASSIGN(const VaultFile first, read_vault(paths, vault_at));
   OSTREL_TRY_ASSIGN(HashValue root, trust::select_root(first.records.items()));
-  OSTREL_TRY(recover_pending_journals(paths, root));
+  OSTREL_TRY(recover_pending_journals(paths, vault_at, root));
 
   std::optional<OpenVault> out;
   {
     OSTREL_TRY_ASSIGN(store::StateLock lock, state_lock(paths, root, /*exclusive=*/false));
     // Read again under the lock: recovery may have completed a write since the first reading,
     // which served only to find the root.
-    OSTREL_TRY_ASSIGN(VaultFile file, read_vault(paths));
+    OSTREL_TRY_ASSIGN(VaultFile file, read_vault(paths, vault_at));
     OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root));
     validate::VerifiedHashes verified;
     std::optional<std::vector<std::uint8_t>> cache_signer;
@@ -70,7 +70,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     }
     auto state = validate::derive_state(file.records.items(), loaded.ratchet, verified);
     if (!state) return std::unexpected(OpsError(std::move(state).error()));
-    out.emplace(OpenVault{std::move(*state), paths, std::move(file.bytes), std::move(loaded.ratchet),
+    out.emplace(OpenVault{std::move(*state), paths, std::move(vault_at), std::move(file.bytes), std::move(loaded.ratchet),
                           std::move(cache_signer), std::move(loaded.pending), std::move(file.records)});
   }
   OSTREL_TRY(out->advance_ratchet());
@@ -100,14 +100,13 @@ OpsResult<void> OpenVault::advance_ratchet() {
 }
 
 OpsResult<void> OpenVault::refresh_from_store() {
-  auto bytes = store::read_vault_bytes(paths);
-  if (!bytes) return std::unexpected(OpsError(std::move(bytes).error()));
+  OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(vault_location));
   OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root()));
-  if (*bytes == *vault_bytes && loaded.ratchet == ratchet) {
+  if (contents.bytes == *vault_bytes && loaded.ratchet == ratchet) {
     pending = std::move(loaded.pending);
     return {};
   }
-  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(*bytes));
+  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords next_records, decode(paths, shared));
   OSTREL_TRY_ASSIGN(HashValue file_root, trust::select_root(next_records.items()));
   if (file_root != root()) {

@@ -23,6 +23,10 @@ namespace ostrel::ops {
 struct OpenVault {
   validate::VaultState state;     // derived from `records` against the remembered ratchet
   store::WorkspacePaths paths;    // never changed after opening
+  // Where the vault file was found when the vault was opened (a link at vault.cord followed then,
+  // never again): every later read and write of the vault goes through this folder handle, so the
+  // file a commit replaces is the file the session read.
+  store::FileLocation vault_location;
   // The exact contents of vault.cord that `records` came from: the before-image the next commit
   // requires to be still on disk. Shared because the decoded records view it.
   std::shared_ptr<const std::vector<std::uint8_t>> vault_bytes;

@@ -7,6 +7,7 @@
 #include "store/lock_file.h"
 #include "store/ratchet_file.h"
 #include "store/transaction_file.h"
+#include "store/vault_file.h"
 
 namespace ostrel::ops {
 namespace {
@@ -23,6 +24,12 @@ OpsResult<bool> rolls_forward_here(const store::WorkspacePaths& paths, const Tra
 }  // namespace
 
 OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, const HashValue& root) {
+  OSTREL_TRY_ASSIGN(const store::FileLocation vault_at, store::locate_vault(paths));
+  return recover_pending_journals(paths, vault_at, root);
+}
+
+OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                         const HashValue& root) {
   // Look.
   {
     OSTREL_TRY_ASSIGN(store::StateLock shared, store::StateLock::acquire_shared(paths, root.bytes));
@@ -36,7 +43,7 @@ OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, con
     OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> journal, store::load_transaction(paths, root));
     if (!journal) {
       shared.release();
-      return recover_join_commit(paths, root);
+      return recover_join_commit(paths, vault_at, root);
     }
     OSTREL_TRY_ASSIGN(const bool here, rolls_forward_here(paths, *journal));
     if (!here) return {};
@@ -49,7 +56,7 @@ OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, con
   if (!journal) return {};
   OSTREL_TRY_ASSIGN(const bool here, rolls_forward_here(paths, *journal));
   if (!here) return {};
-  return apply_transaction(paths, *journal);
+  return apply_transaction(paths, vault_at, *journal);
 }
 
 OpsResult<RatchetWithPending> load_ratchet_with_pending(const store::WorkspacePaths& paths, const HashValue& root) {

@@ -9,13 +9,18 @@
 #include "core/validate/ratchet_state.h"
 #include "errors/ops_error.h"
 #include "ops/commit.h"
+#include "store/file_location.h"
 #include "store/paths.h"
 
 namespace ostrel::ops {
 
-// Rolls forward or applies what is pending for the root; BothRecoveryJournals when a transaction
-// and a join-commit journal are both present, changing nothing.
+// Rolls forward or applies what is pending for the root, writing the vault file at `vault_at`;
+// BothRecoveryJournals when a transaction and a join-commit journal are both present, changing
+// nothing.
 // REQUIRES: no lock of the root is held.
+OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
+                                         const HashValue& root);
+// The same with the paths' vault file located now.
 OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, const HashValue& root);
 
 // The ratchet a vault is validated against, and the journal still pending for its root.

@@ -163,7 +163,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   // The session keeps the after-image as its new before-image; the commit takes its own copy.
   auto kept_vault = std::make_shared<const std::vector<std::uint8_t>>(vault_after->begin(), vault_after->end());
   vault_after = cord::Buffer();
-  OSTREL_TRY(commit_vault_write(open.paths, root, kVaultMutationLabel, *open.vault_bytes, *ratchet_before,
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, *open.vault_bytes, *ratchet_before,
                                 std::vector<std::uint8_t>(*kept_vault),
                                 std::vector<std::uint8_t>(ratchet_after->begin(), ratchet_after->end())));
 

@@ -31,6 +31,7 @@ FileInfo info_of(const struct stat& st) {
   info.size = st.st_size < 0 ? 0 : static_cast<std::uint64_t>(st.st_size);
   info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.uid = static_cast<std::uint32_t>(st.st_uid);
+  info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
   return info;
 }
 
@@ -42,6 +43,21 @@ OsResult<File> open_path(const std::filesystem::path& path, int flags, mode_t mo
     if (fd >= 0) return File(fd);
     if (errno != EINTR) return std::unexpected(last_error());
   }
+}
+
+OsResult<File> open_at(const File& dir, const std::filesystem::path& name, int flags, mode_t mode = 0) {
+  auto entry = c_path(name);
+  if (!entry) return std::unexpected(entry.error());
+  for (;;) {
+    const int fd = ::openat(dir.fd(), *entry, flags | O_CLOEXEC | O_NOFOLLOW, mode);
+    if (fd >= 0) return File(fd);
+    if (errno != EINTR) return std::unexpected(last_error());
+  }
+}
+
+OsResult<void> fsync_folder(int fd) {
+  if (::fsync(fd) != 0 && errno != EINVAL) return std::unexpected(last_error());
+  return {};
 }
 
 // The folder that holds `path`'s final entry, for syncing after a change to that entry.
@@ -178,9 +194,47 @@ OsResult<void> remove_file(const std::filesystem::path& path) {
 OsResult<void> sync_directory(const std::filesystem::path& dir) {
   auto opened = open_path(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
   if (!opened) return std::unexpected(opened.error());
-  if (::fsync(opened->fd()) != 0 && errno != EINVAL) return std::unexpected(last_error());
+  if (auto synced = fsync_folder(opened->fd()); !synced) return synced;
   return opened->close();
 }
+
+OsResult<File> open_directory(const std::filesystem::path& dir) {
+  return open_path(dir.empty() ? std::filesystem::path(".") : dir, O_RDONLY | O_DIRECTORY);
+}
+
+OsResult<File> open_for_read_at(const File& dir, const std::filesystem::path& name) {
+  return open_at(dir, name, O_RDONLY | O_NONBLOCK | O_NOCTTY);
+}
+
+OsResult<File> create_new_at(const File& dir, const std::filesystem::path& name, std::uint32_t mode) {
+  return open_at(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, static_cast<mode_t>(mode));
+}
+
+OsResult<FileInfo> lstat_at(const File& dir, const std::filesystem::path& name) {
+  auto entry = c_path(name);
+  if (!entry) return std::unexpected(entry.error());
+  struct stat st {};
+  if (::fstatat(dir.fd(), *entry, &st, AT_SYMLINK_NOFOLLOW) != 0) return std::unexpected(last_error());
+  return info_of(st);
+}
+
+OsResult<void> rename_at(const File& dir, const std::filesystem::path& from, const std::filesystem::path& to) {
+  auto from_name = c_path(from);
+  if (!from_name) return std::unexpected(from_name.error());
+  auto to_name = c_path(to);
+  if (!to_name) return std::unexpected(to_name.error());
+  if (::renameat(dir.fd(), *from_name, dir.fd(), *to_name) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> remove_at(const File& dir, const std::filesystem::path& name) {
+  auto entry = c_path(name);
+  if (!entry) return std::unexpected(entry.error());
+  if (::unlinkat(dir.fd(), *entry, 0) != 0) return std::unexpected(last_error());
+  return {};
+}
+
+OsResult<void> sync_directory(const File& dir) { return fsync_folder(dir.fd()); }
 
 OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mode) {
   if (dir.empty()) return {};  // the current directory

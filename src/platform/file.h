@@ -45,12 +45,20 @@ class File {
 
 enum class FileType { Regular, Directory, Symlink, Other };
 
+// Which file a directory entry names: a rename over the entry replaces exactly this file.
+struct FileId {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
+};
+
 // What the store looks at in a file's metadata.
 struct FileInfo {
   FileType type = FileType::Other;
   std::uint64_t size = 0;
   std::uint32_t mode = 0;  // permission bits only (07777)
   std::uint32_t uid = 0;
+  FileId id;
 };
 
 // Opens an existing file read-only without blocking on FIFOs or devices and without taking a
@@ -99,6 +107,23 @@ OsResult<void> sync_directory(const std::filesystem::path& dir);
 // folder's parent. An existing directory, or a link to one, is success; an existing non-directory
 // fails with EEXIST.
 OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mode);
+
+// Calls relative to an open folder. `name` is one entry of that folder; a symbolic link there is
+// never followed, so what a folder handle names cannot be redirected by a link made later.
+
+// Opens a folder for the calls below (and for syncing it); links on the way are followed.
+OsResult<File> open_directory(const std::filesystem::path& dir);
+// As open_for_read; a symbolic link at `name` fails with ELOOP.
+OsResult<File> open_for_read_at(const File& dir, const std::filesystem::path& name);
+// As create_new, in `dir`.
+OsResult<File> create_new_at(const File& dir, const std::filesystem::path& name, std::uint32_t mode);
+// Metadata of the entry itself; a missing entry is ENOENT.
+OsResult<FileInfo> lstat_at(const File& dir, const std::filesystem::path& name);
+// Replaces the entry `to` (whatever it is, a link included) with `from` in one step.
+OsResult<void> rename_at(const File& dir, const std::filesystem::path& from, const std::filesystem::path& to);
+OsResult<void> remove_at(const File& dir, const std::filesystem::path& name);
+// sync_directory for an open folder.
+OsResult<void> sync_directory(const File& dir);
 
 // The effective user id of this process, the owner of every file it creates.
 std::uint32_t effective_user_id();

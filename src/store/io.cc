@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -51,36 +52,20 @@ StoreResult<void> sync_folder(const std::filesystem::path& dir) {
 // The temporary file is gone once a write fails; its own deletion failing changes nothing.
 void discard(const std::filesystem::path& temp) { (void)platform::remove_file(temp); }
 
-// The file a write replaces: `target` itself, or for a symbolic link the regular file it leads
-// to. Renaming over the link would turn it into a regular file and leave the data behind where
-// the link pointed, which is where the vault lives for whoever made the link (and what a journal
-// records as the vault's canonical path). A link that leads nowhere, or to anything but a
-// regular file, is refused: a write never creates a file somewhere a link names.
-StoreResult<std::filesystem::path> write_destination(const std::filesystem::path& target) {
-  auto info = platform::lstat(target);
-  if (!info || info->type != platform::FileType::Symlink) return target;
-  auto real = platform::real_path(target);
-  if (!real) return std::unexpected(StoreError::io(target, os_error(real.error())));
-  auto real_info = platform::stat(*real);
-  if (!real_info) return std::unexpected(StoreError::io(target, os_error(real_info.error())));
-  if (real_info->type != platform::FileType::Regular) {
-    return std::unexpected(StoreError::io(target, not_regular_file()));
-  }
-  return std::move(*real);
-}
-
 }  // namespace
 
 namespace {
 
-// The one body of both bounded reads; `Bytes` is a public or a wiping byte vector.
+// The one body of every bounded read, given the file opened without blocking (so a FIFO's type
+// is refused before any read waits); `Bytes` is a public or a wiping byte vector. `id`, when
+// given, receives the identity of the file read.
 template <class Bytes>
-IoResult<Bytes> read_bounded(const std::filesystem::path& path, std::uint64_t max) {
-  // The open does not block on a FIFO, so its type can be refused before any read waits.
-  auto file = platform::open_for_read(path);
+IoResult<Bytes> read_bounded(platform::OsResult<platform::File> file, std::uint64_t max,
+                             platform::FileId* id = nullptr) {
   if (!file) return std::unexpected(os_error(file.error()));
   auto info = platform::stat(*file);
   if (!info) return std::unexpected(os_error(info.error()));
+  if (id != nullptr) *id = info->id;
   if (info->type != platform::FileType::Regular) {
     return std::unexpected(not_regular_file());
   }
@@ -131,11 +116,22 @@ IoResult<Bytes> read_bounded(const std::filesystem::path& path, std::uint64_t ma
 
 IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
                                                               std::uint64_t max) {
-  return read_bounded<std::vector<std::uint8_t>>(path, max);
+  return read_bounded<std::vector<std::uint8_t>>(platform::open_for_read(path), max);
+}
+
+IoResult<FileContents> read_regular_file_bounded(const FileLocation& at, std::uint64_t max) {
+  auto file = platform::open_for_read_at(at.folder(), at.name());
+  // The name was resolved to a regular file; a link standing there now is not followed.
+  if (!file && file.error().code == ELOOP) return std::unexpected(not_regular_file());
+  FileContents out;
+  auto bytes = read_bounded<std::vector<std::uint8_t>>(std::move(file), max, &out.id);
+  if (!bytes) return std::unexpected(std::move(bytes).error());
+  out.bytes = std::move(*bytes);
+  return out;
 }
 
 IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& path, std::uint64_t max) {
-  return read_bounded<cord::Buffer>(path, max);
+  return read_bounded<cord::Buffer>(platform::open_for_read(path), max);
 }
 
 StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
@@ -144,6 +140,13 @@ StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::fi
   if (bytes) return std::optional(std::move(*bytes));
   if (bytes.error().kind() == IoError::NotFound) return std::nullopt;
   return std::unexpected(StoreError::io(std::move(path), std::move(bytes.error())));
+}
+
+StoreResult<std::optional<FileContents>> read_optional_file(const FileLocation& at, std::uint64_t max) {
+  auto contents = read_regular_file_bounded(at, max);
+  if (contents) return std::optional(std::move(*contents));
+  if (contents.error().kind() == IoError::NotFound) return std::nullopt;
+  return std::unexpected(StoreError::io(at.requested(), std::move(contents.error())));
 }
 
 StoreResult<void> remove_file_if_present(const std::filesystem::path& path) {
@@ -190,15 +193,26 @@ StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess ac
   return {};
 }
 
-StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& path,
-                                                std::span<const std::uint8_t> bytes, FileAccess access) {
+StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, FileAccess access) {
   OSTREL_TRY(create_dir_all(folder_of(path), access));
-  OSTREL_TRY_ASSIGN(const std::filesystem::path target, write_destination(path));
+  auto at = FileLocation::resolve(path);
+  if (!at) return std::unexpected(StoreError::io(path, std::move(at).error()));
+  return std::move(*at);
+}
+
+StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                       FileAccess access, ReplaceOnly only) {
+  const platform::File& folder = at.folder();
+  auto entry_now = [&]() -> std::optional<platform::FileInfo> {
+    auto info = platform::lstat_at(folder, at.name());
+    if (!info) return std::nullopt;
+    return *info;
+  };
 
   std::uint32_t mode = file_mode(access);
   bool exact_mode = false;
   if (access == FileAccess::KeepTarget) {
-    if (auto current = platform::stat(target); current && current->type == platform::FileType::Regular) {
+    if (auto current = entry_now(); current && current->type == platform::FileType::Regular) {
       // Permission bits only: a set-user-id, set-group-id or sticky bit is not carried over to a
       // file this process wrote.
       mode = current->mode & 0777;
@@ -206,14 +220,16 @@ StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& pat
     }
   }
 
-  const std::filesystem::path temp = temp_path_for(target);
+  const std::filesystem::path temp = temp_path_for(at.path());
+  const std::filesystem::path temp_name = temp.filename();
   // While being written the file is readable by no one else; the kept mode comes afterwards.
-  auto file = platform::create_new(temp, exact_mode ? 0600 : mode);
+  auto file = platform::create_new_at(folder, temp_name, exact_mode ? 0600 : mode);
   if (!file) return std::unexpected(StoreError::io(temp, os_error(file.error())));
 
-  auto fail = [&](platform::OsError e) -> StoreResult<std::filesystem::path> {
+  auto discard_temp = [&] { (void)platform::remove_at(folder, temp_name); };
+  auto fail = [&](platform::OsError e) -> StoreResult<WriteOutcome> {
     (void)file->close();
-    discard(temp);
+    discard_temp();
     return std::unexpected(StoreError::io(temp, os_error(e)));
   };
   if (exact_mode) {
@@ -223,12 +239,36 @@ StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& pat
   if (auto synced = platform::sync(*file); !synced) return fail(synced.error());
   // A close can report a deferred write error (e.g. on network file systems).
   if (auto closed = file->close(); !closed) {
-    discard(temp);
+    discard_temp();
     return std::unexpected(StoreError::io(temp, os_error(closed.error())));
   }
-  platform::step_reached(platform::step::kTempSynced, target);
-  OSTREL_TRY(rename_replace(temp, target));
-  return target;
+  platform::step_reached(platform::step::kTempSynced, at.path());
+
+  // The last look before the rename: the name must still hold what the caller read.
+  if (!only.allows(entry_now())) {
+    discard_temp();
+    return WriteOutcome::TargetChanged;
+  }
+  // rename(2) replaces an existing entry in one step, so there is no delete-and-retry fallback.
+  if (auto renamed = platform::rename_at(folder, temp_name, at.name()); !renamed) {
+    discard_temp();
+    return std::unexpected(StoreError::io(at.path(), os_error(renamed.error())));
+  }
+  platform::step_reached(platform::step::kRenamed, at.path());
+  // Without this the new directory entry may be lost on power loss even though the data is safe.
+  if (auto synced = platform::sync_directory(folder); !synced) {
+    return std::unexpected(StoreError::io(folder_of(at.path()), os_error(synced.error())));
+  }
+  platform::step_reached(platform::step::kDirSynced, folder_of(at.path()));
+  return WriteOutcome::Written;
+}
+
+StoreResult<void> write_atomic(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                               FileAccess access) {
+  OSTREL_TRY_ASSIGN(const FileLocation at, locate_for_write(path, access));
+  OSTREL_TRY_ASSIGN(const WriteOutcome outcome, write_atomic(at, bytes, access, ReplaceOnly::anything()));
+  (void)outcome;  // anything may be replaced
+  return {};
 }
 
 }  // namespace ostrel::store

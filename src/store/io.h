@@ -11,6 +11,8 @@
 
 #include "cord/serializer.h"
 #include "errors/store_error.h"
+#include "platform/file.h"
+#include "store/file_location.h"
 
 namespace ostrel::store {
 
@@ -29,6 +31,15 @@ enum class FileAccess {
 IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
                                                               std::uint64_t max);
 
+// A file's bytes and which file they were read from.
+struct FileContents {
+  std::vector<std::uint8_t> bytes;
+  platform::FileId id;
+};
+
+// read_regular_file_bounded of the file at `at`; a symbolic link there is "not a regular file".
+IoResult<FileContents> read_regular_file_bounded(const FileLocation& at, std::uint64_t max);
+
 // read_regular_file_bounded into memory that is wiped when it grows or is freed, for files that
 // hold a secret in the clear (an invitation's seed).
 IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& path, std::uint64_t max);
@@ -38,6 +49,8 @@ IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& pat
 // other failure, size limits included. The operations layer wraps the error as its own.
 StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
                                                                          std::uint64_t max);
+// The same at a resolved location, with the identity of the file read; errors name at.requested().
+StoreResult<std::optional<FileContents>> read_optional_file(const FileLocation& at, std::uint64_t max);
 
 // Deletes a file; a missing file or folder counts as deleted. The deletion is synced, so the file
 // does not come back after a power loss.
@@ -56,15 +69,25 @@ StoreResult<void> rename_replace(const std::filesystem::path& temp,
 // success. The error names `dir`.
 StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access);
 
-// Replaces the whole content of the file at `path`: creates its folder, writes a new temporary
-// sibling, syncs and closes it, renames it over the target and syncs the folder. A crash leaves
-// either the old file or the new one; a failure leaves the old one and no temporary file. When
-// `path` is a symbolic link the target is the existing regular file it leads to, so the link
-// stays and keeps naming the data; a link to nothing or to anything else is refused (Io naming
-// `path`) before anything is written. Returns the file replaced, the one to read back; reading
-// it back is the caller's step (write_verified).
+// Creates the folder of `path` and resolves the file's location there (FileLocation::resolve);
+// a failure is Io naming the folder or `path`.
+StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, FileAccess access);
+
+// Replaces the whole content of the file at `at`: writes a new temporary sibling, syncs and closes
+// it, checks that the name still holds what `only` allows, renames the temporary file over the
+// name and syncs the folder. All of it happens in the location's folder without following a link
+// at the name, so the file replaced is the one `at` names, never one a link made meanwhile leads
+// to. A crash leaves either the old file or the new one; a failure, or TargetChanged, leaves the
+// old one and no temporary file. Reading it back is the caller's step (write_verified).
 // REQUIRES: for a file under the state directory, prepare_state_dir has succeeded.
-StoreResult<std::filesystem::path> write_atomic(const std::filesystem::path& path,
-                                                std::span<const std::uint8_t> bytes, FileAccess access);
+StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                       FileAccess access, ReplaceOnly only);
+
+// locate_for_write, then write_atomic whatever the name holds: a symbolic link at `path` is
+// resolved first, so the link stays and keeps naming the data; a link to nothing or to anything
+// else is refused (Io naming `path`) before anything is written.
+// REQUIRES: for a file under the state directory, prepare_state_dir has succeeded.
+StoreResult<void> write_atomic(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                               FileAccess access);
 
 }  // namespace ostrel::store

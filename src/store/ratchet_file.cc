@@ -63,19 +63,49 @@ StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspaceP
   return state;
 }
 
+namespace {
+
+// Nothing reaches the disk that would not load back for this root.
+auto ratchet_checks(const WorkspacePaths& paths, const HashValue& root, const std::filesystem::path& path,
+                    std::span<const std::uint8_t> bytes) {
+  return [&paths, &root, path, bytes]() -> StoreResult<void> {
+    OSTREL_TRY(parse_for_root(path, root, bytes));
+    return prepare_state_dir(paths);
+  };
+}
+
+// The bytes read are the bytes that parsed before the write, and parsing depends on nothing else,
+// so parsing them again could only repeat that success.
+StoreResult<void> parsed_before(std::span<const std::uint8_t>) { return {}; }
+
+}  // namespace
+
 StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root,
                                       std::span<const std::uint8_t> bytes) {
   const std::filesystem::path path = paths.ratchet_path(root.bytes);
-  return write_verified(
-      path, bytes, kRatchetFile,
-      [&]() -> StoreResult<void> {
-        // Nothing reaches the disk that would not load back for this root.
-        OSTREL_TRY(parse_for_root(path, root, bytes));
-        return prepare_state_dir(paths);
-      },
-      // The bytes read are the bytes that parsed above, and parsing depends on nothing else, so
-      // parsing them again could only repeat that success.
-      [](std::span<const std::uint8_t>) -> StoreResult<void> { return {}; });
+  return write_verified(path, bytes, kRatchetFile, ratchet_checks(paths, root, path, bytes), parsed_before);
+}
+
+StoreResult<FileLocation> locate_ratchet(const WorkspacePaths& paths, const HashValue& root) {
+  OSTREL_TRY(prepare_state_dir(paths));
+  return locate_for_write(paths.ratchet_path(root.bytes), kRatchetFile.access);
+}
+
+StoreResult<std::optional<FileContents>> read_ratchet_bytes(const FileLocation& at) {
+  return read_optional_file(at, kRatchetFile.max_bytes);
+}
+
+StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root) {
+  OSTREL_TRY_ASSIGN(std::optional<FileContents> contents, read_ratchet_bytes(at));
+  if (!contents) return std::nullopt;
+  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(at.requested(), root, contents->bytes));
+  return LoadedRatchet{std::move(state), contents->id};
+}
+
+StoreResult<WriteOutcome> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root, const FileLocation& at,
+                                              std::span<const std::uint8_t> bytes, ReplaceOnly only) {
+  return write_verified(at, bytes, kRatchetFile, only, ratchet_checks(paths, root, at.requested(), bytes),
+                        parsed_before);
 }
 
 StoreResult<void> save_ratchet(const WorkspacePaths& paths, const validate::RatchetState& state) {

@@ -13,6 +13,8 @@
 #include "cord/serializer.h"
 #include "core/validate/ratchet_state.h"
 #include "errors/store_error.h"
+#include "store/file_location.h"
+#include "store/io.h"
 #include "store/paths.h"
 
 namespace ostrel::store {
@@ -40,6 +42,26 @@ StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspaceP
 // REQUIRES: the root's state lock is held exclusively.
 StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root,
                                       std::span<const std::uint8_t> bytes);
+
+// A remembered ratchet and which file it was read from.
+struct LoadedRatchet {
+  validate::RatchetState state;
+  platform::FileId id;
+};
+// load_ratchet from the file at `at`, with its identity.
+// REQUIRES: the root's state lock is held.
+StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root);
+
+// Where `root`'s ratchet file lives, resolved now; the state directory is checked
+// (prepare_state_dir) and the root's folder created first. Failures are Io.
+StoreResult<FileLocation> locate_ratchet(const WorkspacePaths& paths, const HashValue& root);
+// The bytes of the ratchet file at `at` and which file they came from, none when it is missing.
+StoreResult<std::optional<FileContents>> read_ratchet_bytes(const FileLocation& at);
+// write_ratchet_bytes at `at`, provided the name still holds what `only` allows (else
+// TargetChanged, nothing written).
+// REQUIRES: the root's state lock is held exclusively.
+StoreResult<WriteOutcome> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root, const FileLocation& at,
+                                              std::span<const std::uint8_t> bytes, ReplaceOnly only);
 
 // encode_ratchet_file, then write_ratchet_bytes for the state's own root.
 // REQUIRES: the root's state lock is held exclusively.

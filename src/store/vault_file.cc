@@ -104,6 +104,14 @@ StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& pa
   return read_stored_file(paths.vault_file, kVaultFile);
 }
 
+StoreResult<FileLocation> locate_vault(const WorkspacePaths& paths) {
+  auto at = FileLocation::resolve(paths.vault_file);
+  if (!at) return std::unexpected(vault_read_failed(paths.vault_file, std::move(at).error()));
+  return std::move(*at);
+}
+
+StoreResult<FileContents> read_vault_bytes(const FileLocation& at) { return read_stored_file(at, kVaultFile); }
+
 CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes) {
   // Such a file fails at its first malformed record or else at the count. Telling which needs no
   // record kept, so a forged count of many tiny records costs no memory for them. Decoding it
@@ -137,17 +145,29 @@ StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths) {
   return std::move(*records);
 }
 
+namespace {
+
+// Only proves that the file decodes; the records are not needed.
+StoreResult<void> check_decodes(const WorkspacePaths& paths, std::span<const std::uint8_t> written) {
+  if (auto checked = decode_as<DroppedRecord>(written); !checked) {
+    return std::unexpected(vault_invalid(paths, std::move(checked).error()));
+  }
+  return {};
+}
+
+}  // namespace
+
+StoreResult<WriteOutcome> write_vault(const WorkspacePaths& paths, const FileLocation& at,
+                                      std::span<const std::uint8_t> bytes, ReplaceOnly only) {
+  return write_verified(
+      at, bytes, kVaultFile, only, []() -> StoreResult<void> { return {}; },
+      [&](std::span<const std::uint8_t> written) { return check_decodes(paths, written); });
+}
+
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes) {
   return write_verified(
-      paths.vault_file, bytes, kVaultFile,
-      [&] { return create_dir_all(paths.vault_dir, FileAccess::Workspace); },
-      [&](std::span<const std::uint8_t> written) -> StoreResult<void> {
-        // Only proves that the file decodes; the records are not needed.
-        if (auto checked = decode_as<DroppedRecord>(written); !checked) {
-          return std::unexpected(vault_invalid(paths, std::move(checked).error()));
-        }
-        return {};
-      });
+      paths.vault_file, bytes, kVaultFile, [&] { return create_dir_all(paths.vault_dir, FileAccess::Workspace); },
+      [&](std::span<const std::uint8_t> written) { return check_decodes(paths, written); });
 }
 
 }  // namespace ostrel::store

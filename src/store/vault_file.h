@@ -14,6 +14,8 @@
 #include "core/records.h"
 #include "errors/core_error.h"
 #include "errors/store_error.h"
+#include "store/file_location.h"
+#include "store/io.h"
 #include "store/paths.h"
 
 namespace ostrel::store {
@@ -28,6 +30,13 @@ using VaultRecords = cord::Set<core::VaultRecordV1>;
 // The raw bytes of the paths' vault file. A missing file is VaultMissing, one above the size limit
 // VaultInvalid; every other failure, "not a regular file" included, is Io.
 StoreResult<std::vector<std::uint8_t>> read_vault_bytes(const WorkspacePaths& paths);
+
+// Where the paths' vault file lives, resolved now (a symbolic link at vault.cord stands for the
+// file it leads to); failures as read_vault_bytes reports them, a missing folder or a link that
+// leads nowhere being VaultMissing. A session resolves it once and reads and writes through it.
+StoreResult<FileLocation> locate_vault(const WorkspacePaths& paths);
+// The raw bytes of the vault file at `at` and which file they came from; failures as above.
+StoreResult<FileContents> read_vault_bytes(const FileLocation& at);
 
 // The records of a complete vault file. Malformed records, records out of order and bytes after
 // the set fail with the encoding's error; a wrong magic, a file too large or too many records
@@ -47,10 +56,14 @@ StoreError vault_invalid(const WorkspacePaths& paths, CoreError error);
 // read_vault_bytes, then decode_vault_file; a decoding failure is VaultInvalid.
 StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths);
 
-// Replaces the vault file with `bytes` (a complete file, normally from encode_vault_file or a
-// journal's after-image) atomically, keeping the old file's permissions, then reads it back and
-// requires the same bytes and a file that decodes. A failure of the read-back is reported with the
-// new file already in place.
+// Replaces the vault file at `at` with `bytes` (a complete file, normally from encode_vault_file or
+// a journal's after-image) atomically, keeping the old file's permissions, provided the name still
+// holds what `only` allows (else TargetChanged, nothing written); then reads it back and requires
+// the same bytes and a file that decodes. A failure of the read-back is reported with the new file
+// already in place. `paths` names the file in decoding errors.
+StoreResult<WriteOutcome> write_vault(const WorkspacePaths& paths, const FileLocation& at,
+                                      std::span<const std::uint8_t> bytes, ReplaceOnly only);
+// The same for the paths' vault file located now, whatever it holds.
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes);
 
 }  // namespace ostrel::store

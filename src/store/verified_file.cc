@@ -45,19 +45,26 @@ StoreResult<void> check_size(const std::filesystem::path& path, std::uint64_t si
   return std::unexpected(format.invalid(path, errors::size_above_maximum(format.subject, size, format.max_bytes)));
 }
 
-StoreResult<std::vector<std::uint8_t>> replace_and_read_back(const std::filesystem::path& path,
-                                                             std::span<const std::uint8_t> bytes,
-                                                             const FileFormat& format) {
-  OSTREL_TRY_ASSIGN(const std::filesystem::path replaced, write_atomic(path, bytes, format.access));
-  // The file replaced, not whatever `path` leads to now: a link changed meanwhile cannot make
-  // another file pass for this one.
-  OSTREL_TRY_ASSIGN(std::vector<std::uint8_t> written, read_stored_file(replaced, format));
-  if (!std::ranges::equal(written, bytes)) {
+StoreResult<FileContents> read_stored_file(const FileLocation& at, const FileFormat& format) {
+  auto contents = read_regular_file_bounded(at, format.max_bytes);
+  if (!contents) return std::unexpected(format.read_failed(at.requested(), std::move(contents).error()));
+  return std::move(*contents);
+}
+
+StoreResult<std::optional<std::vector<std::uint8_t>>> replace_and_read_back(const FileLocation& at,
+                                                                           std::span<const std::uint8_t> bytes,
+                                                                           const FileFormat& format,
+                                                                           ReplaceOnly only) {
+  OSTREL_TRY_ASSIGN(const WriteOutcome outcome, write_atomic(at, bytes, format.access, only));
+  if (outcome == WriteOutcome::TargetChanged) return std::nullopt;
+  // Read through the same folder handle: whatever a link leads to now cannot pass for this file.
+  OSTREL_TRY_ASSIGN(FileContents written, read_stored_file(at, format));
+  if (!std::ranges::equal(written.bytes, bytes)) {
     std::string message(format.subject);
     message.append(" bytes differed immediately after atomic write");
-    return std::unexpected(format.invalid(path, std::move(message)));
+    return std::unexpected(format.invalid(at.requested(), std::move(message)));
   }
-  return written;
+  return std::optional(std::move(written.bytes));
 }
 
 }  // namespace ostrel::store

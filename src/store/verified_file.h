@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -46,30 +47,54 @@ cord::Buffer start_file(const FileFormat& format, std::size_t payload_bytes = 0)
 // The bytes of the file at `path`, read with the format's limit (symbolic links followed);
 // failures as format.read_failed says.
 StoreResult<std::vector<std::uint8_t>> read_stored_file(const std::filesystem::path& path, const FileFormat& format);
+// The same at a resolved location (a link at its name is not followed), with the identity of the
+// file read; failures name at.requested().
+StoreResult<FileContents> read_stored_file(const FileLocation& at, const FileFormat& format);
 
 // The file's size refusal (format.invalid with "{subject} is {n} bytes, above the supported
 // maximum of {max}") when `size` is above the limit.
 StoreResult<void> check_size(const std::filesystem::path& path, std::uint64_t size, const FileFormat& format);
 
-// Replaces the file at `path` with `bytes` (write_atomic) and reads back the file replaced;
-// bytes that differ are format.invalid with "{subject} bytes differed immediately after atomic
-// write". Returns the bytes read back. A failure of the read-back is reported with the new file
-// already in place.
-StoreResult<std::vector<std::uint8_t>> replace_and_read_back(const std::filesystem::path& path,
-                                                             std::span<const std::uint8_t> bytes,
-                                                             const FileFormat& format);
+// Replaces the file at `at` with `bytes` (write_atomic, guarded by `only`) and reads back the file
+// replaced; bytes that differ are format.invalid with "{subject} bytes differed immediately after
+// atomic write". Returns the bytes read back, or none when `only` refused the write (nothing
+// written). A failure of the read-back is reported with the new file already in place.
+StoreResult<std::optional<std::vector<std::uint8_t>>> replace_and_read_back(const FileLocation& at,
+                                                                           std::span<const std::uint8_t> bytes,
+                                                                           const FileFormat& format,
+                                                                           ReplaceOnly only);
 
 // The verified write of every stored file: check_size; then `before()` (the file's own checks and
 // folder preparation), after which nothing else refuses before writing; then
 // replace_and_read_back; then `after(bytes read back)` (a decode proving the file loads).
 // `before` returns StoreResult<void>; `after` takes the bytes and returns StoreResult<void>.
+// Refusals name at.requested().
+template <class Before, class After>
+StoreResult<WriteOutcome> write_verified(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                         const FileFormat& format, ReplaceOnly only, Before&& before,
+                                         After&& after) {
+  OSTREL_TRY(check_size(at.requested(), bytes.size(), format));
+  OSTREL_TRY(before());
+  OSTREL_TRY_ASSIGN(const std::optional<std::vector<std::uint8_t>> written,
+                    replace_and_read_back(at, bytes, format, only));
+  if (!written) return WriteOutcome::TargetChanged;
+  OSTREL_TRY(after(std::span<const std::uint8_t>(*written)));
+  return WriteOutcome::Written;
+}
+
+// As above for the file at `path`, located after `before()` has prepared its folder (which
+// locate_for_write creates when missing), whatever the name holds.
 template <class Before, class After>
 StoreResult<void> write_verified(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
                                  const FileFormat& format, Before&& before, After&& after) {
   OSTREL_TRY(check_size(path, bytes.size(), format));
   OSTREL_TRY(before());
-  OSTREL_TRY_ASSIGN(const std::vector<std::uint8_t> written, replace_and_read_back(path, bytes, format));
-  return after(std::span<const std::uint8_t>(written));
+  OSTREL_TRY_ASSIGN(const FileLocation at, locate_for_write(path, format.access));
+  auto nothing_more = []() -> StoreResult<void> { return {}; };
+  OSTREL_TRY_ASSIGN(const WriteOutcome outcome,
+                    write_verified(at, bytes, format, ReplaceOnly::anything(), nothing_more, after));
+  (void)outcome;  // anything may be replaced
+  return {};
 }
 
 }  // namespace ostrel::store

@@ -114,8 +114,8 @@ TEST(CommitVaultWrite, RefusalsWriteNothing) {
     const Bytes vault_before = ws.vault_now();
     auto state_lock = store::StateLock::acquire_exclusive(ws.paths, ws.root_id.bytes);
     auto workspace_lock = store::WorkspaceLock::acquire(ws.paths);
-    auto done = commit_vault_write(ws.paths, ws.root_id, "vault mutation", held_vault, held_ratchet, ws.new_vault,
-                                   ws.new_ratchet);
+    auto done = commit_vault_write(ws.paths, ws.vault_location(), ws.root_id, "vault mutation", held_vault,
+                                   held_ratchet, ws.new_vault, ws.new_ratchet);
     ASSERT_FALSE(done.has_value());
     EXPECT_EQ(done.error().message(), c.want);
     EXPECT_EQ(ws.vault_now(), vault_before);
@@ -241,7 +241,7 @@ TEST(ApplyTransaction, WritesOnlyWhatIsStillOld) {
     write_journal(ws, ws.journal());
     ws.write_state(c.vault_new ? ws.new_vault : ws.old_vault, c.ratchet_new ? ws.new_ratchet : ws.old_ratchet);
     StepLog log;
-    auto done = apply_transaction(ws.paths, ws.journal());
+    auto done = apply_transaction(ws.paths, ws.vault_location(), ws.journal());
     ASSERT_TRUE(done.has_value()) << done.error().message();
     EXPECT_EQ(ws.vault_now(), ws.new_vault);
     EXPECT_EQ(ws.ratchet_now(), ws.new_ratchet);
@@ -257,7 +257,7 @@ TEST(ApplyTransaction, AFileMatchingNeitherImageStopsBeforeAnythingIsWritten) {
   const Bytes edited = testing::bytes("edited by hand");
   ws.write_state(edited, ws.old_ratchet);
   const std::string journal_bytes = testing::read_file(ws.journal_path());
-  auto done = apply_transaction(ws.paths, ws.journal());
+  auto done = apply_transaction(ws.paths, ws.vault_location(), ws.journal());
   ASSERT_FALSE(done.has_value());
   EXPECT_EQ(done.error().message(),
             "transaction recovery found a file that matches neither its before nor after state");
@@ -271,7 +271,7 @@ TEST(ApplyTransaction, CreatesAVaultThatWasAbsentBefore) {
   store::TransactionV1 journal = ws.journal();
   journal.vault_before = FilePreconditionV1::Absent{};
   std::filesystem::remove_all(ws.paths.vault_dir);
-  auto done = apply_transaction(ws.paths, journal);
+  auto done = apply_transaction(ws.paths, ws.vault_location(), journal);
   ASSERT_TRUE(done.has_value()) << done.error().message();
   EXPECT_EQ(ws.vault_now(), ws.new_vault);
 }

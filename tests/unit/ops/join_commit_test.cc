@@ -52,7 +52,7 @@ TEST(RecoverJoinCommit, AppliesAgainAfterACrash) {
   JournalWorkspace ws;
   place(ws, journal_of(ws));
   ws.write_state(ws.new_vault, ws.new_ratchet);
-  auto done = recover_join_commit(ws.paths, ws.root_id);
+  auto done = recover_join_commit(ws.paths, ws.vault_location(), ws.root_id);
   ASSERT_TRUE(done.has_value()) << done.error().message();
   EXPECT_EQ(ws.vault_now(), ws.new_vault);
   EXPECT_FALSE(std::filesystem::exists(ws.join_commit_path()));
@@ -168,11 +168,11 @@ TEST(RecoverJoinCommit, AJournalAppliedMeanwhileIsDone) {
     // Hold the write locks, apply the journal as the other opening would, then let go.
     auto state_lock = store::StateLock::acquire_exclusive(ws.paths, ws.root_id.bytes);
     auto workspace_lock = store::WorkspaceLock::acquire(ws.paths);
-    ASSERT_TRUE(apply_join_commit(ws.paths, journal_of(ws)).has_value());
+    ASSERT_TRUE(apply_join_commit(ws.paths, ws.vault_location(), journal_of(ws)).has_value());
   }
   // The journal now is gone; a recovery that read it before would find nothing under the locks.
   EXPECT_FALSE(std::filesystem::exists(ws.join_commit_path()));
-  EXPECT_TRUE(recover_join_commit(ws.paths, ws.root_id).has_value());
+  EXPECT_TRUE(recover_join_commit(ws.paths, ws.vault_location(), ws.root_id).has_value());
   EXPECT_EQ(ws.vault_now(), ws.new_vault);
 }
 

@@ -113,6 +113,13 @@ struct JournalWorkspace {
   Bytes ratchet_now() const { return testing::bytes(testing::read_file(ratchet_path())); }
   bool journal_exists() const { return std::filesystem::exists(journal_path()); }
 
+  // The vault file's location as a session resolves it; its folder is created when missing.
+  store::FileLocation vault_location() const {
+    auto at = store::locate_for_write(paths.vault_file, store::FileAccess::Workspace);
+    if (!at) std::abort();
+    return std::move(*at);
+  }
+
   // The journal a commit of the new state over the old one writes.
   store::TransactionV1 journal(std::string_view label = store::kVaultMutationLabel) const {
     auto vault_path = store::NativePathV1::from_path(paths.vault_file);
@@ -136,7 +143,7 @@ struct JournalWorkspace {
     if (!state_lock) return std::unexpected(state_lock.error());
     auto workspace_lock = store::WorkspaceLock::acquire(paths);
     if (!workspace_lock) return std::unexpected(workspace_lock.error());
-    return commit_vault_write(paths, root_id, store::kVaultMutationLabel, vault_now(), ratchet_now(),
+    return commit_vault_write(paths, vault_location(), root_id, store::kVaultMutationLabel, vault_now(), ratchet_now(),
                               std::move(next_vault), std::move(next_ratchet));
   }
 };

@@ -86,7 +86,8 @@ TEST(VerifiedFile, ReadsAreBoundedAndReportedByTheFormat) {
 
   // The read-back goes through the same reader, so a file the format cannot read back fails
   // after the write, with the new file in place.
-  auto unreadable = replace_and_read_back(d / "big.note", bytes(std::string(20, 'w')), kNoteFile);
+  auto unreadable = replace_and_read_back(*FileLocation::resolve(d / "big.note"), bytes(std::string(20, 'w')), kNoteFile,
+                                          ReplaceOnly::anything());
   ASSERT_FALSE(unreadable);
   EXPECT_EQ(unreadable.error().kind(), StoreError::Io);
   EXPECT_EQ(read_file(d / "big.note"), std::string(20, 'w'));
