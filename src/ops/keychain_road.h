@@ -11,7 +11,8 @@ namespace ostrel::ops {
 
 // In order: a writing purpose is refused while a transaction is pending; the state must have no
 // issues; the identity of `user` is unlocked (and must be that user); its verification cache is
-// written; it must be a member; the state (possibly derived again) must still have no issues.
+// written (with the ratchet raise the opening deferred, save_verification_cache); it must be a
+// member; the state (possibly derived again) must still have no issues.
 OpsResult<VaultSession> authenticate_session(OpenVault open, const keychain::PassphraseKeychain& keychain,
                                              const UserId& user, keychain::UnlockPurpose purpose);
 

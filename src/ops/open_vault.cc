@@ -44,6 +44,18 @@ OpsResult<store::StateLock> state_lock(const store::WorkspacePaths& paths, const
 
 OpsError validation_error(const validate::VaultState& state) { return OpsError::validation(state.issues); }
 
+namespace {
+
+// Raises the vault's ratchet in memory to its state's view; false when there is nothing to
+// remember (a state with issues, or without counters).
+bool raise_in_memory(OpenVault& open) {
+  if (!open.state.issues.empty() || open.state.ratchet.counters.empty()) return false;
+  open.ratchet.advance(open.state.ratchet);
+  return true;
+}
+
+}  // namespace
+
 OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths) {
   return open(paths, keychain::current_user_id);
 }
@@ -70,16 +82,23 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     }
     auto state = validate::derive_state(file.records.items(), loaded.ratchet, verified);
     if (!state) return std::unexpected(OpsError(std::move(state).error()));
-    out.emplace(OpenVault{std::move(*state), paths, std::move(vault_at), std::move(file.bytes), std::move(loaded.ratchet),
-                          std::move(cache_signer), std::move(loaded.pending), std::move(file.records)});
+    out.emplace(OpenVault{std::move(*state), paths, std::move(vault_at), std::move(file.bytes),
+                          std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
+                          std::move(loaded.pending), std::move(file.records)});
+  }
+  if (out->cache_signer) {
+    // Whose key vouched for the unchecked signatures is known only with the session's identity:
+    // until then the raise stays in memory, and the ratchet it started from is kept.
+    out->ratchet_before_cache = out->ratchet;
+    raise_in_memory(*out);
+    return std::move(*out);
   }
   OSTREL_TRY(out->advance_ratchet());
   return std::move(*out);
 }
 
 OpsResult<void> OpenVault::advance_ratchet() {
-  if (!state.issues.empty() || state.ratchet.counters.empty()) return {};
-  ratchet.advance(state.ratchet);
+  if (!raise_in_memory(*this)) return {};
   if (pending) return {};  // nothing is written while a transaction is outstanding
 
   auto lock = store::StateLock::acquire_exclusive(paths, root().bytes);
@@ -134,13 +153,25 @@ OpsResult<void> OpenVault::ensure_member(const UserId& user) const {
 
 OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity) {
   const std::span<const std::uint8_t> own_key = identity.signing_public_key;
+  const bool ratchet_deferred = open.ratchet_before_cache.has_value();
   if (open.cache_signer && !std::ranges::equal(*open.cache_signer, own_key)) {
-    // Another key vouched for the skipped signatures: check every one before trusting the state.
-    auto checked = validate::derive_state_fresh(open.records.items(), open.ratchet);
+    // Another key vouched for the skipped signatures: check every one before trusting the state,
+    // against the ratchet as it was before the unchecked records raised it.
+    const validate::RatchetState& before = ratchet_deferred ? *open.ratchet_before_cache : open.ratchet;
+    auto checked = validate::derive_state_fresh(open.records.items(), before);
     if (!checked) return std::unexpected(OpsError(std::move(checked).error()));
     open.state = std::move(*checked);
+    if (ratchet_deferred) open.ratchet = std::move(*open.ratchet_before_cache);
+    open.ratchet_before_cache.reset();
     open.cache_signer.reset();
     if (!open.state.issues.empty()) return std::unexpected(validation_error(open.state));
+  }
+  if (ratchet_deferred) {
+    // The opening's ratchet write, now that the state rests on this identity's own cache or on
+    // signatures checked here.
+    open.ratchet_before_cache.reset();
+    open.cache_signer.reset();
+    OSTREL_TRY(open.advance_ratchet());
   }
   if (open.state.issues.empty()) {
     const validate::VerifiedHashes hashes = open.state.record_hashes();

@@ -36,6 +36,10 @@ struct OpenVault {
   // The signing key of the verification cache whose hashes were trusted at opening; cleared once
   // the session's identity is known.
   std::optional<std::vector<std::uint8_t>> cache_signer;
+  // Present while an opening that trusted a cache has raised `ratchet` in memory only: the
+  // ratchet as loaded, before records whose signatures were not checked raised it. Cleared by
+  // save_verification_cache.
+  std::optional<validate::RatchetState> ratchet_before_cache;
   // A transaction of this root still pending when the ratchet was last loaded; absent after every
   // commit.
   std::optional<PendingTransactionSummary> pending;
@@ -44,8 +48,10 @@ struct OpenVault {
   // Reads and decodes the vault file, selects its root, completes interrupted writes of that
   // root, then under the root's shared state lock reads the file again, loads the ratchet (with
   // a pending journal laid over it) and derives the state, trusting the signatures the current
-  // user's verification cache lists; finally raises the ratchet (advance_ratchet). A state with
-  // issues or conflicts is returned, not refused.
+  // user's verification cache lists; finally raises the ratchet (advance_ratchet). When a cache
+  // was trusted, the raise stays in memory and save_verification_cache writes it once it knows
+  // whose key signed the cache, so no counter of an unchecked record is remembered on the word
+  // of another key. A state with issues or conflicts is returned, not refused.
   // The cache is the one of the keychain's current user of the root.
   static OpsResult<OpenVault> open(const store::WorkspacePaths& paths);
   // The same with another lookup of the current user (an empty one: no cache is used).
@@ -76,9 +82,11 @@ struct OpenVault {
 OpsError validation_error(const validate::VaultState& state);
 
 // Once the identity of a session is known: a cache trusted at opening that another key signed
-// makes the state be derived again with every signature checked (its failure and its issues are
-// returned); then, for a state without issues, the cache of this identity is written (a write
-// failure is ignored). Clears cache_signer.
+// makes the state be derived again with every signature checked, from the ratchet as it was
+// before the opening raised it (its failure and its issues are returned, and nothing is
+// written); then the ratchet raise the opening deferred is written (advance_ratchet, whose
+// failure is returned); then, for a state without issues, the cache of this identity is written
+// (a write failure is ignored). Clears cache_signer and ratchet_before_cache.
 OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity);
 
 }  // namespace ostrel::ops

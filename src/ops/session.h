@@ -18,10 +18,11 @@ struct VaultSession {
   VaultSession(const VaultSession&) = delete;
   VaultSession& operator=(const VaultSession&) = delete;
 
-  // Binds `identity` to `open`: the state must have no issues, the identity's verification cache
-  // is written (after every signature was checked again when another key signed the cache used
-  // at opening), and the identity must be a user of the state (else NotMember, after the cache
-  // was written).
+  // Binds `identity` to `open`: the state must have no issues, the ratchet raise an opening that
+  // trusted a cache deferred and the identity's verification cache are written (after every
+  // signature was checked again when another key signed that cache; see
+  // save_verification_cache), and the identity must be a user of the state (else NotMember,
+  // after the cache was written).
   static OpsResult<VaultSession> establish(OpenVault open, crypto::Identity identity);
 
   const validate::VaultState& state() const { return open.state; }

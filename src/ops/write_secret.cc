@@ -121,6 +121,16 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   OSTREL_TRY(open.refresh_from_store());
   const validate::VaultState& state = open.state;
   if (!state.issues.empty()) return std::unexpected(validation_error(state));
+  // A field edit is decided here, on the files as they are now: another process may have
+  // created, changed or deleted the secret, or changed the editor's rights, since the session
+  // opened. The read's refusals and an absent key come before the write check, as for a read
+  // followed by a write.
+  if (auto* field = std::get_if<FieldChange>(&change)) {
+    OSTREL_TRY_ASSIGN(std::optional<core::SecretValueV1> changed, changed_value(state, identity, selector, *field));
+    if (!changed) return std::nullopt;
+    OSTREL_TRY(check_writable(state, selector, identity));
+    change = std::move(*changed);
+  }
 
   auto ratchet_before = store::encode_ratchet_file(open.ratchet);
   if (!ratchet_before) return std::unexpected(store_error(std::move(ratchet_before).error()));
@@ -133,15 +143,8 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   if (deletion) {
     built = build_secret_deletion_record(identity, *secret_id, selector, candidate, state);
   } else {
-    core::SecretValueV1 value;
-    if (auto* field = std::get_if<FieldChange>(&change)) {
-      OSTREL_TRY_ASSIGN(std::optional<core::SecretValueV1> changed, changed_value(state, identity, selector, *field));
-      if (!changed) return std::nullopt;
-      value = std::move(*changed);
-    } else {
-      value = std::move(std::get<core::SecretValueV1>(change));
-    }
-    built = build_secret_value_record(identity, *secret_id, selector, value, candidate, state);
+    built = build_secret_value_record(identity, *secret_id, selector, std::get<core::SecretValueV1>(change), candidate,
+                                      state);
   }
   if (!built) return std::unexpected(std::move(built).error());
 
@@ -149,7 +152,8 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   if (!next_state) return std::unexpected(OpsError(std::move(next_state).error()));
   if (!next_state->issues.empty()) return std::unexpected(validation_error(*next_state));
   // The refreshed vault must take the record as the secret's current one: a writer whose right
-  // was withdrawn meanwhile passes check_writable on its older state but fails here.
+  // was withdrawn meanwhile passes check_writable on its older state but fails here, and no
+  // record the derivation would not take is committed whatever checked it before.
   if (!next_state->is_current_secret_record(built->record_hash)) {
     return std::unexpected(OpsError::not_effective(deletion ? OpsError::kSecretDeletionNotEffective
                                                             : OpsError::kSecretValueNotEffective));
@@ -185,14 +189,6 @@ OpsResult<FieldEdit> field_edit(OpsResult<std::optional<WrittenSecret>> r) {
   return *r ? FieldEdit::Written : FieldEdit::NoSuchField;
 }
 
-// A field edit reads the secret and then writes it, so its refusals come in that order: the
-// read's (missing, conflicted, not decryptable) before the write's. The edit itself is made again
-// on the refreshed state inside the locks.
-OpsResult<void> check_field_edit(const VaultSession& session, const core::SecretSelectorV1& selector) {
-  OSTREL_TRY(read_secret(session, selector));
-  return check_writable(session.state(), selector, session.identity);
-}
-
 }  // namespace
 
 OpsResult<WrittenSecret> set_secret(VaultSession& session, core::SecretSelectorV1 selector,
@@ -213,13 +209,11 @@ OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelect
 
 OpsResult<FieldEdit> set_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key,
                                       std::span<const std::uint8_t> value) {
-  OSTREL_TRY(check_field_edit(session, selector));
   return field_edit(
       commit_change(session, std::move(selector), FieldChange{caller_field_key(key), platform::SecretBytes::copy_of(value)}));
 }
 
 OpsResult<FieldEdit> delete_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key) {
-  OSTREL_TRY(check_field_edit(session, selector));
   return field_edit(commit_change(session, std::move(selector), FieldChange{caller_field_key(key), std::nullopt}));
 }
 

@@ -51,12 +51,11 @@ OpsResult<WrittenSecret> write_secret_value(VaultSession& session, core::SecretS
 // A deletion record; written also for a secret that does not exist.
 OpsResult<WrittenSecret> delete_secret(VaultSession& session, core::SecretSelectorV1 selector);
 
-// Field edits read the secret from the session's state first, then check that the identity may
-// write it (so the read's refusals come first); the edit itself reads the secret again from the
-// refreshed state inside the write locks and changes that value, so a value or field another
-// process committed meanwhile is kept. A missing or
-// unreadable secret fails as a read does (set_secret_field never creates a secret); a missing
-// field of delete_secret_field is NoSuchField and nothing is written. `key` goes through
+// Field edits take the write locks and decide everything on the state refreshed under them, so
+// a secret, a value or a field another process committed meanwhile is seen and kept: first the
+// read's refusals (a missing or unreadable secret fails as a read does; set_secret_field never
+// creates a secret), then, for delete_secret_field, an absent field (NoSuchField), then the
+// write check of check_writable; nothing is written on any of them. `key` goes through
 // caller_field_key.
 OpsResult<FieldEdit> set_secret_field(VaultSession& session, core::SecretSelectorV1 selector, std::string_view key,
                                       std::span<const std::uint8_t> value);
@@ -64,7 +63,8 @@ OpsResult<FieldEdit> delete_secret_field(VaultSession& session, core::SecretSele
                                          std::string_view key);
 
 // The identity must be a user of `state` (else WriterMissing), the state not invalid and the
-// user's rights must let it write `selector` (else NotWritable). Runs before any lock is taken.
+// user's rights must let it write `selector` (else NotWritable). set_secret and delete_secret run
+// it on the session's state before any lock is taken; field edits on the refreshed state.
 OpsResult<void> check_writable(const validate::VaultState& state, const core::SecretSelectorV1& selector,
                                const crypto::Identity& identity);
 

@@ -9,6 +9,7 @@
 #include "keychain/unlock_request.h"
 #include "ops/keychain_road.h"
 #include "ops/read_secret.h"
+#include "store/ratchet_file.h"
 #include "support/fixture/keychain_writer.h"
 #include "support/secret_text.h"
 #include "unit/ops/scene.h"
@@ -60,6 +61,23 @@ TEST_F(KeychainRoad, UnlocksReadsAndWarmsTheCache) {
   ASSERT_TRUE(warm) << warm.error().message();
   ASSERT_TRUE(warm->cache_signer);
   EXPECT_TRUE(std::ranges::equal(*warm->cache_signer, testing::identity_of(2).signing_public_key));
+}
+
+// An opening that trusted alice's own cache leaves the ratchet raise to the session, which
+// writes it once alice is unlocked.
+TEST_F(KeychainRoad, WarmOpeningRaisesTheStoredRatchet) {
+  ASSERT_TRUE(authenticate(2, "pw"));  // writes alice's cache
+  Json team = team_with_secrets();
+  team["ratchet"] = Json::parse(R"({"counters": []})");  // remembers only the root
+  ws_.write(team);
+  auto warm = OpenVault::open(ws_.paths());
+  ASSERT_TRUE(warm && warm->cache_signer);
+  auto alice = authenticate(2, "pw");
+  ASSERT_TRUE(alice) << alice.error().message();
+  auto stored = store::load_ratchet(ws_.paths(), scenario_root());
+  ASSERT_TRUE(stored && *stored);
+  EXPECT_EQ(**stored, alice->open.ratchet);
+  EXPECT_EQ((*stored)->counters.at(core::EntityKey(core::entity::Secret{*core::derive_secret_id(kDb)})), 2u);
 }
 
 TEST_F(KeychainRoad, Refusals) {

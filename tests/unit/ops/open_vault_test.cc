@@ -1,7 +1,8 @@
 // Opening a vault on real files and the roads to a session: by invitation (a fresh state folder
 // seeded from the baseline, a vault rolled back past it, another root, a stranger, a crash left
 // behind) and by an identity; the ratchet raised after opening; the verification cache trusted
-// at opening and checked again for another key.
+// at opening and checked again for another key, the ratchet written only from a state whose
+// signatures the session's identity vouched for or checked.
 #include <gtest/gtest.h>
 
 #include "core/ids.h"
@@ -9,6 +10,7 @@
 #include "ops/invite_road.h"
 #include "ops/write_secret.h"
 #include "store/ratchet_file.h"
+#include "support/secret_text.h"
 #include "unit/store/scratch.h"
 #include "unit/ops/scene.h"
 
@@ -128,19 +130,26 @@ TEST(OpenVault, PendingJournalOfThisVaultIsCompletedAndOfAnotherStaysPending) {
   EXPECT_EQ(bob.error().message(), w.error().message());
 }
 
-// A record whose signature no longer verifies hides behind a cache that lists its hash: the
-// opening trusts the cache, and only the cache's own signer may use that state; another identity
-// makes every signature be checked again and is refused.
-TEST(OpenVault, ForeignCacheIsCheckedAgainWhenTheSessionIsEstablished) {
-  Json team = team_with_secrets();
-  auto built = fixture::build_scenario(team);
-  ASSERT_TRUE(built) << built.error().message;
+// The scenario with its last record replaced by the same record whose signature no longer
+// verifies.
+Json with_last_signature_broken(Json scenario) {
+  auto built = fixture::build_scenario(scenario);
+  EXPECT_TRUE(built) << built.error().message;
+  if (!built) return scenario;
   const core::VaultRecordV1& last = built->records.back();
   cord::ByteString signature = last.signature();
   signature[0] ^= 1;
   auto damaged = cord::to_vec(core::VaultRecordV1(last.body(), last.signing_public_key(), signature));
-  ASSERT_TRUE(damaged);
-  team["records"].back() = Json{{"raw", testing::to_hex(*damaged)}};
+  EXPECT_TRUE(damaged);
+  if (damaged) scenario["records"].back() = Json{{"raw", testing::to_hex(*damaged)}};
+  return scenario;
+}
+
+// A record whose signature no longer verifies hides behind a cache that lists its hash: the
+// opening trusts the cache, and only the cache's own signer may use that state; another identity
+// makes every signature be checked again and is refused.
+TEST(OpenVault, ForeignCacheIsCheckedAgainWhenTheSessionIsEstablished) {
+  Json team = with_last_signature_broken(team_with_secrets());
   team["ratchet"] = "derived";
   OpsWorkspace ws;
   ws.write(team);
@@ -157,6 +166,66 @@ TEST(OpenVault, ForeignCacheIsCheckedAgainWhenTheSessionIsEstablished) {
   auto alice = VaultSession::establish(std::move(*for_alice), testing::identity_of(2));
   ASSERT_FALSE(alice);
   EXPECT_EQ(alice.error().message().rfind("validation failed: [InvalidSignature", 0), 0u) << alice.error().message();
+}
+
+// A forged record with a high counter behind a cache another key signed: the session is
+// refused, and the counter only the cache vouched for is not remembered, so the honest vault
+// does not look rolled back afterwards.
+TEST(OpenVault, ForeignCacheLeavesNoUncheckedCounterInTheRatchet) {
+  Json honest = team_with_secrets();
+  honest["ratchet"] = "derived";
+  OpsWorkspace ws;
+  ws.write(honest);
+  const auto ratchet_before = file_bytes(ws.ratchet_file(scenario_root()));
+  ASSERT_TRUE(ratchet_before);
+  Json forged = team_with_secrets();
+  forged["records"].push_back(Json::parse(R"({"kind": "Secret", "signer": "alice", "counter": 1000,
+      "selector": {"tuple": ["app", "db"], "labels": {"env": "prod"}}, "value": "forged"})"));
+  ws.write(with_last_signature_broken(forged));  // the vault file only: no "ratchet"
+  const crypto::Identity bob = testing::identity_of(3);
+  ws.write_cache(bob);  // lists the forged record's hash
+
+  auto opened = OpenVault::open(ws.paths(), current_user_is(bob.user_id));
+  ASSERT_TRUE(opened) << opened.error().message();
+  ASSERT_TRUE(opened->state.issues.empty()) << "the cache vouched for the forged record";
+  auto alice = VaultSession::establish(std::move(*opened), testing::identity_of(2));
+  ASSERT_FALSE(alice);
+  EXPECT_EQ(alice.error().kind(), OpsError::Validation) << alice.error().message();
+  auto stored = store::load_ratchet(ws.paths(), scenario_root());
+  ASSERT_TRUE(stored && *stored);
+  EXPECT_EQ((*stored)->counters.at(core::EntityKey(core::entity::Secret{*core::derive_secret_id(kDb)})), 2u);
+  EXPECT_TRUE(file_bytes(ws.ratchet_file(scenario_root())) == ratchet_before) << "ratchet.cord was written";
+
+  honest.erase("ratchet");
+  ws.write(honest);
+  auto again = session_of(ws.paths(), 2);
+  ASSERT_TRUE(again) << again.error().message();
+  auto read = read_secret(*again, kDb);
+  ASSERT_TRUE(read) << read.error().message();
+  EXPECT_EQ(testing::text_of(read->value), "hunter2");
+}
+
+// An opening that trusted a cache writes the raised ratchet once the session's identity is
+// known: at once for the cache's own signer, after every signature was checked for another.
+TEST(OpenVault, TrustedCacheRaisesTheStoredRatchetForTheSession) {
+  const crypto::Identity bob = testing::identity_of(3);
+  for (std::uint8_t fill : {std::uint8_t{3}, std::uint8_t{2}}) {
+    OpsWorkspace ws;
+    Json team = team_with_secrets();
+    team["ratchet"] = Json::parse(R"({"counters": []})");  // remembers only the root
+    ws.write(team);
+    ws.write_cache(bob);
+    auto opened = OpenVault::open(ws.paths(), current_user_is(bob.user_id));
+    ASSERT_TRUE(opened) << opened.error().message();
+    ASSERT_TRUE(opened->cache_signer);
+    auto session = VaultSession::establish(std::move(*opened), testing::identity_of(fill));
+    ASSERT_TRUE(session) << int(fill) << ": " << session.error().message();
+    auto stored = store::load_ratchet(ws.paths(), scenario_root());
+    ASSERT_TRUE(stored && *stored) << int(fill);
+    EXPECT_EQ(**stored, session->open.ratchet) << int(fill);
+    EXPECT_EQ((*stored)->counters.at(core::EntityKey(core::entity::Secret{*core::derive_secret_id(kDb)})), 2u)
+        << int(fill);
+  }
 }
 
 TEST(OpenVault, MissingRatchetAndIssues) {

@@ -232,40 +232,120 @@ TEST(WriteSecret, RefusedBeforeAnyLock) {
   EXPECT_EQ(w.error().message(), "secret is not writable by this identity");
 }
 
-// A field edit reads before it writes: a secret the editor cannot read is refused by the read,
-// one it can read but not write by the write check; neither takes a lock or writes a byte.
+// A field edit reads before it writes, both on the state refreshed under the write locks: a
+// secret the editor cannot read is refused by the read, a key that delete_field does not find
+// ends it with NoSuchField, and only then may a secret it can read but not write be refused by
+// the write check; none of them writes a byte.
 TEST(WriteSecret, FieldEditsRefuseInTheReadThenWriteOrder) {
   OpsWorkspace ws;
   Json scene = team();
   scene["records"].push_back(Json::parse(R"({"kind": "User", "user": "carol", "counter": 1})"));
   scene["records"].push_back(Json::parse(R"({"kind": "EntryPoint", "signer": "carol", "counter": 1})"));
   ws.write(scene);
+  const core::SecretSelectorV1 with_field{{"app", "with-field"}, {}};
   {
     VaultSession alice = must_open(ws.paths(), 2);
     ASSERT_TRUE(set_secret(alice, kNew, bytes("v")));
+    ASSERT_TRUE(set_secret(alice, with_field, bytes("v")));
+    ASSERT_EQ(*set_secret_field(alice, with_field, "k", bytes("f")), FieldEdit::Written);
   }
   const auto vault_before = file_bytes(ws.paths().vault_file);
+  const auto ratchet_before = file_bytes(ws.ratchet_file(scenario_root()));
   VaultSession bob = must_open(ws.paths(), 3);
   VaultSession carol = must_open(ws.paths(), 4);
+  const std::string not_writable = "secret is not writable by this identity";
   struct Case {
     const char* name;
     VaultSession* session;
     const core::SecretSelectorV1* selector;
-    std::string want;
+    std::string want_set;
+    std::string want_delete;  // empty: NoSuchField
   };
   const core::SecretSelectorV1 absent{{"app", "none"}, {}};
-  for (const Case& c : {Case{"reader, secret absent", &bob, &absent, "secret is missing"},
-                        Case{"reader, not a writer", &bob, &kNew, "secret is not writable by this identity"},
-                        Case{"neither reader nor writer", &carol, &kNew,
-                             "secret is not decryptable for this identity: Unauthorized"}}) {
+  for (const Case& c :
+       {Case{"reader, secret absent", &bob, &absent, "secret is missing", "secret is missing"},
+        Case{"reader, not a writer, key absent", &bob, &kNew, not_writable, ""},
+        Case{"reader, not a writer, key present", &bob, &with_field, not_writable, not_writable},
+        Case{"neither reader nor writer", &carol, &kNew, "secret is not decryptable for this identity: Unauthorized",
+             "secret is not decryptable for this identity: Unauthorized"}}) {
     auto set = set_secret_field(*c.session, *c.selector, "k", bytes("v"));
     auto del = delete_secret_field(*c.session, *c.selector, "k");
     ASSERT_FALSE(set) << c.name;
-    ASSERT_FALSE(del) << c.name;
-    EXPECT_EQ(set.error().message(), c.want) << c.name;
-    EXPECT_EQ(del.error().message(), c.want) << c.name;
+    EXPECT_EQ(set.error().message(), c.want_set) << c.name;
+    if (c.want_delete.empty()) {
+      ASSERT_TRUE(del) << c.name << ": " << del.error().message();
+      EXPECT_EQ(*del, FieldEdit::NoSuchField) << c.name;
+    } else {
+      ASSERT_FALSE(del) << c.name;
+      EXPECT_EQ(del.error().message(), c.want_delete) << c.name;
+    }
   }
   EXPECT_EQ(file_bytes(ws.paths().vault_file), vault_before);
+  EXPECT_EQ(file_bytes(ws.ratchet_file(scenario_root())), ratchet_before);
+}
+
+// A field edit finds the secret, its fields and the editor's rights as the files hold them under
+// the write locks, not as the session saw them when it opened.
+TEST(WriteSecret, FieldEditsDecideOnTheRefreshedState) {
+  OpsWorkspace ws;
+  ws.write(team());
+  VaultSession early = must_open(ws.paths(), 2);
+  {
+    VaultSession later = must_open(ws.paths(), 2);  // opened after `early`
+    ASSERT_TRUE(set_secret(later, kNew, bytes("v")));
+  }
+  auto set = set_secret_field(early, kNew, "k", bytes("f"));
+  ASSERT_TRUE(set) << set.error().message();
+  EXPECT_EQ(*set, FieldEdit::Written);
+  EXPECT_EQ(field_keys(must_open(ws.paths(), 3), kNew), std::vector<std::string>{"k"});
+
+  // Removing fields of a secret created after the session opened: an absent key is NoSuchField
+  // and writes nothing, a present one is removed.
+  VaultSession stale = must_open(ws.paths(), 2);
+  const core::SecretSelectorV1 fresh{{"app", "fresh"}, {}};
+  {
+    VaultSession later = must_open(ws.paths(), 2);
+    ASSERT_TRUE(set_secret(later, fresh, bytes("v")));
+    ASSERT_TRUE(set_secret_field(later, fresh, "f", bytes("x")));
+  }
+  const auto fresh_vault = file_bytes(ws.paths().vault_file);
+  auto absent = delete_secret_field(stale, fresh, "k");
+  ASSERT_TRUE(absent) << absent.error().message();
+  EXPECT_EQ(*absent, FieldEdit::NoSuchField);
+  EXPECT_EQ(file_bytes(ws.paths().vault_file), fresh_vault);
+  auto del = delete_secret_field(stale, fresh, "f");
+  ASSERT_TRUE(del) << del.error().message();
+  EXPECT_EQ(*del, FieldEdit::Written);
+  EXPECT_TRUE(field_keys(must_open(ws.paths(), 3), fresh).empty());
+  EXPECT_EQ(value_of(stale, fresh), "v");
+
+  // alice's right to write is withdrawn after she opened (she may still read): the write check
+  // on the refreshed state refuses her edits of a field that exists, and writes nothing.
+  OpsWorkspace team_ws;
+  Json secrets = team_with_secrets();
+  secrets["records"].push_back(Json::parse(R"({"kind": "Grant", "seed": 11, "grantee": {"user": "alice"},
+      "permission": {"read": {"prefix": ["app"]}}, "counter": 1})"));
+  // Written by the root, so the withdrawal leaves it in effect.
+  const core::SecretSelectorV1 cfg{{"app", "cfg"}, {}};
+  secrets["records"].push_back(Json::parse(R"({"kind": "Secret", "signer": "root", "counter": 2,
+      "selector": {"tuple": ["app", "cfg"]}, "value": "v", "fields": {"user": "admin"}})"));
+  secrets["ratchet"] = "derived";
+  team_ws.write(secrets);
+  VaultSession alice = must_open(team_ws.paths(), 2);
+  secrets.erase("ratchet");
+  secrets["records"].push_back(
+      Json::parse(R"({"kind": "GroupMemberDeleted", "group": "ops", "member": {"user": "alice"}, "counter": 2})"));
+  team_ws.write(secrets);
+  const auto vault_before = file_bytes(team_ws.paths().vault_file);
+  const auto ratchet_before = file_bytes(team_ws.ratchet_file(scenario_root()));
+  auto set_withdrawn = set_secret_field(alice, cfg, "user", bytes("x"));
+  ASSERT_FALSE(set_withdrawn);
+  EXPECT_EQ(set_withdrawn.error().message(), "secret is not writable by this identity");
+  auto delete_withdrawn = delete_secret_field(alice, cfg, "user");
+  ASSERT_FALSE(delete_withdrawn);
+  EXPECT_EQ(delete_withdrawn.error().message(), "secret is not writable by this identity");
+  EXPECT_EQ(file_bytes(team_ws.paths().vault_file), vault_before);
+  EXPECT_EQ(file_bytes(team_ws.ratchet_file(scenario_root())), ratchet_before);
 }
 
 TEST(ListSecrets, FilterIsBroughtToNfc) {
