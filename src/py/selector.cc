@@ -32,11 +32,11 @@ Result<std::vector<std::string>> path_arg(PyObject* object) {
         argument_error("path", "'" + type_name(object) + "' object cannot be converted to a sequence of 'str'"));
   }
   const Py_ssize_t n = PySequence_Size(object);
-  if (n < 0) return std::unexpected(argument_error("path", take_exception_text()));
+  if (n < 0) return std::unexpected(argument_error_from_exception("path"));
   std::vector<std::string> path;
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(object, i));
-    if (!item) return std::unexpected(argument_error("path", take_exception_text()));
+    if (!item) return std::unexpected(argument_error_from_exception("path"));
     auto text = str_arg(item.get(), "path");
     if (!text) return std::unexpected(std::move(text.error()));
     path.push_back(std::move(*text));

@@ -257,6 +257,89 @@ def test_objects_whose_methods_raise(files_survive: Vault, hostile: tuple[Worksp
                 Vault(str(hostile[0].vault_dir), auth=auth)
 
 
+# --- exceptions outside Exception ---------------------------------------------------------------
+
+
+def conversion_sites(v: Vault, raising: Callable[..., Any]) -> list[tuple[str, type[BaseException], Callable[[], object]]]:
+    """Calls whose argument conversion runs `raising` in one of the caller's objects, each with the
+    class of the error an ordinary exception there turns into."""
+
+    class Iterated(list[int]):
+        __iter__ = raising
+
+    class Indexed:  # iterated by the sequence protocol, from index 0
+        __getitem__ = raising
+
+    class Sized:
+        __len__ = raising
+        __getitem__ = raising
+
+    class TwoItems:
+        def __len__(self) -> int:
+            return 2
+
+        __getitem__ = raising
+
+    class BadIndex:
+        __index__ = raising
+
+    class BadClass:  # not a sequence: isinstance(x, Sequence) reads its __class__
+        __class__ = property(raising)
+
+    # Looks like numpy's boolean scalar, which is read through its __bool__.
+    NumpyBool = type("bool_", (), {"__module__": "numpy", "__bool__": raising})
+
+    class NameRaises(type):
+        __name__ = property(raising)
+
+    class Unnamed(metaclass=NameRaises):
+        pass
+
+    class Reader:
+        read = raising
+
+    class Keyword(str):
+        __repr__ = raising
+
+    return [
+        ("value __iter__", OstrelError, lambda: v.set("app/db", Iterated())),
+        ("value __getitem__", OstrelError, lambda: v.set("app/db", Indexed())),  # type: ignore[arg-type]
+        ("value item __index__", OstrelError, lambda: v.set("app/db", [1, BadIndex()])),  # type: ignore[list-item]
+        ("value __class__", OstrelError, lambda: v.set("app/db", BadClass())),  # type: ignore[arg-type]
+        ("field value __iter__", OstrelError, lambda: v.set_field("app/db", "user", Iterated())),
+        ("path __len__", TypeError, lambda: Selector(Sized())),  # type: ignore[arg-type]
+        ("path __getitem__", TypeError, lambda: Selector(TwoItems())),  # type: ignore[arg-type]
+        ("as_bytes __bool__", TypeError, lambda: v.get("app/db", as_bytes=NumpyBool())),
+        ("type name of as_bytes", TypeError, lambda: v.get("app/db", as_bytes=Unnamed())),  # type: ignore[call-overload]
+        ("keyword name __repr__", TypeError, lambda: v.get("app/db", **{Keyword("nope"): 1})),  # type: ignore[call-overload]
+        ("invitation read()", OstrelError, lambda: Auth.from_invite(Reader())),
+        ("invitation __iter__", OstrelError, lambda: Auth.from_invite(Iterated())),
+    ]
+
+
+@pytest.mark.parametrize("raised", [Boom(), KeyboardInterrupt(), SystemExit(3), GeneratorExit()],
+                         ids=lambda e: type(e).__name__)
+def test_exceptions_outside_exception_pass_through_conversion(files_survive: Vault, raised: BaseException) -> None:
+    """An ordinary exception in the caller's object becomes the argument's error as before; a
+    KeyboardInterrupt, SystemExit or GeneratorExit comes out unchanged, the very same object."""
+
+    def raising(*_: object) -> Any:
+        raise raised
+
+    wrong = []
+    for site, ordinary, call in conversion_sites(files_survive, raising):
+        try:
+            call()
+        except BaseException as e:  # noqa: BLE001  (which one is what the test is about)
+            got: BaseException | None = e
+        else:
+            got = None
+        if (type(got) is not ordinary) if isinstance(raised, Exception) else (got is not raised):
+            wrong.append((site, got))
+    assert wrong == []
+    assert files_survive.get("app/db") == "old"
+
+
 # --- invitations ---------------------------------------------------------------------------------
 
 
