@@ -33,9 +33,11 @@ Result<bool> is_registered_sequence(PyObject* object) {
 }
 
 // The bytes of a bytes-like object: bytes, bytearray, or a sequence of integers 0..255; nothing
-// (and no exception left set) for anything else. An exception outside Exception raised by the
-// object's own methods is the error instead (left set).
-Result<std::optional<platform::SecretBytes>> bytes_like(PyObject* object) {
+// (and no exception left set) for anything else. A sequence with more than `max_items` items is
+// the error `too_long()`; an exception outside Exception raised by the object's own methods is
+// the error instead (left set).
+Result<std::optional<platform::SecretBytes>> bytes_like(PyObject* object, std::uint64_t max_items,
+                                                        Error (*too_long)()) {
   using Bytes = std::optional<platform::SecretBytes>;
   if (PyBytes_Check(object)) {
     char* data = nullptr;
@@ -67,6 +69,7 @@ Result<std::optional<platform::SecretBytes>> bytes_like(PyObject* object) {
   // Grows in wiping memory: no copy of the value is left behind by a reallocation.
   cord::Buffer bytes;
   while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    if (bytes.size() == max_items) return std::unexpected(too_long());
     const long byte = PyLong_AsLong(item.get());
     if (byte < 0 || byte > 255) return failed();
     bytes.push_back(static_cast<std::uint8_t>(byte));
@@ -117,7 +120,9 @@ Result<platform::SecretBytes> extract_secret_value(PyObject* object) {
     if (!bytes) return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
     return std::move(*bytes);
   }
-  OSTREL_TRY_ASSIGN(auto bytes, bytes_like(object));
+  OSTREL_TRY_ASSIGN(auto bytes, bytes_like(object, kMaxValueItems, [] {
+                      return Error::ostrel(messages::secret_value_too_long(kMaxValueItems));
+                    }));
   if (bytes) return std::move(*bytes);
   return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
 }
@@ -132,7 +137,9 @@ Result<InviteInput> extract_invite(PyObject* object) {
       if (!text) break;
       return InviteInput{InviteInput::Form::Text, std::move(*text)};
     }
-    OSTREL_TRY_ASSIGN(auto bytes, bytes_like(o));
+    OSTREL_TRY_ASSIGN(auto bytes, bytes_like(o, kMaxInviteItems, [] {
+                        return Error::ostrel(messages::invite_too_long(kMaxInviteItems));
+                      }));
     if (bytes) return InviteInput{InviteInput::Form::Bytes, std::move(*bytes)};
     if (reads == kMaxInviteReads) break;
     Ref next = Ref::steal(PyObject_CallMethod(o, "read", nullptr));

@@ -7,6 +7,7 @@
 #include "frontend/selector/grammar.h"
 #include "py/args.h"
 #include "py/class_cell.h"
+#include "py/convert.h"
 #include "py/exceptions.h"
 #include "py/frame.h"
 #include "py/messages.h"
@@ -33,6 +34,10 @@ Result<std::vector<std::string>> path_arg(PyObject* object) {
   }
   const Py_ssize_t n = PySequence_Size(object);
   if (n < 0) return std::unexpected(argument_error_from_exception("path"));
+  // Refused before any item is read: the items are asked for by index up to the claimed length.
+  if (static_cast<std::uint64_t>(n) > kMaxPathItems) {
+    return std::unexpected(argument_error("path", messages::path_too_long(kMaxPathItems)));
+  }
   std::vector<std::string> path;
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(object, i));

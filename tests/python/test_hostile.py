@@ -5,6 +5,7 @@ malformed invitations. Each gets its error, and the process and the vault's file
 from __future__ import annotations
 
 import io
+import itertools
 import re
 import sys
 from collections.abc import Callable, Iterator
@@ -116,6 +117,86 @@ def test_huge_claimed_lengths_reserve_nothing(files_survive: Vault) -> None:
         with pytest.raises(TypeError, match="^argument 'path': "):
             Selector(Liar(claimed, ["app", "db"]))  # type: ignore[arg-type]
     assert Selector(Liar(2, ["app", "db"])).path == ("app", "db")  # type: ignore[arg-type]
+
+
+class Repeating(list[int]):
+    """A list whose iterator yields `items` items (None: without end)."""
+
+    def __init__(self, items: int | None) -> None:
+        super().__init__()
+        self.items = items
+
+    def __iter__(self) -> Iterator[int]:
+        return itertools.repeat(ord("v")) if self.items is None else itertools.repeat(ord("v"), self.items)
+
+
+class Claiming:
+    """Claims `claimed` items; answers every index up to `holds` with `item` (reads counted)."""
+
+    def __init__(self, claimed: int, item: object, holds: int | None = None) -> None:
+        self.claimed, self.item, self.holds, self.reads = claimed, item, holds, 0
+
+    def __len__(self) -> int:
+        return self.claimed
+
+    def __getitem__(self, i: int) -> object:
+        self.reads += 1
+        if self.holds is not None and i >= self.holds:
+            raise IndexError(i)
+        return self.item
+
+
+def test_values_read_item_by_item_stop_at_the_length_bound(files_survive: Vault,
+                                                            hostile: tuple[Workspace, Opener]) -> None:
+    ws, _ = hostile
+    v = files_survive
+    vault_before = (ws.vault_dir / "vault.cord").read_bytes()
+    ratchet_before = ratchet_file(ws).read_bytes()
+    too_long = f"secret value is longer than {LENGTH_LIMIT} bytes"
+    endless: list[tuple[str, object, str]] = [
+        ("endless iterator", Repeating(None), too_long),
+        ("length of 2**62, every index answered", Claiming(2**62, ord("v")), too_long),
+        ("one item past the bound", Repeating(LENGTH_LIMIT + 1), too_long),
+        # Not a sequence at all: refused before it is read.
+        ("endless generator", (ord("v") for _ in itertools.count()), "secret value must be str or bytes"),
+    ]
+    writes: list[Callable[[Any], None]] = [lambda x: v.set("app/big", x), lambda x: v.set_field("app/db", "f", x)]
+    for what, value, message in endless:
+        for write in writes:
+            with pytest.raises(OstrelError) as caught:
+                write(value)
+            assert (type(caught.value), str(caught.value)) == (OstrelError, message), what
+    assert (ws.vault_dir / "vault.cord").read_bytes() == vault_before
+    assert ratchet_file(ws).read_bytes() == ratchet_before
+    # Exactly the bound is converted whole: the record around it is refused by the store just as
+    # the same bytes given at once are.
+    lengths = []
+    for value in (Repeating(LENGTH_LIMIT), b"v" * LENGTH_LIMIT):
+        with pytest.raises(OstrelError) as caught:
+            v.set("app/big", value)
+        lengths.append(refused_length(caught))
+    assert lengths[0] == lengths[1] > LENGTH_LIMIT
+    assert (ws.vault_dir / "vault.cord").read_bytes() == vault_before
+    v.set("app/small", Repeating(3))
+    assert v.get("app/small") == "vvv"
+
+
+def test_invitations_and_paths_read_item_by_item_stop_at_their_bounds(files_survive: Vault) -> None:
+    # An invitation may be as long as an invitation file.
+    with pytest.raises(OstrelError) as caught:
+        Auth.from_invite(Repeating(None))
+    assert (type(caught.value), str(caught.value)) == (OstrelError, "invitation is longer than 269484032 bytes")
+    # A path is read by index up to its length: one longer than the bound is refused before any
+    # item is read; one of exactly the bound is read (and this one ends early).
+    for claimed in (2**62, LENGTH_LIMIT + 1):
+        path = Claiming(claimed, "a")
+        with pytest.raises(TypeError, match=f"^argument 'path': a path holds at most {LENGTH_LIMIT} segments$"):
+            Selector(path)  # type: ignore[arg-type]
+        assert path.reads == 0
+    path = Claiming(LENGTH_LIMIT, "a", holds=2)
+    with pytest.raises(TypeError, match="^argument 'path': 2$"):
+        Selector(path)  # type: ignore[arg-type]
+    assert path.reads == 3
 
 
 # --- texts ------------------------------------------------------------------------------------
