@@ -5,6 +5,11 @@
 namespace ostrel::py {
 namespace {
 
+// Whether the current exception is one outside Exception (KeyboardInterrupt, SystemExit...).
+bool extraordinary_exception_set() {
+  return PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception);
+}
+
 std::string plural(std::size_t n, std::string_view word) {
   std::string out(word);
   if (n != 1) out += 's';
@@ -35,7 +40,8 @@ std::string type_name(PyObject* object) {
   if (name && PyUnicode_Check(name.get())) {
     if (auto text = utf8_of(name.get())) return std::string(*text);
   }
-  PyErr_Clear();
+  // Left set when it is not an ordinary exception; the error this name was for gives way to it.
+  (void)clear_ordinary_exception();
   return "object";
 }
 
@@ -49,23 +55,32 @@ std::optional<std::string_view> utf8_of(PyObject* object) {
   return std::string_view(data, static_cast<std::size_t>(size));
 }
 
-std::string take_exception_text() {
+bool clear_ordinary_exception() {
+  if (extraordinary_exception_set()) return false;
+  PyErr_Clear();
+  return true;
+}
+
+Error argument_error(std::string_view name, std::string_view message) {
+  return Error::type_error("argument '" + std::string(name) + "': " + std::string(message));
+}
+
+Error argument_error_from_exception(std::string_view name) {
+  if (extraordinary_exception_set()) return Error::already_set();
   PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
   PyErr_Fetch(&type, &value, &traceback);
   Ref t = Ref::steal(type), v = Ref::steal(value), tb = Ref::steal(traceback);
   std::string text = "conversion failed";
   if (v) {
+    // Its own __str__ may raise in turn: an ordinary exception there leaves the fallback text.
     Ref shown = Ref::steal(PyObject_Str(v.get()));
     if (shown) {
       if (auto utf8 = utf8_of(shown.get())) text = std::string(*utf8);
+    } else if (!clear_ordinary_exception()) {
+      return Error::already_set();
     }
   }
-  PyErr_Clear();
-  return text;
-}
-
-Error argument_error(std::string_view name, std::string_view message) {
-  return Error::type_error("argument '" + std::string(name) + "': " + std::string(message));
+  return argument_error(name, text);
 }
 
 Result<void> match_args(std::string_view function, std::span<const Param> params, PyObject* args,
@@ -102,9 +117,10 @@ Result<void> match_args(std::string_view function, std::span<const Param> params
         if (params[i].name == *name) found = i;
       }
       if (found == params.size()) {
+        // The key may be a str subclass with a __repr__ of its own.
         Ref shown = Ref::steal(PyObject_Repr(key));
+        if (!shown && !clear_ordinary_exception()) return std::unexpected(Error::already_set());
         auto text = shown ? utf8_of(shown.get()) : std::nullopt;
-        PyErr_Clear();
         return std::unexpected(Error::type_error(std::string(function) + "() got an unexpected keyword argument " +
                                                  std::string(text.value_or("?"))));
       }
@@ -133,7 +149,7 @@ Result<std::string> str_arg(PyObject* object, std::string_view name) {
   }
   Py_ssize_t size = 0;
   const char* data = PyUnicode_AsUTF8AndSize(object, &size);
-  if (data == nullptr) return std::unexpected(argument_error(name, take_exception_text()));
+  if (data == nullptr) return std::unexpected(argument_error_from_exception(name));
   return std::string(data, static_cast<std::size_t>(size));
 }
 
@@ -151,11 +167,11 @@ Result<bool> bool_arg(PyObject* object, std::string_view name) {
   const std::string type = type_name(object);
   if (type == "bool_" || type == "bool") {
     Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__module__"));
+    if (!module && !clear_ordinary_exception()) return std::unexpected(Error::already_set());
     auto text = module && PyUnicode_Check(module.get()) ? utf8_of(module.get()) : std::nullopt;
-    PyErr_Clear();
     if (text == "numpy") {
       const int truth = PyObject_IsTrue(object);
-      if (truth < 0) return std::unexpected(argument_error(name, take_exception_text()));
+      if (truth < 0) return std::unexpected(argument_error_from_exception(name));
       return truth == 1;
     }
   }

@@ -25,7 +25,9 @@ struct Param {
 Result<void> match_args(std::string_view function, std::span<const Param> params, PyObject* args,
                         PyObject* kwargs, std::span<PyObject*> out);
 
-// The name of an object's type, for messages ("int").
+// The name of an object's type, for messages ("int"). An exception outside Exception raised on
+// the way (by a metaclass) stays set, and Error::raise lets it stand over the error the message
+// was meant for.
 std::string type_name(PyObject* object);
 
 // A `str` argument as UTF-8; anything else (or a text that cannot be encoded) is the TypeError
@@ -42,7 +44,15 @@ std::optional<std::string_view> utf8_of(PyObject* object);
 
 // "argument '<name>': <message>".
 Error argument_error(std::string_view name, std::string_view message);
-// The current exception's text, cleared; for wrapping a failed conversion.
-std::string take_exception_text();
+// After a failed call into the interpreter: argument_error with the current exception's text, the
+// exception cleared; but an exception outside Exception stays set and is the error itself.
+Error argument_error_from_exception(std::string_view name);
+
+// After a failed call into the interpreter, before a converter reports a failure of its own (or
+// none): clears the current exception and returns true when it is an ordinary one (an Exception),
+// or when none is set. KeyboardInterrupt, SystemExit, GeneratorExit and the other exceptions
+// outside Exception, raised by the caller's own objects, are not ours to replace: they stay set,
+// and the result is false (report Error::already_set()).
+[[nodiscard]] bool clear_ordinary_exception();
 
 }  // namespace ostrel::py

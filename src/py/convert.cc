@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cord/serializer.h"
+#include "errors/try.h"
 #include "frontend/selector/grammar.h"
 #include "py/args.h"
 #include "py/exceptions.h"
@@ -21,23 +22,29 @@ Result<SelectorArg> with_canonical_text(FrontendResult<core::SecretSelectorV1> p
   return SelectorArg{std::move(*parsed), std::move(text)};
 }
 
-bool is_registered_sequence(PyObject* object) {
+// Whether `object` is registered as a collections.abc.Sequence. The check may run the object's
+// own code (its __class__); what that raises counts as "no" unless it is outside Exception.
+Result<bool> is_registered_sequence(PyObject* object) {
   Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
   Ref sequence = abc ? Ref::steal(PyObject_GetAttrString(abc.get(), "Sequence")) : Ref();
   const int is = sequence ? PyObject_IsInstance(object, sequence.get()) : -1;
-  if (is < 0) PyErr_Clear();
+  if (is < 0 && !clear_ordinary_exception()) return std::unexpected(Error::already_set());
   return is == 1;
 }
 
-// The bytes of a bytes-like object: bytes, bytearray, or a sequence of integers 0..255. Nothing
-// (and no exception left set) for anything else.
-std::optional<platform::SecretBytes> bytes_like(PyObject* object) {
+// The bytes of a bytes-like object: bytes, bytearray, or a sequence of integers 0..255; nothing
+// (and no exception left set) for anything else. A sequence with more than `max_items` items is
+// the error `too_long()`; an exception outside Exception raised by the object's own methods is
+// the error instead (left set).
+Result<std::optional<platform::SecretBytes>> bytes_like(PyObject* object, std::uint64_t max_items,
+                                                        Error (*too_long)()) {
+  using Bytes = std::optional<platform::SecretBytes>;
   if (PyBytes_Check(object)) {
     char* data = nullptr;
     Py_ssize_t size = 0;
     if (PyBytes_AsStringAndSize(object, &data, &size) != 0) {
       PyErr_Clear();
-      return std::nullopt;
+      return Bytes();
     }
     return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
   }
@@ -46,26 +53,28 @@ std::optional<platform::SecretBytes> bytes_like(PyObject* object) {
     const Py_ssize_t size = PyByteArray_Size(object);
     return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(data), static_cast<std::size_t>(size)});
   }
-  if (PyUnicode_Check(object) || !(PySequence_Check(object) || is_registered_sequence(object))) return std::nullopt;
-  Ref iterator = Ref::steal(PyObject_GetIter(object));
-  if (!iterator) {
-    PyErr_Clear();
-    return std::nullopt;
+  if (PyUnicode_Check(object)) return Bytes();
+  if (!PySequence_Check(object)) {
+    OSTREL_TRY_ASSIGN(const bool registered, is_registered_sequence(object));
+    if (!registered) return Bytes();
   }
+  // Every failure below comes from the object's own methods (__iter__, __next__, __getitem__,
+  // an item's __index__).
+  const auto failed = []() -> Result<Bytes> {
+    if (!clear_ordinary_exception()) return std::unexpected(Error::already_set());
+    return Bytes();
+  };
+  Ref iterator = Ref::steal(PyObject_GetIter(object));
+  if (!iterator) return failed();
   // Grows in wiping memory: no copy of the value is left behind by a reallocation.
   cord::Buffer bytes;
   while (Ref item = Ref::steal(PyIter_Next(iterator.get()))) {
+    if (bytes.size() == max_items) return std::unexpected(too_long());
     const long byte = PyLong_AsLong(item.get());
-    if (byte < 0 || byte > 255) {
-      PyErr_Clear();
-      return std::nullopt;
-    }
+    if (byte < 0 || byte > 255) return failed();
     bytes.push_back(static_cast<std::uint8_t>(byte));
   }
-  if (PyErr_Occurred() != nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
+  if (PyErr_Occurred() != nullptr) return failed();
   return platform::SecretBytes::copy_of(bytes);
 }
 
@@ -111,7 +120,10 @@ Result<platform::SecretBytes> extract_secret_value(PyObject* object) {
     if (!bytes) return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
     return std::move(*bytes);
   }
-  if (auto bytes = bytes_like(object)) return std::move(*bytes);
+  OSTREL_TRY_ASSIGN(auto bytes, bytes_like(object, kMaxValueItems, [] {
+                      return Error::ostrel(messages::secret_value_too_long(kMaxValueItems));
+                    }));
+  if (bytes) return std::move(*bytes);
   return std::unexpected(Error::ostrel(std::string(messages::kSecretValueType)));
 }
 
@@ -125,11 +137,14 @@ Result<InviteInput> extract_invite(PyObject* object) {
       if (!text) break;
       return InviteInput{InviteInput::Form::Text, std::move(*text)};
     }
-    if (auto bytes = bytes_like(o)) return InviteInput{InviteInput::Form::Bytes, std::move(*bytes)};
+    OSTREL_TRY_ASSIGN(auto bytes, bytes_like(o, kMaxInviteItems, [] {
+                        return Error::ostrel(messages::invite_too_long(kMaxInviteItems));
+                      }));
+    if (bytes) return InviteInput{InviteInput::Form::Bytes, std::move(*bytes)};
     if (reads == kMaxInviteReads) break;
     Ref next = Ref::steal(PyObject_CallMethod(o, "read", nullptr));
     if (!next) {
-      PyErr_Clear();
+      if (!clear_ordinary_exception()) return std::unexpected(Error::already_set());
       break;
     }
     current = std::move(next);

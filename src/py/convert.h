@@ -4,10 +4,13 @@
 // REQUIRES (every function): the interpreter lock is held.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "core/access.h"
+#include "cord/deserializer.h"
+#include "frontend/invite/parse.h"
 #include "platform/secret.h"
 #include "py/error.h"
 #include "py/python.h"
@@ -30,6 +33,14 @@ struct InviteInput {
 
 // How many read() results extract_invite follows before it gives up.
 inline constexpr int kMaxInviteReads = 4;
+
+// The most items a conversion takes from an object read item by item (an endless iterator, or a
+// length that claims more than memory holds, would otherwise take memory until it runs out): a
+// secret value, a Selector's path, the single-length bound of stored files; an invitation, the
+// bound of invitation files.
+inline constexpr std::uint64_t kMaxValueItems = cord::Deserializer::kMaxLength;
+inline constexpr std::uint64_t kMaxPathItems = cord::Deserializer::kMaxLength;
+inline constexpr std::uint64_t kMaxInviteItems = frontend::invite::kMaxFileBytes;
 
 // The UTF-8 of a str as a secret, or nothing for a str that cannot be encoded. The interpreter's
 // own transient copy is wiped too; unlike PyUnicode_AsUTF8AndSize, no UTF-8 copy stays cached in

@@ -39,7 +39,9 @@ struct Error {
   // REQUIRES: the interpreter lock is held and its error indicator is set.
   static Error already_set() { return {ErrorClass::AlreadySet, {}}; }
 
-  // Makes this the interpreter's current exception. REQUIRES: the interpreter lock is held.
+  // Makes this the interpreter's current exception, unless one outside Exception (raised by the
+  // caller's own code, a KeyboardInterrupt say) is set already. REQUIRES: the interpreter lock
+  // is held.
   void raise() const;
 };
 

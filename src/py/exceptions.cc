@@ -80,6 +80,9 @@ PyObject* exception_type(ErrorClass cls) {
 PyObject* panic_exception_type() { return get_or_panic(panic_cell, create_panic_exception); }
 
 void Error::raise() const {
+  // A KeyboardInterrupt, SystemExit or other exception outside Exception that the caller's own
+  // code raised on the way to this error stands instead of it (see clear_ordinary_exception).
+  if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) return;
   PyObject* type = nullptr;
   switch (cls) {
     case ErrorClass::AlreadySet:

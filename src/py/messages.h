@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -48,6 +49,16 @@ inline std::string count_phrase(std::size_t count, std::string_view noun) {
 inline std::string vault_has_conflicts(std::size_t count) {
   return "vault has " + count_phrase(count, "unresolved conflict") +
          "; resolve them before using the Ostrel Python SDK";
+}
+// Conversions that read the caller's object item by item stop at these bounds.
+inline std::string secret_value_too_long(std::uint64_t limit) {
+  return "secret value is longer than " + std::to_string(limit) + " bytes";
+}
+inline std::string invite_too_long(std::uint64_t limit) {
+  return "invitation is longer than " + std::to_string(limit) + " bytes";
+}
+inline std::string path_too_long(std::uint64_t limit) {
+  return "a path holds at most " + std::to_string(limit) + " segments";
 }
 inline std::string cannot_create(std::string_view qualified_class) {
   return "cannot create '" + std::string(qualified_class) + "' instances";

@@ -7,6 +7,7 @@
 #include "frontend/selector/grammar.h"
 #include "py/args.h"
 #include "py/class_cell.h"
+#include "py/convert.h"
 #include "py/exceptions.h"
 #include "py/frame.h"
 #include "py/messages.h"
@@ -32,11 +33,15 @@ Result<std::vector<std::string>> path_arg(PyObject* object) {
         argument_error("path", "'" + type_name(object) + "' object cannot be converted to a sequence of 'str'"));
   }
   const Py_ssize_t n = PySequence_Size(object);
-  if (n < 0) return std::unexpected(argument_error("path", take_exception_text()));
+  if (n < 0) return std::unexpected(argument_error_from_exception("path"));
+  // Refused before any item is read: the items are asked for by index up to the claimed length.
+  if (static_cast<std::uint64_t>(n) > kMaxPathItems) {
+    return std::unexpected(argument_error("path", messages::path_too_long(kMaxPathItems)));
+  }
   std::vector<std::string> path;
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(object, i));
-    if (!item) return std::unexpected(argument_error("path", take_exception_text()));
+    if (!item) return std::unexpected(argument_error_from_exception("path"));
     auto text = str_arg(item.get(), "path");
     if (!text) return std::unexpected(std::move(text.error()));
     path.push_back(std::move(*text));

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <variant>
 
@@ -79,6 +80,17 @@ std::optional<std::string> env_value(const std::string& name) {
   return platform::env_var(name.c_str());
 }
 
+// `path` anchored at the current directory as it is now (an empty path stands for the directory
+// itself), so that a later chdir of the process does not move an opened vault's files. Kept as
+// it is when the current directory cannot be found: then nothing relative to it can be opened.
+std::filesystem::path anchored(std::filesystem::path path) {
+  if (path.is_absolute()) return path;
+  std::error_code error;
+  std::filesystem::path here = std::filesystem::current_path(error);
+  if (error) return path;
+  return path.empty() ? here : here / path;
+}
+
 platform::SecretBytes secret_copy(std::string_view text) {
   return platform::SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
@@ -128,8 +140,11 @@ Result<ops::VaultSession> open_vault_session(PyObject* args, PyObject* kwargs) {
     }
     choice = clone_choice(*held);
   }
-  // One separator between the folder and the file name, none added after a trailing one.
-  const store::WorkspacePaths paths = store::WorkspacePaths::for_vault_file(std::filesystem::path(path) / "vault.cord");
+  // One separator between the folder and the file name, none added after a trailing one. The
+  // vault file and the state directory (from a relative OSTREL_STATE_DIR) are anchored now: the
+  // session writes through these paths for as long as it lives.
+  store::WorkspacePaths paths = store::WorkspacePaths::for_vault_file(anchored(std::filesystem::path(path) / "vault.cord"));
+  paths.state_dir = anchored(std::move(paths.state_dir));
 
   Result<ops::VaultSession> session = std::visit(
       [&](auto& c) -> Result<ops::VaultSession> {

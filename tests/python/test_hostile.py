@@ -5,6 +5,7 @@ malformed invitations. Each gets its error, and the process and the vault's file
 from __future__ import annotations
 
 import io
+import itertools
 import re
 import sys
 from collections.abc import Callable, Iterator
@@ -116,6 +117,86 @@ def test_huge_claimed_lengths_reserve_nothing(files_survive: Vault) -> None:
         with pytest.raises(TypeError, match="^argument 'path': "):
             Selector(Liar(claimed, ["app", "db"]))  # type: ignore[arg-type]
     assert Selector(Liar(2, ["app", "db"])).path == ("app", "db")  # type: ignore[arg-type]
+
+
+class Repeating(list[int]):
+    """A list whose iterator yields `items` items (None: without end)."""
+
+    def __init__(self, items: int | None) -> None:
+        super().__init__()
+        self.items = items
+
+    def __iter__(self) -> Iterator[int]:
+        return itertools.repeat(ord("v")) if self.items is None else itertools.repeat(ord("v"), self.items)
+
+
+class Claiming:
+    """Claims `claimed` items; answers every index up to `holds` with `item` (reads counted)."""
+
+    def __init__(self, claimed: int, item: object, holds: int | None = None) -> None:
+        self.claimed, self.item, self.holds, self.reads = claimed, item, holds, 0
+
+    def __len__(self) -> int:
+        return self.claimed
+
+    def __getitem__(self, i: int) -> object:
+        self.reads += 1
+        if self.holds is not None and i >= self.holds:
+            raise IndexError(i)
+        return self.item
+
+
+def test_values_read_item_by_item_stop_at_the_length_bound(files_survive: Vault,
+                                                            hostile: tuple[Workspace, Opener]) -> None:
+    ws, _ = hostile
+    v = files_survive
+    vault_before = (ws.vault_dir / "vault.cord").read_bytes()
+    ratchet_before = ratchet_file(ws).read_bytes()
+    too_long = f"secret value is longer than {LENGTH_LIMIT} bytes"
+    endless: list[tuple[str, object, str]] = [
+        ("endless iterator", Repeating(None), too_long),
+        ("length of 2**62, every index answered", Claiming(2**62, ord("v")), too_long),
+        ("one item past the bound", Repeating(LENGTH_LIMIT + 1), too_long),
+        # Not a sequence at all: refused before it is read.
+        ("endless generator", (ord("v") for _ in itertools.count()), "secret value must be str or bytes"),
+    ]
+    writes: list[Callable[[Any], None]] = [lambda x: v.set("app/big", x), lambda x: v.set_field("app/db", "f", x)]
+    for what, value, message in endless:
+        for write in writes:
+            with pytest.raises(OstrelError) as caught:
+                write(value)
+            assert (type(caught.value), str(caught.value)) == (OstrelError, message), what
+    assert (ws.vault_dir / "vault.cord").read_bytes() == vault_before
+    assert ratchet_file(ws).read_bytes() == ratchet_before
+    # Exactly the bound is converted whole: the record around it is refused by the store just as
+    # the same bytes given at once are.
+    lengths = []
+    for value in (Repeating(LENGTH_LIMIT), b"v" * LENGTH_LIMIT):
+        with pytest.raises(OstrelError) as caught:
+            v.set("app/big", value)
+        lengths.append(refused_length(caught))
+    assert lengths[0] == lengths[1] > LENGTH_LIMIT
+    assert (ws.vault_dir / "vault.cord").read_bytes() == vault_before
+    v.set("app/small", Repeating(3))
+    assert v.get("app/small") == "vvv"
+
+
+def test_invitations_and_paths_read_item_by_item_stop_at_their_bounds(files_survive: Vault) -> None:
+    # An invitation may be as long as an invitation file.
+    with pytest.raises(OstrelError) as caught:
+        Auth.from_invite(Repeating(None))
+    assert (type(caught.value), str(caught.value)) == (OstrelError, "invitation is longer than 269484032 bytes")
+    # A path is read by index up to its length: one longer than the bound is refused before any
+    # item is read; one of exactly the bound is read (and this one ends early).
+    for claimed in (2**62, LENGTH_LIMIT + 1):
+        path = Claiming(claimed, "a")
+        with pytest.raises(TypeError, match=f"^argument 'path': a path holds at most {LENGTH_LIMIT} segments$"):
+            Selector(path)  # type: ignore[arg-type]
+        assert path.reads == 0
+    path = Claiming(LENGTH_LIMIT, "a", holds=2)
+    with pytest.raises(TypeError, match="^argument 'path': 2$"):
+        Selector(path)  # type: ignore[arg-type]
+    assert path.reads == 3
 
 
 # --- texts ------------------------------------------------------------------------------------
@@ -255,6 +336,89 @@ def test_objects_whose_methods_raise(files_survive: Vault, hostile: tuple[Worksp
         else:  # the empty read is an invitation text that opening refuses
             with pytest.raises(OstrelError):
                 Vault(str(hostile[0].vault_dir), auth=auth)
+
+
+# --- exceptions outside Exception ---------------------------------------------------------------
+
+
+def conversion_sites(v: Vault, raising: Callable[..., Any]) -> list[tuple[str, type[BaseException], Callable[[], object]]]:
+    """Calls whose argument conversion runs `raising` in one of the caller's objects, each with the
+    class of the error an ordinary exception there turns into."""
+
+    class Iterated(list[int]):
+        __iter__ = raising
+
+    class Indexed:  # iterated by the sequence protocol, from index 0
+        __getitem__ = raising
+
+    class Sized:
+        __len__ = raising
+        __getitem__ = raising
+
+    class TwoItems:
+        def __len__(self) -> int:
+            return 2
+
+        __getitem__ = raising
+
+    class BadIndex:
+        __index__ = raising
+
+    class BadClass:  # not a sequence: isinstance(x, Sequence) reads its __class__
+        __class__ = property(raising)
+
+    # Looks like numpy's boolean scalar, which is read through its __bool__.
+    NumpyBool = type("bool_", (), {"__module__": "numpy", "__bool__": raising})
+
+    class NameRaises(type):
+        __name__ = property(raising)
+
+    class Unnamed(metaclass=NameRaises):
+        pass
+
+    class Reader:
+        read = raising
+
+    class Keyword(str):
+        __repr__ = raising
+
+    return [
+        ("value __iter__", OstrelError, lambda: v.set("app/db", Iterated())),
+        ("value __getitem__", OstrelError, lambda: v.set("app/db", Indexed())),  # type: ignore[arg-type]
+        ("value item __index__", OstrelError, lambda: v.set("app/db", [1, BadIndex()])),  # type: ignore[list-item]
+        ("value __class__", OstrelError, lambda: v.set("app/db", BadClass())),  # type: ignore[arg-type]
+        ("field value __iter__", OstrelError, lambda: v.set_field("app/db", "user", Iterated())),
+        ("path __len__", TypeError, lambda: Selector(Sized())),  # type: ignore[arg-type]
+        ("path __getitem__", TypeError, lambda: Selector(TwoItems())),  # type: ignore[arg-type]
+        ("as_bytes __bool__", TypeError, lambda: v.get("app/db", as_bytes=NumpyBool())),
+        ("type name of as_bytes", TypeError, lambda: v.get("app/db", as_bytes=Unnamed())),  # type: ignore[call-overload]
+        ("keyword name __repr__", TypeError, lambda: v.get("app/db", **{Keyword("nope"): 1})),  # type: ignore[call-overload]
+        ("invitation read()", OstrelError, lambda: Auth.from_invite(Reader())),
+        ("invitation __iter__", OstrelError, lambda: Auth.from_invite(Iterated())),
+    ]
+
+
+@pytest.mark.parametrize("raised", [Boom(), KeyboardInterrupt(), SystemExit(3), GeneratorExit()],
+                         ids=lambda e: type(e).__name__)
+def test_exceptions_outside_exception_pass_through_conversion(files_survive: Vault, raised: BaseException) -> None:
+    """An ordinary exception in the caller's object becomes the argument's error as before; a
+    KeyboardInterrupt, SystemExit or GeneratorExit comes out unchanged, the very same object."""
+
+    def raising(*_: object) -> Any:
+        raise raised
+
+    wrong = []
+    for site, ordinary, call in conversion_sites(files_survive, raising):
+        try:
+            call()
+        except BaseException as e:  # noqa: BLE001  (which one is what the test is about)
+            got: BaseException | None = e
+        else:
+            got = None
+        if (type(got) is not ordinary) if isinstance(raised, Exception) else (got is not raised):
+            wrong.append((site, got))
+    assert wrong == []
+    assert files_survive.get("app/db") == "old"
 
 
 # --- invitations ---------------------------------------------------------------------------------

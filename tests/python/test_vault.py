@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import os
 import pathlib
+import shutil
 from collections.abc import Iterator
 
 import pytest
@@ -105,6 +106,40 @@ def test_default_path_is_dot_ostrel_with_the_keychains_current_user(env: Workspa
             assert v.get("ops/key") == "alice only"
     finally:
         os.chdir(old)
+
+
+def tree(folder: pathlib.Path) -> dict[str, bytes | None]:
+    """Every entry under `folder`: a file's bytes, None for a folder."""
+    return {str(p.relative_to(folder)): None if p.is_dir() else p.read_bytes() for p in sorted(folder.rglob("*"))}
+
+
+@pytest.mark.parametrize("relative", ["vault path", "state directory", "both"])
+@pytest.mark.parametrize("elsewhere", ["a copy of the workspace", "an empty folder"])
+def test_relative_paths_keep_naming_where_the_vault_was_opened(scratch: pathlib.Path, relative: str,
+                                                               elsewhere: str) -> None:
+    here, there = scratch / "here", scratch / "there"
+    here.mkdir()
+    w = Workspace(here, members(secret("app/db", "old")))
+    invite = w.invite_bytes("alice").read_bytes()
+    vault_path = "ws/.ostrel" if relative != "state directory" else str(w.vault_dir)
+    state_dir = "state" if relative != "vault path" else str(w.state_dir)
+    old = os.getcwd()
+    try:
+        os.chdir(here)
+        with w.environment(OSTREL_STATE_DIR=state_dir):
+            v = Vault(vault_path, auth=Auth.from_invite(invite))
+        if elsewhere == "an empty folder":
+            there.mkdir()
+        else:
+            shutil.copytree(here, there)
+        before = tree(there)
+        os.chdir(there)
+        v.set("app/db", "new")
+    finally:
+        os.chdir(old)
+    assert tree(there) == before
+    with w.environment():
+        assert Vault(str(w.vault_dir), auth=Auth.from_invite(invite)).get("app/db") == "new"
 
 
 def test_a_path_holding_a_nul_is_refused_not_cut_short(env: Workspace) -> None:
