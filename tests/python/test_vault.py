@@ -295,6 +295,22 @@ def test_writes_are_seen_by_the_same_object_and_by_a_new_one(env: Workspace) -> 
         v.set_field("tmp/never", "k", "v")
 
 
+def test_field_edits_see_what_another_object_wrote_after_opening(env: Workspace) -> None:
+    early = alice(env)  # opened before the secret exists
+    other = alice(env)
+    other.set("tmp/late", "v")
+    assert early.set_field("tmp/late", "k", "x") is None
+    assert other.fields("tmp/late") == {}  # other's own state is older
+    assert alice(env).fields("tmp/late") == {"k": "x"}
+    vault_before = (env.vault_dir / "vault.cord").read_bytes()
+    with pytest.raises(NotFound, match='^secret tmp/late has no field "zz"$'):
+        other.delete_field("tmp/late", "zz")
+    assert (env.vault_dir / "vault.cord").read_bytes() == vault_before
+    assert other.delete_field("tmp/late", "k") is None
+    assert alice(env).fields("tmp/late") == {}
+    early.delete("tmp/late")
+
+
 # --- the roads ---------------------------------------------------------------------------------
 
 
