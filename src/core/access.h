@@ -9,6 +9,7 @@
 #include <variant>
 #include <vector>
 
+#include "platform/result.h"
 #include "cord/codec.h"
 #include "core/validation_issue.h"
 #include "errors/frontend_error.h"
@@ -155,7 +156,7 @@ struct GrantPermissionV1 : cord::Enumeration<grant_permission::Read, grant_permi
 };
 
 // Success, or the InvalidStructure issue of the first rule that fails.
-using StructureCheck = std::expected<void, ValidationIssue>;
+using StructureCheck = platform::Result<void, ValidationIssue>;
 
 // Label keys strictly increasing by bytes.
 StructureCheck check_structure(const SecretSelectorV1& selector);

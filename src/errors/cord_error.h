@@ -8,11 +8,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
 #include "errors/error_value.h"
 
 namespace ostrel::cord {
 
-class Error : public errors::ErrorValue<Error> {
+class [[nodiscard]] Error : public errors::ErrorValue<Error> {
  public:
   // The 21 kinds in their fixed order.
   enum Kind : std::uint8_t {
@@ -101,7 +102,7 @@ class Error : public errors::ErrorValue<Error> {
 };
 
 template <class T>
-using Result = std::expected<T, Error>;
-using Status = std::expected<void, Error>;
+using Result = platform::Result<T, Error>;
+using Status = platform::Result<void, Error>;
 
 }  // namespace ostrel::cord

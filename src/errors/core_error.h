@@ -6,13 +6,14 @@
 #include <string>
 #include <utility>
 
+#include "platform/result.h"
 #include "errors/cord_error.h"
 #include "errors/error_value.h"
 #include "errors/shared_texts.h"
 
 namespace ostrel {
 
-class CoreError : public errors::ErrorValue<CoreError> {
+class [[nodiscard]] CoreError : public errors::ErrorValue<CoreError> {
  public:
   enum Kind : std::uint8_t { Cord = 0, Validation = 1 };
 
@@ -37,6 +38,6 @@ class CoreError : public errors::ErrorValue<CoreError> {
 };
 
 template <class T>
-using CoreResult = std::expected<T, CoreError>;
+using CoreResult = platform::Result<T, CoreError>;
 
 }  // namespace ostrel

@@ -8,13 +8,14 @@
 #include <string>
 #include <utility>
 
+#include "platform/result.h"
 #include "errors/core_error.h"
 #include "errors/error_value.h"
 #include "errors/shared_texts.h"
 
 namespace ostrel {
 
-class CryptoError : public errors::ErrorValue<CryptoError> {
+class [[nodiscard]] CryptoError : public errors::ErrorValue<CryptoError> {
  public:
   // The kinds in their fixed order.
   enum Kind : std::uint8_t {
@@ -81,6 +82,6 @@ class CryptoError : public errors::ErrorValue<CryptoError> {
 };
 
 template <class T>
-using CryptoResult = std::expected<T, CryptoError>;
+using CryptoResult = platform::Result<T, CryptoError>;
 
 }  // namespace ostrel

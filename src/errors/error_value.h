@@ -137,7 +137,7 @@ std::string format(std::string_view form, const Payload* payload);
 // The base of every error enumeration `E`, which declares `enum Kind : std::uint8_t` and
 // `static constexpr std::string_view form(Kind)`.
 template <class E>
-class ErrorValue {
+class [[nodiscard]] ErrorValue {
  public:
   ErrorValue(const ErrorValue& other) noexcept : kind_(other.kind_), payload_(other.payload_) {
     if (payload_ != nullptr) payload_->retain();

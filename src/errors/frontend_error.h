@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/result.h"
 #include "errors/cord_error.h"
 #include "errors/error_value.h"
 #include "errors/keychain_error.h"
@@ -22,7 +23,7 @@
 
 namespace ostrel {
 
-class FrontendError : public errors::ErrorValue<FrontendError> {
+class [[nodiscard]] FrontendError : public errors::ErrorValue<FrontendError> {
  public:
   using Path = std::filesystem::path;
 
@@ -260,6 +261,6 @@ class FrontendError : public errors::ErrorValue<FrontendError> {
 };
 
 template <class T>
-using FrontendResult = std::expected<T, FrontendError>;
+using FrontendResult = platform::Result<T, FrontendError>;
 
 }  // namespace ostrel

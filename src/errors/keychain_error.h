@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/result.h"
 #include "errors/cord_error.h"
 #include "errors/crypto_error.h"
 #include "errors/error_value.h"
@@ -20,7 +21,7 @@
 
 namespace ostrel {
 
-class KeychainError : public errors::ErrorValue<KeychainError> {
+class [[nodiscard]] KeychainError : public errors::ErrorValue<KeychainError> {
  public:
   using Path = std::filesystem::path;
 
@@ -146,6 +147,6 @@ class KeychainError : public errors::ErrorValue<KeychainError> {
 };
 
 template <class T>
-using KeychainResult = std::expected<T, KeychainError>;
+using KeychainResult = platform::Result<T, KeychainError>;
 
 }  // namespace ostrel

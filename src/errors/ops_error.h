@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/result.h"
 #include "errors/cord_error.h"
 #include "errors/core_error.h"
 #include "errors/crypto_error.h"
@@ -23,7 +24,7 @@
 
 namespace ostrel {
 
-class OpsError : public errors::ErrorValue<OpsError> {
+class [[nodiscard]] OpsError : public errors::ErrorValue<OpsError> {
  public:
   using Path = std::filesystem::path;
 
@@ -264,6 +265,6 @@ class OpsError : public errors::ErrorValue<OpsError> {
 };
 
 template <class T>
-using OpsResult = std::expected<T, OpsError>;
+using OpsResult = platform::Result<T, OpsError>;
 
 }  // namespace ostrel

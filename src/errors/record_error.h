@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/result.h"
 #include "errors/core_error.h"
 #include "errors/error_value.h"
 #include "errors/identifiers.h"
@@ -12,7 +13,7 @@
 
 namespace ostrel {
 
-class RecordError : public errors::ErrorValue<RecordError> {
+class [[nodiscard]] RecordError : public errors::ErrorValue<RecordError> {
  public:
   enum Kind : std::uint8_t { SignerMismatch = 0, Core = 1 };
 
@@ -46,6 +47,6 @@ class RecordError : public errors::ErrorValue<RecordError> {
 };
 
 template <class T>
-using RecordResult = std::expected<T, RecordError>;
+using RecordResult = platform::Result<T, RecordError>;
 
 }  // namespace ostrel

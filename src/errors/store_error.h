@@ -10,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/result.h"
 #include "errors/cord_error.h"
 #include "errors/core_error.h"
 #include "errors/error_value.h"
@@ -28,7 +29,7 @@ void append_field(std::string& out, const OsCode& code);
 
 // A failed file or lock call: a kind, and either the operating system's error code or a message
 // the store wrote itself.
-class IoError : public errors::ErrorValue<IoError> {
+class [[nodiscard]] IoError : public errors::ErrorValue<IoError> {
  public:
   // The kinds the store and the keychain act on; everything else is Other and only passed on.
   enum Kind : std::uint8_t {
@@ -58,9 +59,9 @@ class IoError : public errors::ErrorValue<IoError> {
 };
 
 template <class T>
-using IoResult = std::expected<T, IoError>;
+using IoResult = platform::Result<T, IoError>;
 
-class StoreError : public errors::ErrorValue<StoreError> {
+class [[nodiscard]] StoreError : public errors::ErrorValue<StoreError> {
  public:
   using Path = std::filesystem::path;
 
@@ -154,6 +155,6 @@ class StoreError : public errors::ErrorValue<StoreError> {
 };
 
 template <class T>
-using StoreResult = std::expected<T, StoreError>;
+using StoreResult = platform::Result<T, StoreError>;
 
 }  // namespace ostrel

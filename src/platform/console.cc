@@ -32,7 +32,7 @@ class RestoreTerminal {
 
 }  // namespace
 
-std::expected<SecretBytes, ConsoleError> read_hidden_line(std::string_view prompt) {
+Result<SecretBytes, ConsoleError> read_hidden_line(std::string_view prompt) {
   const int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return os_failure(errno);
   File tty(fd);

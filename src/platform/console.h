@@ -6,6 +6,7 @@
 #include <expected>
 #include <string_view>
 
+#include "platform/result.h"
 #include "platform/secret.h"
 
 namespace ostrel::platform {
@@ -22,6 +23,6 @@ struct ConsoleError {
 // up to the line break into wiping memory. The line break is not part of the result. A read
 // interrupted by a signal (EINTR) fails rather than being retried, so an interrupt ends the
 // prompt; so does end of input before the line break.
-std::expected<SecretBytes, ConsoleError> read_hidden_line(std::string_view prompt);
+Result<SecretBytes, ConsoleError> read_hidden_line(std::string_view prompt);
 
 }  // namespace ostrel::platform

@@ -3,6 +3,7 @@
 // Functions keep no state and are safe from any thread; a File is used by one thread at a time.
 #pragma once
 
+#include "platform/result.h"
 #include <sys/types.h>
 
 #include <cstddef>
@@ -20,7 +21,7 @@ struct OsError {
 };
 
 template <class T>
-using OsResult = std::expected<T, OsError>;
+using OsResult = Result<T, OsError>;
 
 // An open file descriptor, closed when dropped.
 class File {

@@ -3,6 +3,7 @@
 // interpreter lock is released. Safe to copy and to pass between threads.
 #pragma once
 
+#include "platform/result.h"
 #include <cstdint>
 #include <expected>
 #include <stdexcept>
@@ -46,7 +47,7 @@ struct Error {
 };
 
 template <class T>
-using Result = std::expected<T, Error>;
+using Result = platform::Result<T, Error>;
 
 // An internal failure: a fault of this module, never an ordinary error. The call frames turn it
 // into a PanicException.

@@ -9,6 +9,7 @@
 #include <span>
 #include <vector>
 
+#include "platform/result.h"
 #include "core/records.h"
 #include "core/validate/authority.h"
 #include "core/validation_issue.h"
@@ -42,7 +43,7 @@ CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecord
 // issue that ends the derivation (RootNotTrusted for none, AmbiguousRoot for several). Candidates
 // are counted per record, so one root stored twice is ambiguous. Records whose hash is in
 // `verified` are not verified again.
-using RootSearch = std::expected<RootIdentity, core::ValidationIssue>;
+using RootSearch = platform::Result<RootIdentity, core::ValidationIssue>;
 CoreResult<RootSearch> search_trusted_root(std::span<const HashedRecord> work, const HashValue& trusted_root,
                                            const VerifiedHashes& verified);
 
