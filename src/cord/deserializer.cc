@@ -1,6 +1,7 @@
 #include "cord/deserializer.h"
 
 #include "cord/text.h"
+#include "errors/try.h"
 
 namespace ostrel::cord {
 
@@ -22,11 +23,9 @@ Result<std::uint64_t> Deserializer::read_len_width(Width w, std::uint64_t bound)
 }
 
 Result<std::string_view> Deserializer::read_str_width(Width w, std::uint64_t bound) {
-  auto len = read_len_width(w, bound);
-  if (!len) return std::unexpected(std::move(len).error());
-  auto bytes = take_bytes(*len);
-  if (!bytes) return std::unexpected(std::move(bytes).error());
-  const std::string_view text(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+  OSTREL_TRY_ASSIGN(auto len, read_len_width(w, bound));
+  OSTREL_TRY_ASSIGN(auto bytes, take_bytes(len));
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (is_ascii(text)) return text;
   if (!is_valid_utf8(text)) return std::unexpected(Error::InvalidUtf8);
   if (!is_nfc(text)) return std::unexpected(Error::NotNfc);

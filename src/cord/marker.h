@@ -9,6 +9,7 @@
 #include "cord/deserializer.h"
 #include "cord/width.h"
 #include "errors/cord_error.h"
+#include "errors/try.h"
 
 namespace ostrel::cord {
 
@@ -50,9 +51,8 @@ inline Result<std::span<const std::uint8_t>> read_marker(Deserializer& d, const 
     case Marker::Uuid: return d.take_bytes(16);
     case Marker::Evolving: {
       if (hint != WidthHint::None) return std::unexpected(conflicting_sentinel());
-      auto len = d.read_len_width(m.width, d.max_length());
-      if (!len) return std::unexpected(std::move(len).error());
-      return d.take_bytes(*len);
+      OSTREL_TRY_ASSIGN(const std::uint64_t len, d.read_len_width(m.width, d.max_length()));
+      return d.take_bytes(len);
     }
   }
   return std::span<const std::uint8_t>();

@@ -4,22 +4,22 @@
 #include "cord/text.h"
 #include "core/access.h"
 #include "crypto/domain_hash.h"
+#include "errors/try.h"
 
 namespace ostrel::core {
 namespace {
 
 // The fixed bytes of a text as the encoding writes it: 4-byte length and the NFC form.
 CoreResult<HashValue> hash_text(std::string_view tag, std::string_view text) {
-  auto bytes = cord::to_vec_string(text);
-  if (!bytes) return std::unexpected(CoreError(std::move(bytes).error()));
-  return crypto::domain_hash(tag, *bytes);
+  OSTREL_TRY_ASSIGN(auto bytes, cord::to_vec_string(text));
+  return crypto::domain_hash(tag, bytes);
 }
 
 // The id of type Id holding `hash`, or the hash's failure.
 template <class Id>
 CoreResult<Id> id_of(CoreResult<HashValue> hash) {
-  if (!hash) return std::unexpected(std::move(hash).error());
-  return Id(std::move(*hash));
+  OSTREL_TRY_ASSIGN(HashValue value, std::move(hash));
+  return Id(std::move(value));
 }
 
 }  // namespace

@@ -26,25 +26,22 @@ RecordResult<void> check_author(const crypto::Identity& author) {
 
 RecordResult<VaultRecordV1> sign_record(const crypto::Identity& author, EvolvingBody body) {
   OSTREL_TRY(check_author(author));
-  auto message = to_vec_evolving32(body);
-  if (!message) return std::unexpected(RecordError(std::move(message).error()));
-  std::vector<std::uint8_t> signature = author.sign(kRecordSignaturePurpose, *message);
+  OSTREL_TRY_ASSIGN(auto message, to_vec_evolving32(body));
+  std::vector<std::uint8_t> signature = author.sign(kRecordSignaturePurpose, message);
   return VaultRecordV1(std::move(body), Bytes(author.signing_public_key.begin(), author.signing_public_key.end()),
                        std::move(signature));
 }
 
 RecordResult<VaultRecordV1> SecretRecordV1::create_signed(const crypto::Identity& author, SecretSelectorV1 selector,
                                                           SealedPayloadV1 payload, std::uint64_t counter) {
-  auto id = core::derive_secret_id(selector);
-  if (!id) return std::unexpected(RecordError(std::move(id).error()));
-  return sign_record(author, RecordBodyV1(SecretRecordV1{std::move(*id), std::move(selector), std::move(payload), counter}));
+  OSTREL_TRY_ASSIGN(auto id, core::derive_secret_id(selector));
+  return sign_record(author, RecordBodyV1(SecretRecordV1{std::move(id), std::move(selector), std::move(payload), counter}));
 }
 
 RecordResult<VaultRecordV1> SecretDeletedRecordV1::create_signed(const crypto::Identity& author,
                                                                  SecretSelectorV1 selector, std::uint64_t counter) {
-  auto id = core::derive_secret_id(selector);
-  if (!id) return std::unexpected(RecordError(std::move(id).error()));
-  return sign_record(author, RecordBodyV1(SecretDeletedRecordV1{std::move(*id), std::move(selector), counter}));
+  OSTREL_TRY_ASSIGN(auto id, core::derive_secret_id(selector));
+  return sign_record(author, RecordBodyV1(SecretDeletedRecordV1{std::move(id), std::move(selector), counter}));
 }
 
 }  // namespace ostrel::core

@@ -9,6 +9,7 @@
 #include "cord/codec.h"
 #include "errors/core_error.h"
 #include "errors/identifiers.h"
+#include "errors/try.h"
 
 namespace ostrel::crypto {
 
@@ -19,9 +20,8 @@ HashValue domain_hash(std::string_view tag, std::span<const std::uint8_t> data);
 // domain_hash of the value's canonical encoding; an encoding failure is CoreError::Cord.
 template <class T>
 CoreResult<HashValue> domain_hash_cord(std::string_view tag, const T& value) {
-  auto bytes = cord::to_vec(value);
-  if (!bytes) return std::unexpected(CoreError(std::move(bytes).error()));
-  return domain_hash(tag, *bytes);
+  OSTREL_TRY_ASSIGN(const auto bytes, cord::to_vec(value));
+  return domain_hash(tag, bytes);
 }
 
 }  // namespace ostrel::crypto

@@ -2,6 +2,7 @@
 
 #include "core/ids.h"
 #include "crypto/hkdf.h"
+#include "errors/try.h"
 
 namespace ostrel::crypto {
 namespace {
@@ -28,15 +29,13 @@ CryptoResult<IdentityKeys> derive_identity_keys(std::span<const std::uint8_t> ma
 }
 
 CryptoResult<Identity> Identity::from_seed(std::span<const std::uint8_t> master_seed) {
-  auto keys = derive_identity_keys(master_seed);
-  if (!keys) return std::unexpected(std::move(keys).error());
-  const auto signing_public_key = keys->signing_key.public_key();
-  const auto hpke_public_key = keys->hpke_public_key;
-  auto user_id = core::user_id_from_public_keys(signing_public_key, hpke_public_key);
-  if (!user_id) return std::unexpected(CryptoError(std::move(user_id).error()));
-  return Identity{std::move(*user_id), signing_public_key, hpke_public_key,
+  OSTREL_TRY_ASSIGN(auto keys, derive_identity_keys(master_seed));
+  const auto signing_public_key = keys.signing_key.public_key();
+  const auto hpke_public_key = keys.hpke_public_key;
+  OSTREL_TRY_ASSIGN(auto user_id, core::user_id_from_public_keys(signing_public_key, hpke_public_key));
+  return Identity{std::move(user_id), signing_public_key, hpke_public_key,
                   platform::SecretArray<kMasterSeedBytes>(master_seed.first<kMasterSeedBytes>()),
-                  std::move(*keys)};
+                  std::move(keys)};
 }
 
 std::vector<std::uint8_t> Identity::sign(std::string_view purpose,

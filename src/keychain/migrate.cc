@@ -16,9 +16,7 @@ bool belongs_to(const SealedIdentityV1& identity, std::span<const std::uint8_t> 
 }
 
 KeychainResult<void> remove_older_file(const std::filesystem::path& path) {
-  if (auto removed = store::remove_file_if_present(path); !removed) {
-    return std::unexpected(KeychainError(std::move(removed).error()));
-  }
+  OSTREL_TRY(store::remove_file_if_present(path));
   return {};
 }
 

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "core/ids.h"
+#include "errors/try.h"
 #include "keychain/user_ref.h"
 
 namespace ostrel::keychain {
@@ -26,10 +27,9 @@ OpsResult<crypto::Identity> unlock_session_identity(const validate::VaultState& 
   const UnlockRequest request =
       UnlockRequest::make(paths, root, user_bytes, std::move(purpose)).with_names(std::move(project), std::move(user_name));
 
-  auto identity = keychain.load_identity(request);
-  if (!identity) return std::unexpected(OpsError(std::move(identity).error()));
-  if (identity->user_id != user) return std::unexpected(OpsError::keychain_identity_mismatch(identity->user_id, user));
-  return std::move(*identity);
+  OSTREL_TRY_ASSIGN(auto identity, keychain.load_identity(request));
+  if (identity.user_id != user) return std::unexpected(OpsError::keychain_identity_mismatch(identity.user_id, user));
+  return identity;
 }
 
 }  // namespace ostrel::keychain

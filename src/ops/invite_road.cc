@@ -13,10 +13,9 @@ OpsResult<VaultSession> open_session_from_invite(const store::WorkspacePaths& pa
 OpsResult<VaultSession> open_session_from_invite(const store::WorkspacePaths& paths, const core::Invite& invite,
                                                  const store::CurrentUserLookup& current_user) {
   OSTREL_TRY(trust::establish_session_trust(paths, invite));
-  auto identity = crypto::Identity::from_seed(invite.seed().span());
-  if (!identity) return std::unexpected(OpsError(std::move(identity).error()));
+  OSTREL_TRY_ASSIGN(auto identity, crypto::Identity::from_seed(invite.seed().span()));
   OSTREL_TRY_ASSIGN(OpenVault open, OpenVault::open(paths, current_user));
-  return VaultSession::establish(std::move(open), std::move(*identity));
+  return VaultSession::establish(std::move(open), std::move(identity));
 }
 
 }  // namespace ostrel::ops

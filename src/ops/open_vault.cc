@@ -35,9 +35,8 @@ OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths, const store:
 }
 
 OpsResult<store::StateLock> state_lock(const store::WorkspacePaths& paths, const HashValue& root, bool exclusive) {
-  auto lock = store::StateLock::acquire(paths, root.bytes, exclusive);
-  if (!lock) return std::unexpected(OpsError(std::move(lock).error()));
-  return std::move(*lock);
+  OSTREL_TRY_ASSIGN(auto lock, store::StateLock::acquire(paths, root.bytes, exclusive));
+  return lock;
 }
 
 }  // namespace
@@ -80,9 +79,8 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       for (const HashValue& h : cache->record_hashes) verified.insert(h);
       cache_signer = std::vector<std::uint8_t>(cache->signing_public_key.begin(), cache->signing_public_key.end());
     }
-    auto state = validate::derive_state(file.records.items(), loaded.ratchet, verified);
-    if (!state) return std::unexpected(OpsError(std::move(state).error()));
-    out.emplace(OpenVault{std::move(*state), paths, std::move(vault_at), std::move(file.bytes),
+    OSTREL_TRY_ASSIGN(auto state, validate::derive_state(file.records.items(), loaded.ratchet, verified));
+    out.emplace(OpenVault{std::move(state), paths, std::move(vault_at), std::move(file.bytes),
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
                           std::move(loaded.pending), std::move(file.records)});
   }
@@ -108,12 +106,11 @@ OpsResult<void> OpenVault::advance_ratchet() {
     return std::unexpected(OpsError(std::move(lock).error()));
   }
   OSTREL_TRY(preflight_write(paths, root()));
-  auto stored = store::load_ratchet(paths, root());
-  if (!stored) return std::unexpected(OpsError(std::move(stored).error()));
+  OSTREL_TRY_ASSIGN(auto stored, store::load_ratchet(paths, root()));
   // What is on disk, raised by this state: counters another process remembered meanwhile stay.
-  validate::RatchetState next = *stored ? std::move(**stored) : validate::RatchetState::fresh(root());
+  validate::RatchetState next = stored ? std::move(*stored) : validate::RatchetState::fresh(root());
   next.advance(state.ratchet);
-  if (auto saved = store::save_ratchet(paths, next); !saved) return std::unexpected(OpsError(std::move(saved).error()));
+  OSTREL_TRY(store::save_ratchet(paths, next));
   ratchet = std::move(next);
   return {};
 }
@@ -131,12 +128,11 @@ OpsResult<void> OpenVault::refresh_from_store() {
   if (file_root != root()) {
     return std::unexpected(OpsError(StoreError::trust_root_mismatch(std::move(file_root), root())));
   }
-  auto next_state = validate::derive_state(next_records.items(), loaded.ratchet, state.record_hashes());
-  if (!next_state) return std::unexpected(OpsError(std::move(next_state).error()));
+  OSTREL_TRY_ASSIGN(auto next_state, validate::derive_state(next_records.items(), loaded.ratchet, state.record_hashes()));
   records = std::move(next_records);
   vault_bytes = std::move(shared);
   ratchet = std::move(loaded.ratchet);
-  state = std::move(*next_state);
+  state = std::move(next_state);
   pending = std::move(loaded.pending);
   return {};
 }
@@ -158,9 +154,8 @@ OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity&
     // Another key vouched for the skipped signatures: check every one before trusting the state,
     // against the ratchet as it was before the unchecked records raised it.
     const validate::RatchetState& before = ratchet_deferred ? *open.ratchet_before_cache : open.ratchet;
-    auto checked = validate::derive_state_fresh(open.records.items(), before);
-    if (!checked) return std::unexpected(OpsError(std::move(checked).error()));
-    open.state = std::move(*checked);
+    OSTREL_TRY_ASSIGN(auto checked, validate::derive_state_fresh(open.records.items(), before));
+    open.state = std::move(checked);
     if (ratchet_deferred) open.ratchet = std::move(*open.ratchet_before_cache);
     open.ratchet_before_cache.reset();
     open.cache_signer.reset();

@@ -1,6 +1,7 @@
 #include "ops/read_secret.h"
 
 #include "cord/text.h"
+#include "errors/try.h"
 
 namespace ostrel::ops {
 
@@ -24,11 +25,10 @@ OpsResult<core::SecretRead> read_secret(const validate::VaultState& state, const
 
 OpsResult<core::SecretRead> open_secret(const validate::VaultState& state, const crypto::Identity& identity,
                                         const core::SecretSelectorV1& selector) {
-  auto entry = state.secret_record(selector);
-  if (!entry) return std::unexpected(OpsError(std::move(entry).error()));
-  if (!*entry) return std::unexpected(OpsError(OpsError::SecretMissing));
+  OSTREL_TRY_ASSIGN(auto entry, state.secret_record(selector));
+  if (!entry) return std::unexpected(OpsError(OpsError::SecretMissing));
   if (!state.root_key_id) return std::unexpected(OpsError::missing_effective_root());
-  const validate::SecretEntry& current = **entry;
+  const validate::SecretEntry& current = *entry;
   return core::SealedPayloadV1::open(identity, current.record, current.secret(), *state.root_key_id);
 }
 

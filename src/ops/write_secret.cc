@@ -5,8 +5,8 @@
 
 #include "core/ids.h"
 #include "core/record_sign.h"
-#include "core/validate/seal_readers.h"
 #include "core/validate/derive.h"
+#include "core/validate/seal_readers.h"
 #include "errors/try.h"
 #include "ops/commit.h"
 #include "ops/read_secret.h"
@@ -60,9 +60,8 @@ OpsResult<CandidateRecord> build_secret_value_record(const crypto::Identity& ide
                                          cord::ByteString(identity.signing_public_key), secret_id, selector,
                                          counter};
   OSTREL_TRY_ASSIGN(core::SealedPayloadV1 payload, validate::seal_for_state(state, context, value));
-  auto record = core::SecretRecordV1::create_signed(identity, selector, payload, counter);
-  if (!record) return std::unexpected(OpsError(std::move(record).error()));
-  return add_candidate(std::move(*record), secret_id, selector, std::move(payload), candidate);
+  OSTREL_TRY_ASSIGN(auto record, core::SecretRecordV1::create_signed(identity, selector, payload, counter));
+  return add_candidate(std::move(record), secret_id, selector, std::move(payload), candidate);
 }
 
 OpsResult<CandidateRecord> build_secret_deletion_record(const crypto::Identity& identity, const SecretId& secret_id,
@@ -70,9 +69,8 @@ OpsResult<CandidateRecord> build_secret_deletion_record(const crypto::Identity& 
                                                         store::VaultRecords& candidate,
                                                         const validate::VaultState& state) {
   OSTREL_TRY_ASSIGN(const std::uint64_t counter, next_record_counter(state));
-  auto record = core::SecretDeletedRecordV1::create_signed(identity, selector, counter);
-  if (!record) return std::unexpected(OpsError(std::move(record).error()));
-  return add_candidate(std::move(*record), secret_id, selector, std::nullopt, candidate);
+  OSTREL_TRY_ASSIGN(auto record, core::SecretDeletedRecordV1::create_signed(identity, selector, counter));
+  return add_candidate(std::move(record), secret_id, selector, std::nullopt, candidate);
 }
 
 namespace {
@@ -84,8 +82,6 @@ struct FieldChange {
   std::optional<platform::SecretBytes> value;  // absent: remove the field
 };
 using Change = std::variant<core::SecretValueV1, Deletion, FieldChange>;
-
-OpsError store_error(StoreError e) { return OpsError(std::move(e)); }
 
 // The value a field change makes of the secret as the refreshed state holds it; none when a
 // removal finds no such field.
@@ -106,16 +102,13 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
                                                       Change change) {
   OpenVault& open = session.open;
   const crypto::Identity& identity = session.identity;
-  if (auto checked = core::check_author(identity); !checked) return std::unexpected(OpsError(std::move(checked).error()));
-  auto secret_id = core::derive_secret_id(selector);
-  if (!secret_id) return std::unexpected(OpsError(std::move(secret_id).error()));
+  OSTREL_TRY(core::check_author(identity));
+  OSTREL_TRY_ASSIGN(auto secret_id, core::derive_secret_id(selector));
 
   // Held from here to the end; released in reverse order (the workspace lock first).
   const HashValue root = open.root();
-  auto state_lock = store::StateLock::acquire_exclusive(open.paths, root.bytes);
-  if (!state_lock) return std::unexpected(store_error(std::move(state_lock).error()));
-  auto workspace_lock = store::WorkspaceLock::acquire(open.paths);
-  if (!workspace_lock) return std::unexpected(store_error(std::move(workspace_lock).error()));
+  OSTREL_TRY_ASSIGN(store::StateLock state_lock, store::StateLock::acquire_exclusive(open.paths, root.bytes));
+  OSTREL_TRY_ASSIGN(store::WorkspaceLock workspace_lock, store::WorkspaceLock::acquire(open.paths));
 
   OSTREL_TRY(preflight_write(open.paths, root));
   OSTREL_TRY(open.refresh_from_store());
@@ -132,61 +125,53 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
     change = std::move(*changed);
   }
 
-  auto ratchet_before = store::encode_ratchet_file(open.ratchet);
-  if (!ratchet_before) return std::unexpected(store_error(std::move(ratchet_before).error()));
+  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_before, store::encode_ratchet_file(open.ratchet));
   validate::RatchetState next_ratchet = open.ratchet;
   next_ratchet.advance(state.ratchet);
   store::VaultRecords candidate = open.records;
 
   const bool deletion = std::holds_alternative<Deletion>(change);
-  OpsResult<CandidateRecord> built = std::unexpected(OpsError(OpsError::SecretMissing));
-  if (deletion) {
-    built = build_secret_deletion_record(identity, *secret_id, selector, candidate, state);
-  } else {
-    built = build_secret_value_record(identity, *secret_id, selector, std::get<core::SecretValueV1>(change), candidate,
-                                      state);
-  }
-  if (!built) return std::unexpected(std::move(built).error());
+  OSTREL_TRY_ASSIGN(CandidateRecord built,
+                    deletion ? build_secret_deletion_record(identity, secret_id, selector, candidate, state)
+                             : build_secret_value_record(identity, secret_id, selector,
+                                                         std::get<core::SecretValueV1>(change), candidate, state));
 
-  auto next_state = validate::derive_state(candidate.items(), next_ratchet, state.record_hashes());
-  if (!next_state) return std::unexpected(OpsError(std::move(next_state).error()));
-  if (!next_state->issues.empty()) return std::unexpected(validation_error(*next_state));
+  OSTREL_TRY_ASSIGN(auto next_state, validate::derive_state(candidate.items(), next_ratchet, state.record_hashes()));
+  if (!next_state.issues.empty()) return std::unexpected(validation_error(next_state));
   // The refreshed vault must take the record as the secret's current one: a writer whose right
   // was withdrawn meanwhile passes check_writable on its older state but fails here, and no
   // record the derivation would not take is committed whatever checked it before.
-  if (!next_state->is_current_secret_record(built->record_hash)) {
+  if (!next_state.is_current_secret_record(built.record_hash)) {
     return std::unexpected(OpsError::not_effective(deletion ? OpsError::kSecretDeletionNotEffective
                                                             : OpsError::kSecretValueNotEffective));
   }
-  next_ratchet.advance(next_state->ratchet);
+  next_ratchet.advance(next_state.ratchet);
 
-  auto vault_after = store::encode_vault_file(candidate);
-  if (!vault_after) return std::unexpected(OpsError(std::move(vault_after).error()));
-  auto ratchet_after = store::encode_ratchet_file(next_ratchet);
-  if (!ratchet_after) return std::unexpected(store_error(std::move(ratchet_after).error()));
+  OSTREL_TRY_ASSIGN(auto vault_after, store::encode_vault_file(candidate));
+  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
   // The session keeps the after-image as its new before-image; the commit takes its own copy.
-  auto kept_vault = std::make_shared<const std::vector<std::uint8_t>>(vault_after->begin(), vault_after->end());
+  auto kept_vault = std::make_shared<const std::vector<std::uint8_t>>(vault_after.begin(), vault_after.end());
   vault_after = cord::Buffer();
-  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, *open.vault_bytes, *ratchet_before,
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, *open.vault_bytes, ratchet_before,
                                 std::vector<std::uint8_t>(*kept_vault),
-                                std::vector<std::uint8_t>(ratchet_after->begin(), ratchet_after->end())));
+                                std::vector<std::uint8_t>(ratchet_after.begin(), ratchet_after.end())));
 
   open.records = std::move(candidate);
   open.vault_bytes = std::move(kept_vault);
   open.ratchet = std::move(next_ratchet);
-  open.state = std::move(*next_state);
+  open.state = std::move(next_state);
   open.pending.reset();
-  return WrittenSecret{std::move(built->secret_id), std::move(built->selector), std::move(built->payload)};
+  return WrittenSecret{std::move(built.secret_id), std::move(built.selector), std::move(built.payload)};
 }
 
 OpsResult<WrittenSecret> written(OpsResult<std::optional<WrittenSecret>> r) {
-  if (!r) return std::unexpected(std::move(r).error());
-  return std::move(**r);  // only a field removal ends without a record
+  OSTREL_TRY_ASSIGN(std::optional<WrittenSecret> done, std::move(r));
+  return std::move(*done);  // only a field removal ends without a record
 }
 
 OpsResult<FieldEdit> field_edit(OpsResult<std::optional<WrittenSecret>> r) {
-  if (!r) return std::unexpected(std::move(r).error());
-  return *r ? FieldEdit::Written : FieldEdit::NoSuchField;
+  OSTREL_TRY_ASSIGN(const std::optional<WrittenSecret> done, std::move(r));
+  return done ? FieldEdit::Written : FieldEdit::NoSuchField;
 }
 
 }  // namespace

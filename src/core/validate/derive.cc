@@ -10,6 +10,7 @@
 #include "core/validate/counters.h"
 #include "core/validate/signer_chain.h"
 #include "core/validate/trust.h"
+#include "errors/try.h"
 
 namespace ostrel::validate {
 
@@ -53,7 +54,7 @@ CoreResult<std::variant<Judged, VaultState>> judge_records(std::span<const Vault
   if (!ascending) seen.reserve(records.size());
   for (const VaultRecordV1& r : records) {
     if (r.encoding().empty()) {
-      if (auto e = cord::to_vec(r); !e) return std::unexpected(CoreError(std::move(e).error()));
+      OSTREL_TRY(cord::to_vec(r));
     }
     work.push_back(HashedRecord{&r, record_hash(r)});
     if (!ascending && !seen.insert(work.back().hash.bytes).second) work.pop_back();
@@ -61,10 +62,9 @@ CoreResult<std::variant<Judged, VaultState>> judge_records(std::span<const Vault
   SignatureMemo memo(work, verified);
 
   // 2. The remembered root must be the vault's only self-signed root.
-  auto search = search_trusted_root(work, remembered.trusted_root, verified);
-  if (!search) return std::unexpected(std::move(search).error());
-  if (!*search) return empty_invalid(std::move(search)->error());
-  Judged judged{std::move(**search), {}, {}};
+  OSTREL_TRY_ASSIGN(auto search, search_trusted_root(work, remembered.trusted_root, verified));
+  if (!search) return empty_invalid(std::move(search).error());
+  Judged judged{std::move(*search), {}, {}};
   const RootIdentity& root = judged.root;
 
   // 3. Signer chain; 4. entry-point users; 5. the signer map.
@@ -74,9 +74,8 @@ CoreResult<std::variant<Judged, VaultState>> judge_records(std::span<const Vault
     const RecordBodyV1* body = work[i].record->known_body();
     const auto* ep = body ? std::get_if<EntryPointRecordV1>(body) : nullptr;
     if (ep == nullptr || ep->user_id != root.user_id || !memo.valid(i)) continue;
-    auto id = core::user_id_from_public_keys(work[i].record->signing_public_key(), ep->entry);
-    if (!id) return std::unexpected(std::move(id).error());
-    entry_users.insert(std::move(*id));
+    OSTREL_TRY_ASSIGN(auto id, core::user_id_from_public_keys(work[i].record->signing_public_key(), ep->entry));
+    entry_users.insert(std::move(id));
   }
   std::map<cord::ByteString, UserId> signer_map{{root.signing_public_key, root.user_id}};
   std::set<cord::ByteString> ambiguous;
@@ -116,9 +115,8 @@ CoreResult<std::variant<Judged, VaultState>> judge_records(std::span<const Vault
     if (ambiguous.contains(r.signing_public_key())) continue;
     auto signer = signer_map.find(r.signing_public_key());
     if (signer == signer_map.end()) {
-      auto kid = key_id(r.signing_public_key());
-      if (!kid) return std::unexpected(std::move(kid).error());
-      judged.issues.push_back(core::ValidationIssue::unknown_signer_key(std::move(*kid)));
+      OSTREL_TRY_ASSIGN(auto kid, key_id(r.signing_public_key()));
+      judged.issues.push_back(core::ValidationIssue::unknown_signer_key(std::move(kid)));
       continue;
     }
     EntityKey key = body->record_key(signer->second);

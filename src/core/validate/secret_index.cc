@@ -6,6 +6,7 @@
 #include "core/validate/authority.h"
 #include "core/validate/entity_order.h"
 #include "core/validate/state.h"
+#include "errors/try.h"
 
 namespace ostrel::validate {
 
@@ -78,18 +79,16 @@ const EffectiveRecord* VaultState::current_secret_record(const SecretId& id) con
 }
 
 CoreResult<const EffectiveRecord*> VaultState::current_value_record(const SecretSelectorV1& selector) const {
-  auto id = core::derive_secret_id(selector);
-  if (!id) return std::unexpected(std::move(id).error());
-  const EffectiveRecord* r = current_secret_record(*id);
+  OSTREL_TRY_ASSIGN(auto id, core::derive_secret_id(selector));
+  const EffectiveRecord* r = current_secret_record(id);
   if (r == nullptr || r->body().kind() != RecordBodyV1::Secret) return nullptr;
   return r;
 }
 
 CoreResult<std::optional<SecretEntry>> VaultState::secret_record(const SecretSelectorV1& selector) const {
-  auto id = core::derive_secret_id(selector);
-  if (!id) return std::unexpected(std::move(id).error());
-  if (unresolved.contains(EntityKey(entity::Secret{*id}))) return std::nullopt;
-  const EffectiveRecord* r = current_secret_record(*id);
+  OSTREL_TRY_ASSIGN(auto id, core::derive_secret_id(selector));
+  if (unresolved.contains(EntityKey(entity::Secret{id}))) return std::nullopt;
+  const EffectiveRecord* r = current_secret_record(id);
   if (r == nullptr || r->body().kind() != RecordBodyV1::Secret) return std::nullopt;
   return SecretEntry{r->record};
 }

@@ -5,6 +5,7 @@
 #include "core/ids.h"
 #include "core/record_sign.h"
 #include "crypto/signing.h"
+#include "errors/try.h"
 
 namespace ostrel {
 namespace validate {
@@ -66,9 +67,8 @@ namespace trust {
 OpsResult<HashValue> select_root(std::span<const core::VaultRecordV1> records) {
   std::set<HashValue> candidates;
   for (const core::VaultRecordV1& record : records) {
-    auto root = validate::self_signed_root(record, /*signature_known_valid=*/false);
-    if (!root) return std::unexpected(OpsError(std::move(root).error()));
-    if (*root) candidates.insert(std::move((*root)->key_id));
+    OSTREL_TRY_ASSIGN(auto root, validate::self_signed_root(record, /*signature_known_valid=*/false));
+    if (root) candidates.insert(std::move((root)->key_id));
   }
   if (candidates.empty()) return std::unexpected(OpsError::no_self_signed_root());
   if (candidates.size() > 1) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cord/text.h"
+#include "errors/try.h"
 #include "frontend/invite/parse.h"
 #include "keychain/identity.h"
 #include "platform/env.h"
@@ -26,18 +27,15 @@ FrontendResult<std::optional<core::Invite>> from_environment() {
   if (text && file) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
   if (!text && !file) return std::optional<core::Invite>();
 
-  auto invite = text ? parse(*text, std::nullopt) : parse(std::nullopt, std::filesystem::path(*file));
-  if (!invite) return std::unexpected(std::move(invite).error());
-  return std::optional<core::Invite>(std::move(*invite));
+  OSTREL_TRY_ASSIGN(auto invite, text ? parse(*text, std::nullopt) : parse(std::nullopt, std::filesystem::path(*file)));
+  return std::optional<core::Invite>(std::move(invite));
 }
 
 FrontendResult<std::optional<UserId>> default_user_from_environment() {
-  auto invite = from_environment();
-  if (!invite) return std::unexpected(std::move(invite).error());
-  if (!invite->has_value()) return std::optional<UserId>();
-  auto user = keychain::user_id_from_seed((*invite)->seed().span());
-  if (!user) return std::unexpected(FrontendError(std::move(user).error()));
-  return std::optional<UserId>(std::move(user->user_id));
+  OSTREL_TRY_ASSIGN(auto invite, from_environment());
+  if (!invite.has_value()) return std::optional<UserId>();
+  OSTREL_TRY_ASSIGN(auto user, keychain::user_id_from_seed((invite)->seed().span()));
+  return std::optional<UserId>(std::move(user.user_id));
 }
 
 }  // namespace ostrel::frontend::invite

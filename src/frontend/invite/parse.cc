@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "cord/codec.h"
+#include "errors/try.h"
 #include "frontend/invite/text_form.h"
 #include "store/io.h"
 
@@ -10,9 +11,8 @@ namespace ostrel::frontend::invite {
 namespace {
 
 FrontendResult<core::Invite> decode_payload(std::span<const std::uint8_t> payload) {
-  auto invite = cord::from_slice<core::Invite>(payload);
-  if (!invite) return std::unexpected(FrontendError(std::move(invite).error()));
-  return std::move(*invite);
+  OSTREL_TRY_ASSIGN(auto invite, cord::from_slice<core::Invite>(payload));
+  return invite;
 }
 
 }  // namespace
@@ -20,9 +20,8 @@ FrontendResult<core::Invite> decode_payload(std::span<const std::uint8_t> payloa
 FrontendResult<core::Invite> parse(std::optional<std::string_view> text, std::optional<std::filesystem::path> file) {
   if (text.has_value() == file.has_value()) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
   if (text) {
-    auto payload = decode_text(*text);
-    if (!payload) return std::unexpected(std::move(payload).error());
-    return decode_payload(*payload);
+    OSTREL_TRY_ASSIGN(auto payload, decode_text(*text));
+    return decode_payload(payload);
   }
   auto bytes = store::read_secret_file_bounded(*file, kMaxFileBytes);
   if (!bytes) return std::unexpected(FrontendError::io_at(std::move(*file), std::move(bytes).error()));
@@ -36,15 +35,14 @@ FrontendResult<core::Invite> parse_file_bytes(std::span<const std::uint8_t> byte
 }
 
 FrontendResult<std::string> to_text(const core::Invite& invite) {
-  auto payload = cord::to_vec(invite);
-  if (!payload) return std::unexpected(FrontendError(std::move(payload).error()));
-  return encode_text(*payload);
+  OSTREL_TRY_ASSIGN(auto payload, cord::to_vec(invite));
+  return encode_text(payload);
 }
 
 FrontendResult<cord::Buffer> to_file_bytes(const core::Invite& invite) {
   cord::Buffer out(kMagic.begin(), kMagic.end());
   cord::Serializer s(out);
-  if (auto r = cord::encode(s, invite); !r) return std::unexpected(FrontendError(std::move(r).error()));
+  OSTREL_TRY(cord::encode(s, invite));
   return out;
 }
 

@@ -1,6 +1,7 @@
 #include "frontend/selector/grammar.h"
 
 #include "errors/text_form.h"
+#include "errors/try.h"
 
 namespace ostrel::frontend::selector {
 namespace {
@@ -88,35 +89,31 @@ FrontendResult<std::vector<std::string>> parse_path(std::string_view whole_text,
   if (path.empty()) return std::unexpected(invalid(whole_text, "selector must not be empty"));
   std::vector<std::string> segments;
   for (std::string_view piece : split_unquoted(path, '/')) {
-    auto segment = unquote(piece, whole_text);
-    if (!segment) return std::unexpected(std::move(segment).error());
-    if (segment->empty()) return std::unexpected(invalid(whole_text, "selector path must not contain empty segments"));
-    segments.push_back(std::move(*segment));
+    OSTREL_TRY_ASSIGN(auto segment, unquote(piece, whole_text));
+    if (segment.empty()) return std::unexpected(invalid(whole_text, "selector path must not contain empty segments"));
+    segments.push_back(std::move(segment));
   }
   return segments;
 }
 
 FrontendResult<core::SecretSelectorV1> parse(std::string_view text) {
   const auto split = split_once_unquoted(text, '@');
-  auto segments = parse_path(text, split ? split->first : text);
-  if (!segments) return std::unexpected(std::move(segments).error());
+  OSTREL_TRY_ASSIGN(auto segments, parse_path(text, split ? split->first : text));
 
   std::vector<core::SecretLabelV1> labels;
   if (split) {
     for (std::string_view item : split_unquoted(split->second, '&')) {
       const auto pair = split_once_unquoted(item, '=');
       if (!pair) return std::unexpected(invalid(text, "secret labels are @key=value pairs separated by &"));
-      auto key = unquote(pair->first, text);
-      if (!key) return std::unexpected(std::move(key).error());
-      auto value = unquote(pair->second, text);
-      if (!value) return std::unexpected(std::move(value).error());
-      if (key->empty() || value->empty())
+      OSTREL_TRY_ASSIGN(auto key, unquote(pair->first, text));
+      OSTREL_TRY_ASSIGN(auto value, unquote(pair->second, text));
+      if (key.empty() || value.empty())
         return std::unexpected(invalid(text, "label keys and values must not be empty"));
-      labels.push_back({std::move(*key), std::move(*value)});
+      labels.push_back({std::move(key), std::move(value)});
     }
   }
   // Normalisation, the sort and the duplicate-key check are those of every caller's selector.
-  return core::SecretSelectorV1::from_input(std::vector<cord::Text>(segments->begin(), segments->end()),
+  return core::SecretSelectorV1::from_input(std::vector<cord::Text>(segments.begin(), segments.end()),
                                             std::move(labels), text);
 }
 
