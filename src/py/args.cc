@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "errors/try.h"
+
 namespace ostrel::py {
 namespace {
 
@@ -155,9 +157,8 @@ Result<std::string> str_arg(PyObject* object, std::string_view name) {
 
 Result<std::optional<std::string>> optional_str_arg(PyObject* object, std::string_view name) {
   if (object == nullptr || object == Py_None) return std::optional<std::string>();
-  auto text = str_arg(object, name);
-  if (!text) return std::unexpected(std::move(text.error()));
-  return std::optional<std::string>(std::move(*text));
+  OSTREL_TRY_ASSIGN(auto text, str_arg(object, name));
+  return std::optional<std::string>(std::move(text));
 }
 
 Result<bool> bool_arg(PyObject* object, std::string_view name) {

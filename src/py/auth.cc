@@ -3,6 +3,7 @@
 #include <array>
 #include <utility>
 
+#include "errors/try.h"
 #include "frontend/invite/environment.h"
 #include "py/args.h"
 #include "py/class_cell.h"
@@ -33,12 +34,9 @@ constexpr std::array<Param, 2> kEnvParams{{{"invite", false, true}, {"invite_fil
 PyObject* from_keychain(PyObject* cls, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> Result<Ref> {
     std::array<PyObject*, 2> given{};
-    if (auto m = match_args("Auth.from_keychain", kKeychainParams, args, kwargs, given); !m) {
-      return std::unexpected(m.error());
-    }
-    auto user = optional_str_arg(given[0], "user");
-    if (!user) return std::unexpected(std::move(user.error()));
-    KeychainChoice choice{std::move(*user), std::nullopt};
+    OSTREL_TRY(match_args("Auth.from_keychain", kKeychainParams, args, kwargs, given));
+    OSTREL_TRY_ASSIGN(auto user, optional_str_arg(given[0], "user"));
+    KeychainChoice choice{std::move(user), std::nullopt};
     if (given[1] != nullptr && given[1] != Py_None) {
       if (!PyUnicode_Check(given[1])) {
         return std::unexpected(
@@ -55,29 +53,24 @@ PyObject* from_keychain(PyObject* cls, PyObject* args, PyObject* kwargs) {
 PyObject* from_invite(PyObject* cls, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> Result<Ref> {
     std::array<PyObject*, 1> given{};
-    if (auto m = match_args("Auth.from_invite", kInviteParams, args, kwargs, given); !m) {
-      return std::unexpected(m.error());
-    }
-    auto invite = extract_invite(given[0]);
-    if (!invite) return std::unexpected(std::move(invite.error()));
-    return make_auth(cls, std::move(*invite));
+    OSTREL_TRY(match_args("Auth.from_invite", kInviteParams, args, kwargs, given));
+    OSTREL_TRY_ASSIGN(auto invite, extract_invite(given[0]));
+    return make_auth(cls, std::move(invite));
   });
 }
 
 PyObject* from_env(PyObject* cls, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> Result<Ref> {
     std::array<PyObject*, 2> given{};
-    if (auto m = match_args("Auth.from_env", kEnvParams, args, kwargs, given); !m) return std::unexpected(m.error());
+    OSTREL_TRY(match_args("Auth.from_env", kEnvParams, args, kwargs, given));
     EnvChoice choice{frontend::invite::kInviteVariable, frontend::invite::kInviteFileVariable};
     if (given[0] != nullptr) {
-      auto name = str_arg(given[0], "invite");
-      if (!name) return std::unexpected(std::move(name.error()));
-      choice.invite = std::move(*name);
+      OSTREL_TRY_ASSIGN(auto name, str_arg(given[0], "invite"));
+      choice.invite = std::move(name);
     }
     if (given[1] != nullptr) {
-      auto name = str_arg(given[1], "invite_file");
-      if (!name) return std::unexpected(std::move(name.error()));
-      choice.invite_file = std::move(*name);
+      OSTREL_TRY_ASSIGN(auto name, str_arg(given[1], "invite_file"));
+      choice.invite_file = std::move(name);
     }
     return make_auth(cls, std::move(choice));
   });

@@ -7,10 +7,10 @@
 #include "cord/serializer.h"
 #include "errors/try.h"
 #include "frontend/selector/grammar.h"
+#include "platform/secure_memory.h"
 #include "py/args.h"
 #include "py/exceptions.h"
 #include "py/messages.h"
-#include "platform/secure_memory.h"
 #include "py/selector.h"
 
 namespace ostrel::py {

@@ -4,6 +4,7 @@
 #include <array>
 #include <string_view>
 
+#include "errors/try.h"
 #include "py/auth.h"
 #include "py/exceptions.h"
 #include "py/frame.h"
@@ -37,9 +38,8 @@ Result<void> module_body(PyObject* module) {
       {"Vault", vault_type},
   }};
   for (const auto& [name, get] : kClasses) {
-    auto type = get();
-    if (!type) return std::unexpected(std::move(type.error()));
-    if (auto added = module_add_object(module, name, *type); !added) return added;
+    OSTREL_TRY_ASSIGN(auto type, get());
+    if (auto added = module_add_object(module, name, type); !added) return added;
   }
   for (const auto& [name, cls] : kExceptionClasses) {
     if (auto added = module_add_object(module, name, exception_type(cls)); !added) return added;

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "errors/text_form.h"
+#include "errors/try.h"
 #include "frontend/selector/grammar.h"
 #include "py/args.h"
 #include "py/class_cell.h"
@@ -42,9 +43,8 @@ Result<std::vector<std::string>> path_arg(PyObject* object) {
   for (Py_ssize_t i = 0; i < n; ++i) {
     Ref item = Ref::steal(PySequence_GetItem(object, i));
     if (!item) return std::unexpected(argument_error_from_exception("path"));
-    auto text = str_arg(item.get(), "path");
-    if (!text) return std::unexpected(std::move(text.error()));
-    path.push_back(std::move(*text));
+    OSTREL_TRY_ASSIGN(auto text, str_arg(item.get(), "path"));
+    path.push_back(std::move(text));
   }
   return path;
 }
@@ -58,11 +58,9 @@ Result<std::map<std::string, std::string>> labels_arg(PyObject* object) {
   PyObject *key = nullptr, *value = nullptr;
   Py_ssize_t pos = 0;
   while (PyDict_Next(object, &pos, &key, &value)) {
-    auto k = str_arg(key, "labels");
-    if (!k) return std::unexpected(std::move(k.error()));
-    auto v = str_arg(value, "labels");
-    if (!v) return std::unexpected(std::move(v.error()));
-    labels.insert_or_assign(std::move(*k), std::move(*v));
+    OSTREL_TRY_ASSIGN(auto k, str_arg(key, "labels"));
+    OSTREL_TRY_ASSIGN(auto v, str_arg(value, "labels"));
+    labels.insert_or_assign(std::move(k), std::move(v));
   }
   return labels;
 }
@@ -70,22 +68,20 @@ Result<std::map<std::string, std::string>> labels_arg(PyObject* object) {
 PyObject* selector_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> Result<Ref> {
     std::array<PyObject*, 2> given{};
-    if (auto m = match_args("Selector.__new__", kNewParams, args, kwargs, given); !m) return std::unexpected(m.error());
-    auto path = path_arg(given[0]);
-    if (!path) return std::unexpected(std::move(path.error()));
-    auto labels = labels_arg(given[1]);
-    if (!labels) return std::unexpected(std::move(labels.error()));
-    if (path->empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
-    test_failure_trigger(path->front());
-    for (const auto& segment : *path) {
+    OSTREL_TRY(match_args("Selector.__new__", kNewParams, args, kwargs, given));
+    OSTREL_TRY_ASSIGN(auto path, path_arg(given[0]));
+    OSTREL_TRY_ASSIGN(auto labels, labels_arg(given[1]));
+    if (path.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
+    test_failure_trigger(path.front());
+    for (const auto& segment : path) {
       if (segment.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
     }
-    for (const auto& [name, value] : *labels) {
+    for (const auto& [name, value] : labels) {
       if (name.empty() || value.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorLabels)));
     }
     auto made = new_instance(type);
     if (!made) return made;
-    reinterpret_cast<SelectorObject*>(made->get())->value = new SelectorValue{std::move(*path), std::move(*labels)};
+    reinterpret_cast<SelectorObject*>(made->get())->value = new SelectorValue{std::move(path), std::move(labels)};
     return made;
   });
 }
@@ -189,9 +185,8 @@ const SelectorValue* selector_value(PyObject* object) {
 }
 
 Result<Ref> selector_into_object(SelectorValue value) {
-  auto type = selector_type();
-  if (!type) return std::unexpected(std::move(type.error()));
-  auto made = new_instance(reinterpret_cast<PyTypeObject*>(*type));
+  OSTREL_TRY_ASSIGN(auto type, selector_type());
+  auto made = new_instance(reinterpret_cast<PyTypeObject*>(type));
   if (!made) return made;
   reinterpret_cast<SelectorObject*>(made->get())->value = new SelectorValue(std::move(value));
   return made;

@@ -13,12 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "errors/try.h"
 #include "frontend/selector/grammar.h"
 #include "ops/list_secrets.h"
 #include "ops/read_secret.h"
 #include "ops/session.h"
 #include "ops/write_secret.h"
-#include "errors/try.h"
 #include "py/args.h"
 #include "py/class_cell.h"
 #include "py/convert.h"
@@ -113,9 +113,8 @@ PyObject* method_frame(PyObject* self, PyObject* args, PyObject* kwargs, std::st
                        const std::array<Param, N>& params, Body&& body) {
   return object_frame([&]() -> Result<Ref> {
     std::array<PyObject*, N> given{};
-    if (auto m = match_args(name, params, args, kwargs, given); !m) return std::unexpected(m.error());
-    auto hold = SharedHold::take(vault_of(self));
-    if (!hold) return std::unexpected(std::move(hold.error()));
+    OSTREL_TRY(match_args(name, params, args, kwargs, given));
+    OSTREL_TRY_ASSIGN(auto hold, SharedHold::take(vault_of(self)));
     return body(vault_of(self), given);
   });
 }
@@ -158,7 +157,7 @@ Result<Ref> locked_write(VaultObject* v, const SelectorArg& selector, std::strin
     }
     return {};
   });
-  if (!done) return std::unexpected(std::move(done.error()));
+  if (!done) return std::unexpected(std::move(done).error());
   return none();
 }
 
@@ -312,13 +311,12 @@ PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
 
 PyObject* vault_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return object_frame([&]() -> Result<Ref> {
-    auto session = open_vault_session(args, kwargs);
-    if (!session) return std::unexpected(std::move(session.error()));
+    OSTREL_TRY_ASSIGN(auto session, open_vault_session(args, kwargs));
     auto made = new_instance(type);
     if (!made) return made;  // the session is dropped, its secrets wiped
     VaultObject* v = vault_of(made->get());
     new (&v->borrow) BorrowCount(0);
-    v->cell = new SessionCell(std::move(*session));
+    v->cell = new SessionCell(std::move(session));
     return made;
   });
 }

@@ -10,6 +10,7 @@
 
 #include "cord/text.h"
 #include "errors/text_form.h"
+#include "errors/try.h"
 #include "frontend/invite/parse.h"
 #include "frontend/user/select.h"
 #include "keychain/layout.h"
@@ -19,12 +20,12 @@
 #include "ops/open_vault.h"
 #include "platform/env.h"
 #include "platform/secure_memory.h"
-#include "store/io.h"
-#include "store/paths.h"
 #include "py/args.h"
 #include "py/auth.h"
 #include "py/exceptions.h"
 #include "py/messages.h"
+#include "store/io.h"
+#include "store/paths.h"
 
 namespace ostrel::py {
 namespace {
@@ -125,12 +126,11 @@ Result<ops::VaultSession> env_road(const store::WorkspacePaths& paths, const Env
 
 Result<ops::VaultSession> open_vault_session(PyObject* args, PyObject* kwargs) {
   std::array<PyObject*, 2> given{};
-  if (auto m = match_args("Vault.__new__", kParams, args, kwargs, given); !m) return std::unexpected(m.error());
+  OSTREL_TRY(match_args("Vault.__new__", kParams, args, kwargs, given));
   std::string path(kDefaultPath);
   if (given[0] != nullptr) {
-    auto text = str_arg(given[0], "path");
-    if (!text) return std::unexpected(std::move(text.error()));
-    path = std::move(*text);
+    OSTREL_TRY_ASSIGN(auto text, str_arg(given[0], "path"));
+    path = std::move(text);
   }
   AuthChoice choice = KeychainChoice{};
   if (given[1] != nullptr && given[1] != Py_None) {
