@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <latch>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -75,15 +76,17 @@ TEST(DomainHash, MatchesSha256OfTheFramedPartsAroundBlockBoundaries) {
 // Threads hashing at once each get their own digest: no hashing state is shared between them.
 TEST(DomainHash, ConcurrentCallersGetTheirOwnDigests) {
   constexpr int kThreads = 4;
-  constexpr int kRounds = 2000;
+  constexpr int kRounds = 10000;
   std::atomic<int> wrong{0};
+  std::latch start(kThreads);
   {
     std::vector<std::jthread> threads;
     for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([t, &wrong] {
+      threads.emplace_back([t, &wrong, &start] {
         const auto data = data_of(100 + 150 * static_cast<std::size_t>(t));
         const std::string tag = "ostrel.thread-" + std::to_string(t);
         const std::string want = reference_hex(tag, data);
+        start.arrive_and_wait();
         for (int i = 0; i < kRounds; ++i) {
           if (to_hex(domain_hash(tag, data).bytes) != want) wrong.fetch_add(1);
         }
