@@ -97,7 +97,15 @@ OsResult<File> create_new(const std::filesystem::path& path, std::uint32_t mode)
 }
 
 OsResult<File> open_lock_file(const std::filesystem::path& path, std::uint32_t mode) {
-  return open_path(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_NOCTTY, static_cast<mode_t>(mode));
+  constexpr int kFlags = O_CREAT | O_NOFOLLOW | O_NOCTTY;
+  // Read-write first: NFS emulates flock with byte-range locks, and an exclusive one needs a
+  // handle open for writing.
+  auto file = open_path(path, O_RDWR | kFlags, static_cast<mode_t>(mode));
+  if (file || file.error().code != EACCES) return file;
+  // A local lock needs no write access, and a lock file that another user created under their
+  // umask (or planted read-only) must not keep this one from locking. O_NONBLOCK: a read-only
+  // open of a FIFO would wait for a writer. The descriptor is only ever locked.
+  return open_path(path, O_RDONLY | O_NONBLOCK | kFlags, static_cast<mode_t>(mode));
 }
 
 OsResult<FileInfo> stat(const File& file) {

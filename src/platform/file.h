@@ -70,8 +70,9 @@ OsResult<File> open_for_read(const std::filesystem::path& path);
 // `mode` is filtered by the umask.
 OsResult<File> create_new(const std::filesystem::path& path, std::uint32_t mode);
 
-// Opens a lock file read-write, creating it with `mode` (filtered by the umask) when missing; never
-// truncates and refuses a symbolic link in the final component.
+// Opens a lock file, creating it with `mode` (filtered by the umask) when missing; never truncates
+// and refuses a symbolic link in the final component. Read-write when this user may write it,
+// otherwise read-only (and without blocking on a FIFO): a lock needs only a handle.
 OsResult<File> open_lock_file(const std::filesystem::path& path, std::uint32_t mode);
 
 OsResult<FileInfo> stat(const File& file);

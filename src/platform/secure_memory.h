@@ -1,5 +1,6 @@
-// Memory that holds secrets: wiping on release. Pure functions and an allocator with no state;
-// safe from any thread.
+// Memory that holds secrets: wiped on release, and kept in pages that core dumps leave out.
+// Pure functions, an allocator with no state, and one process-wide heap behind a lock; safe from
+// any thread.
 #pragma once
 
 #include <cstddef>
@@ -11,16 +12,22 @@ namespace ostrel::platform {
 // Overwrites `n` bytes at `p` with zeros in a way the compiler may not elide.
 void secure_wipe(void* p, std::size_t n) noexcept;
 
-// Where wiping allocators take their blocks from and give them back: the global heap.
-struct GlobalHeap {
-  static void* allocate(std::size_t bytes) { return ::operator new(bytes); }
-  static void release(void* p, std::size_t bytes) noexcept { ::operator delete(p, bytes); }
+// Where wiping allocators take their blocks from and give them back. Every block lies in pages
+// marked MADV_DONTDUMP, so core dumps of the process leave out what is kept here (best effort:
+// where the kernel refuses the mark, the memory works all the same). Blocks of up to 4 KiB come
+// from pooled 64 KiB mappings and are kept for reuse; larger ones get a mapping of their own,
+// unmapped on release. Blocks are aligned to 16 bytes.
+struct SecretHeap {
+  // Throws std::bad_alloc when no memory can be mapped. The contents are unspecified.
+  static void* allocate(std::size_t bytes);
+  // REQUIRES: `p` came from allocate(bytes), with the same `bytes`.
+  static void release(void* p, std::size_t bytes) noexcept;
 };
 
 // An allocator that zeroes every block before returning it to the heap, so a growing container
 // leaves no stale copies of its contents behind when it reallocates or is destroyed. `Heap`
 // exists so that tests can look at a block as it is handed back.
-template <class T, class Heap = GlobalHeap>
+template <class T, class Heap = SecretHeap>
 struct WipingAllocator {
   static_assert(alignof(T) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__, "the heap gives default alignment only");
   using value_type = T;

@@ -28,8 +28,9 @@ IoResult<void> try_lock_exclusive(const platform::File& file);
 IoResult<void> try_lock_shared(const platform::File& file);
 IoResult<void> unlock_file(const platform::File& file);
 
-// Opens a lock file read-write, creating it (mode from `access`) when missing. Never truncates,
-// and refuses a symbolic link, which could make the lock create or lock a file elsewhere.
+// Opens a lock file, creating it (mode from `access`) when missing: read-write when allowed,
+// otherwise read-only, so a lock file this user may only read still locks. Never truncates, and
+// refuses a symbolic link, which could make the lock create or lock a file elsewhere.
 IoResult<platform::File> open_lock_file(const std::filesystem::path& path, FileAccess access);
 
 // An open lock-file handle that holds a whole-file lock. Dropping it releases the lock.

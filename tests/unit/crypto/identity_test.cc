@@ -7,6 +7,7 @@
 #include "core/ids.h"
 #include "crypto/hpke.h"
 #include "crypto/identity.h"
+#include "support/core_dump.h"
 #include "support/hex.h"
 #include "unit/crypto/secret_hex.h"
 
@@ -92,6 +93,20 @@ TEST(Identity, HpkeKeysPairUp) {
                            bytes_of("aad"), sealed->ciphertext);
   ASSERT_TRUE(opened) << opened.error().message();
   EXPECT_EQ(to_hex(opened->span()), to_hex(bytes_of("content key")));
+}
+
+// A core dump of a process with an unlocked identity must not hold its seed or private keys:
+// they lie in pages the kernel leaves out of dumps, also after the identity moved (as it does
+// into a session) and in a clone.
+TEST(Identity, SecretsAreLeftOutOfCoreDumps) {
+  auto id = Identity::from_seed(counting_seed());
+  ASSERT_TRUE(id);
+  Identity moved = std::move(*id);
+  const Identity copy = moved.clone();
+  for (const Identity* identity : {static_cast<const Identity*>(&moved), &copy}) {
+    EXPECT_TRUE(testing::left_out_of_core_dumps(identity->master_seed.data(), kMasterSeedBytes));
+    EXPECT_TRUE(testing::left_out_of_core_dumps(identity->keys.hpke_private_key.data(), 32));
+  }
 }
 
 TEST(CheckUserId, ThreeOutcomes) {

@@ -1,9 +1,11 @@
 // The keychain's folder, its files on disk (read bounds, magic, the root and user a file must
 // name, private modes, verified writes) and its lock between processes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -229,6 +231,26 @@ TEST(KeychainLock, TimesOutAfterWholeSleeps) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(lock.error().kind(), KeychainError::LockTimeout);
   EXPECT_EQ(lock.error().message(), "timed out waiting for keychain lock at " + lock_file.string());
+}
+
+// A keychain.lock left read-only (by a copy, a restore, or another tool) must not lock its owner
+// out of the keychain: a lock needs no write access.
+TEST(KeychainLock, LockFileThatMayOnlyBeReadStillLocks) {
+  ScratchDir dir;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+  const auto lock_file = root_lock_path(dir.path(), kRoot);
+  std::filesystem::create_directories(lock_file.parent_path());
+  testing::write_file(lock_file, "");
+  ASSERT_EQ(::chmod(lock_file.c_str(), 0444), 0);
+  const int result = testing::run_as_reader_only([&] {
+    auto lock = acquire_lock(lock_file);
+    if (lock) return 0;
+    if (lock.error().kind() != KeychainError::Io) return EBUSY;
+    return lock.error().io_error().os_code().value_or(EIO);
+  });
+  if (result == testing::kCannotDrop) GTEST_SKIP() << "cannot run as another user here";
+  EXPECT_EQ(result, 0) << testing::reader_result_text(result);
+  EXPECT_EQ(testing::mode_of(lock_file), 0444u);
 }
 
 TEST(KeychainLock, FolderThatCannotBeMadeIsNamed) {

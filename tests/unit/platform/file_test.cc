@@ -2,6 +2,7 @@
 // environment lookups.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +16,7 @@ namespace ostrel::platform {
 namespace {
 
 using ostrel::testing::mode_of;
+using ostrel::testing::read_file;
 using ostrel::testing::ScopedEnv;
 using ostrel::testing::ScopedUmask;
 using ostrel::testing::ScratchDir;
@@ -130,6 +132,36 @@ TEST(OpenLockFile, CreatesWithoutTruncatingAndNeverThroughALink) {
 
   std::filesystem::create_symlink(d / "old.lock", d / "link.lock");
   EXPECT_EQ(open_lock_file(d / "link.lock", 0600).error().code, ELOOP);
+}
+
+// A lock needs no write access. A lock file another user created under umask 022, or planted
+// read-only, must not keep a user who may read it from locking; nor may a FIFO in its place make
+// the open wait for a writer.
+TEST(OpenLockFile, LocksAFileItMayOnlyRead) {
+  ScratchDir d;
+  std::filesystem::permissions(d.path(), std::filesystem::perms::all);
+  write_file(d / "file.lock", "content");
+  ASSERT_EQ(::mkfifo((d / "fifo.lock").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    Path path;
+  };
+  const Case cases[] = {{"regular file", d / "file.lock"}, {"FIFO", d / "fifo.lock"}};
+  for (const Case& c : cases) {
+    std::filesystem::permissions(c.path, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::group_read |
+                                             std::filesystem::perms::others_read);
+    const int result = ostrel::testing::run_as_reader_only([&] {
+      auto file = open_lock_file(c.path, 0600);
+      if (!file) return file.error().code;
+      auto locked = try_lock(*file, LockMode::Exclusive);
+      return locked ? 0 : locked.error().code;
+    });
+    if (result == ostrel::testing::kCannotDrop) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(result, 0) << c.name << ": " << ostrel::testing::reader_result_text(result);
+    EXPECT_EQ(mode_of(c.path), 0444u) << c.name;
+  }
+  EXPECT_EQ(read_file(d / "file.lock"), "content");
 }
 
 TEST(Flock, LocksBelongToOpenFilesNotToTheProcess) {

@@ -1,24 +1,28 @@
 // The wiping allocator: every block a growing buffer leaves behind is zero when it goes back to
-// the heap, and a request whose byte count does not fit in a size_t is refused before the heap is
-// asked for anything.
+// the heap, a request whose byte count does not fit in a size_t is refused before the heap is
+// asked for anything, and secret memory of every size is left out of core dumps.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "cord/serializer.h"
+#include "platform/secret.h"
 #include "platform/secure_memory.h"
+#include "support/core_dump.h"
 
 namespace ostrel::platform {
 namespace {
 
-// The global heap, noting for each block handed back its size and whether every byte was zero.
-// Reading the block inside `release` is sound: it is still allocated until operator delete.
+// The secret heap, noting for each block handed back its size and whether every byte was zero.
+// Reading the block inside `release` is sound: it is still in use until SecretHeap::release.
 struct RecordingHeap {
   struct Released {
     std::size_t bytes;
@@ -26,15 +30,15 @@ struct RecordingHeap {
   };
   static inline std::vector<Released> released;
 
-  static void* allocate(std::size_t bytes) { return GlobalHeap::allocate(bytes); }
+  static void* allocate(std::size_t bytes) { return SecretHeap::allocate(bytes); }
   static void release(void* p, std::size_t bytes) noexcept {
     const auto* b = static_cast<const std::uint8_t*>(p);
     released.push_back({bytes, std::all_of(b, b + bytes, [](std::uint8_t x) { return x == 0; })});
-    GlobalHeap::release(p, bytes);
+    SecretHeap::release(p, bytes);
   }
 };
 
-// cord::Buffer is exactly this vector over the global heap.
+// cord::Buffer is exactly this vector over the secret heap.
 using RecordedBuffer = std::vector<std::uint8_t, WipingAllocator<std::uint8_t, RecordingHeap>>;
 static_assert(std::is_same_v<cord::Buffer::allocator_type, WipingAllocator<std::uint8_t>>);
 
@@ -116,8 +120,64 @@ TEST(WipingAllocator, ByteCountThatOverflowsIsRefusedBeforeTheHeap) {
     EXPECT_EQ(got, c.want_asked ? Outcome::HeapAsked : Outcome::TooLong) << c.name;
     EXPECT_EQ(RefusingHeap::asked, c.want_asked) << c.name;
   }
-  // The global heap's allocator refuses the same way.
+  // The secret heap's allocator refuses the same way.
   EXPECT_THROW(WipingAllocator<std::uint64_t>().allocate(kMax / 8 + 1), std::bad_array_new_length);
+}
+
+// Every byte a secret can occupy lies in pages that core dumps leave out: small blocks and
+// large ones, fixed-size arrays, a moved-from array's fresh block, and a growing buffer at
+// each of its sizes.
+TEST(SecretMemory, IsLeftOutOfCoreDumps) {
+  using ostrel::testing::left_out_of_core_dumps;
+  for (const std::size_t n : {std::size_t{1}, std::size_t{32}, std::size_t{100}, std::size_t{4096},
+                              std::size_t{5000}, std::size_t{1} << 20}) {
+    SecretBytes secret(n);
+    EXPECT_TRUE(left_out_of_core_dumps(secret.data(), n)) << n << " bytes";
+  }
+  SecretArray<32> key;
+  SecretArray<64> signing;
+  EXPECT_TRUE(left_out_of_core_dumps(key.data(), 32));
+  EXPECT_TRUE(left_out_of_core_dumps(signing.data(), 64));
+  SecretArray<32> moved(std::move(key));
+  EXPECT_TRUE(left_out_of_core_dumps(moved.data(), 32));
+  EXPECT_TRUE(left_out_of_core_dumps(key.data(), 32));  // NOLINT: the moved-from block too
+
+  cord::Buffer buffer;
+  for (int i = 0; i < 100'000; ++i) {
+    const std::size_t before = buffer.capacity();
+    buffer.push_back(0x5a);
+    if (buffer.capacity() != before) {
+      EXPECT_TRUE(left_out_of_core_dumps(buffer.data(), buffer.capacity())) << buffer.capacity() << " bytes";
+    }
+  }
+}
+
+// Threads share one pool: blocks taken and given back at the same time by several threads, of
+// pooled and mapped sizes, never overlap and keep what was written into them.
+TEST(SecretMemory, ThreadsNeverShareABlock) {
+  constexpr int kThreads = 4;
+  constexpr std::size_t kLive = 64;
+  std::vector<std::thread> threads;
+  std::atomic<int> damaged{0};
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &damaged] {
+      std::vector<SecretBytes> live(kLive);
+      for (std::size_t round = 0; round < 2000; ++round) {
+        const std::size_t slot = (round * 7) % kLive;
+        const std::size_t size = 1 + (round * 131 + static_cast<std::size_t>(t) * 17) % 6000;
+        const auto mark = static_cast<std::uint8_t>(t * kLive + slot);
+        live[slot] = SecretBytes(size);
+        std::fill_n(live[slot].data(), size, mark);
+        for (std::size_t i = 0; i < kLive; ++i) {
+          const auto want = static_cast<std::uint8_t>(t * kLive + i);
+          const auto bytes = live[i].span();
+          if (!std::all_of(bytes.begin(), bytes.end(), [&](std::uint8_t b) { return b == want; })) ++damaged;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(damaged.load(), 0);
 }
 
 }  // namespace

@@ -3,8 +3,12 @@
 #include "store/lock_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <functional>
 
 #include "unit/store/scratch.h"
 
@@ -155,6 +159,45 @@ TEST_F(LockFiles, LinkAtTheLockFileIsRefused) {
   EXPECT_EQ(lock.error().message(), "I/O error at " + paths.lock_file.string() +
                                         ": Too many levels of symbolic links (os error 40)");
   EXPECT_FALSE(std::filesystem::exists(tmp / "elsewhere"));
+}
+
+// What a failed acquire tells a child's exit status: the system's error code where there is
+// one.
+template <class T>
+int failure_code(const StoreResult<T>& r) {
+  if (r) return 0;
+  if (r.error().kind() == StoreError::Io) return r.error().io_error().os_code().value_or(EIO);
+  return EBUSY;
+}
+
+// The first writer of a team folder creates vault.cord.lock under its own umask, often 0644;
+// every other member may only read it, and must still be able to lock it. So must the owner of
+// a lock file planted read-only.
+TEST_F(LockFiles, LockFileTheWriterMayOnlyReadStillLocks) {
+  std::filesystem::permissions(tmp.path(), std::filesystem::perms::all);
+  std::filesystem::create_directories(paths.vault_dir);
+  std::filesystem::create_directories(tmp / "state-like");
+  const Path private_lock = tmp / "state-like/state.lock";
+  struct Case {
+    const char* name;
+    Path lock_file;
+    std::function<int()> acquire;
+  };
+  const Case cases[] = {
+      {"workspace lock", paths.lock_file, [&] { return failure_code(WorkspaceLock::acquire(paths)); }},
+      {"exclusive private lock", private_lock,
+       [&] { return failure_code(lock_file_with_wait(private_lock, true, FileAccess::Private)); }},
+      {"shared private lock", private_lock,
+       [&] { return failure_code(lock_file_with_wait(private_lock, false, FileAccess::Private)); }},
+  };
+  for (const Case& c : cases) {
+    write_file(c.lock_file, "");
+    ASSERT_EQ(::chmod(c.lock_file.c_str(), 0444), 0);
+    const int result = ostrel::testing::run_as_reader_only(c.acquire);
+    if (result == ostrel::testing::kCannotDrop) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(result, 0) << c.name << ": " << ostrel::testing::reader_result_text(result);
+    EXPECT_EQ(mode_of(c.lock_file), 0444u) << c.name;
+  }
 }
 
 TEST_F(LockFiles, FolderThatCannotBeCreatedIsNamedNotTheLockFile) {

@@ -1,15 +1,22 @@
 // Test helpers for file-system tests: a scratch directory removed afterwards, environment
-// variables restored afterwards, a umask fixed for the test, and small file utilities.
+// variables restored afterwards, a umask fixed for the test, small file utilities, and a child
+// process that runs as a user who may read this process's files but not write them.
 #pragma once
 
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -98,5 +105,42 @@ inline std::vector<std::string> entries(const std::filesystem::path& dir) {
 }
 
 inline std::vector<std::uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// Runs `attempt` in a child process as a user for whom a file of mode 0444 that this process
+// made is readable but not writable: as root (who may write anything) the child becomes nobody
+// (uid and gid 65534), otherwise it stays this user, the owner, who may not write 0444 either.
+// The files it needs must be reachable by that user. Returns what `attempt` returned (0 for
+// success or an errno value; 124 for a value that does not fit an exit status), kCannotDrop
+// when the child could not become nobody, or 128 plus the signal that ended it. A child still
+// blocked after 10 s is ended by SIGALRM.
+inline constexpr int kCannotDrop = 125;
+inline int run_as_reader_only(const std::function<int()>& attempt) {
+  const pid_t child = ::fork();
+  if (child < 0) return 126;
+  if (child == 0) {
+    ::alarm(10);
+    if (::geteuid() == 0) {
+      constexpr uid_t kNobody = 65534;
+      if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(kCannotDrop);
+    }
+    const int result = attempt();
+    ::_exit(result >= 0 && result < 124 ? result : 124);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return 126;
+  }
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return WEXITSTATUS(status);
+}
+
+// What a result of run_as_reader_only means, for a failure message.
+inline std::string reader_result_text(int result) {
+  if (result == 0) return "success";
+  if (result < 124) return std::strerror(result);
+  if (result == SIGALRM + 128) return "child still blocked after 10 s";
+  if (result > 128) return "child ended by signal " + std::to_string(result - 128);
+  return "child failed with status " + std::to_string(result);
+}
 
 }  // namespace ostrel::testing
