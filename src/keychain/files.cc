@@ -87,13 +87,12 @@ KeychainResult<void> write_checked(const std::filesystem::path& path, std::span<
                                    const store::FileFormat& format, const T& expected, std::string_view unverified,
                                    Parse&& parse) {
   std::optional<KeychainResult<T>> read_back;
-  auto written = store::write_verified(
+  OSTREL_TRY(store::write_verified(
       path, bytes, format, []() -> StoreResult<void> { return {}; },
       [&](std::span<const std::uint8_t> back) -> StoreResult<void> {
         read_back.emplace(parse(back));
         return {};
-      });
-  if (!written) return std::unexpected(KeychainError(std::move(written).error()));
+      }));
   if (!*read_back) return std::unexpected(std::move(*read_back).error());
   if (!(**read_back == expected)) return std::unexpected(KeychainError::invalid_file(path, unverified));
   return {};
@@ -188,11 +187,9 @@ KeychainResult<cord::Buffer> encode_keychain_file(const KeychainRecords& records
 }
 
 KeychainResult<void> write_keychain_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
-  auto written = store::write_verified(
+  return store::write_verified(
       path, bytes, kKeychainFile, []() -> StoreResult<void> { return {}; },
       [](std::span<const std::uint8_t>) -> StoreResult<void> { return {}; });
-  if (!written) return std::unexpected(KeychainError(std::move(written).error()));
-  return {};
 }
 
 KeychainResult<bool> path_exists(const std::filesystem::path& path) {

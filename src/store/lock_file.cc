@@ -4,6 +4,7 @@
 #include <thread>
 #include <utility>
 
+#include "errors/try.h"
 #include "platform/lock.h"
 
 namespace ostrel::store {
@@ -55,7 +56,7 @@ StoreResult<FileLock> lock_file_with_wait(const std::filesystem::path& lock_path
                                           FileAccess access) {
   std::filesystem::path dir = lock_path.parent_path();
   if (dir.empty()) dir = ".";
-  if (auto made = create_dir_all(dir, access); !made) return std::unexpected(std::move(made).error());
+  OSTREL_TRY(create_dir_all(dir, access));
 
   auto file = open_lock_file(lock_path, access);
   if (!file) return std::unexpected(StoreError::io(lock_path, std::move(file).error()));
@@ -76,22 +77,17 @@ StoreResult<FileLock> lock_file_with_wait(const std::filesystem::path& lock_path
 }
 
 StoreResult<WorkspaceLock> WorkspaceLock::acquire(const WorkspacePaths& paths) {
-  if (auto made = create_dir_all(paths.vault_dir.empty() ? "." : paths.vault_dir, FileAccess::Workspace);
-      !made) {
-    return std::unexpected(std::move(made).error());
-  }
-  auto lock = lock_file_with_wait(paths.lock_file, true, FileAccess::Workspace);
-  if (!lock) return std::unexpected(std::move(lock).error());
-  return WorkspaceLock(paths.lock_file, std::move(*lock));
+  OSTREL_TRY(create_dir_all(paths.vault_dir.empty() ? "." : paths.vault_dir, FileAccess::Workspace));
+  OSTREL_TRY_ASSIGN(auto lock, lock_file_with_wait(paths.lock_file, true, FileAccess::Workspace));
+  return WorkspaceLock(paths.lock_file, std::move(lock));
 }
 
 StoreResult<StateLock> StateLock::acquire(const WorkspacePaths& paths,
                                           std::span<const std::uint8_t> root, bool exclusive) {
-  if (auto ready = prepare_state_dir(paths); !ready) return std::unexpected(std::move(ready).error());
+  OSTREL_TRY(prepare_state_dir(paths));
   std::filesystem::path path = paths.state_lock_path(root);
-  auto lock = lock_file_with_wait(path, exclusive, FileAccess::Private);
-  if (!lock) return std::unexpected(std::move(lock).error());
-  return StateLock(std::move(path), std::move(*lock), exclusive);
+  OSTREL_TRY_ASSIGN(auto lock, lock_file_with_wait(path, exclusive, FileAccess::Private));
+  return StateLock(std::move(path), std::move(lock), exclusive);
 }
 
 }  // namespace ostrel::store
