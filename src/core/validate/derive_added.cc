@@ -49,7 +49,8 @@ std::uint64_t counter_in(const Map& counters, const EntityKey& key) {
 
 // Whether `next` holds, for every entity but `skip`, the counter of the base's view: the
 // remembered counter raised by the base's delta (absent counts as 0), which is the view's own
-// when the base rolled nothing back. One walk over the three maps in key order.
+// when the base rolled nothing back. One walk over the three maps in key order; the next and the
+// remembered ratchet mostly hold the same keys, so a step usually costs one key comparison.
 bool counters_agree(const RatchetState& next, const RatchetState& remembered, const RatchetView& delta,
                     const EntityKey* skip) {
   auto n = next.counters.begin();
@@ -59,28 +60,38 @@ bool counters_agree(const RatchetState& next, const RatchetState& remembered, co
   const auto r_end = remembered.counters.end();
   const auto d_end = delta.counters.end();
   while (n != n_end || r != r_end || d != d_end) {
-    const EntityKey* least = n != n_end ? &n->first : nullptr;
-    if (r != r_end && (least == nullptr || r->first < *least)) least = &r->first;
-    if (d != d_end && (least == nullptr || d->first < *least)) least = &d->first;
-    const EntityKey& key = *least;  // a node of its map, alive while the iterators move on
+    const EntityKey* key;
+    if (n != n_end && r != r_end && n->first == r->first) {
+      key = &n->first;
+    } else {
+      key = n != n_end ? &n->first : nullptr;
+      if (r != r_end && (key == nullptr || r->first < *key)) key = &r->first;
+    }
+    if (d != d_end && (key == nullptr || d->first < *key)) key = &d->first;
+    const EntityKey& k = *key;  // a node of its map, alive while the iterators move on
     std::uint64_t held = 0;
     std::uint64_t viewed = 0;
-    if (n != n_end && n->first == key) held = (n++)->second;
-    if (r != r_end && r->first == key) viewed = (r++)->second;
-    if (d != d_end && d->first == key) viewed = std::max(viewed, (d++)->second);
-    if (held != viewed && (skip == nullptr || key != *skip)) return false;
+    if (n != n_end && &n->first == key) held = (n++)->second;  // a key equal to n's is n's own
+    if (r != r_end && (&r->first == key || r->first == k)) viewed = (r++)->second;
+    if (d != d_end && (&d->first == key || d->first == k)) viewed = std::max(viewed, (d++)->second);
+    if (held != viewed && (skip == nullptr || k != *skip)) return false;
   }
   return true;
 }
 
-// Whether every key of `held` but `skip` is a key of `in`; both ascending.
+// Whether every key of `held` but `skip` is a key of `in`; both ascending. Usually the keys are
+// the same, and a step costs one comparison.
 template <class Held, class In>
 bool keys_within(const Held& held, const In& in, const EntityKey* skip) {
   auto it = in.begin();
   for (const auto& [key, value] : held) {
     if (skip != nullptr && key == *skip) continue;
-    while (it != in.end() && it->first < key) ++it;
-    if (it == in.end() || it->first != key) return false;
+    while (it != in.end() && it->first != key) {
+      if (key < it->first) return false;
+      ++it;
+    }
+    if (it == in.end()) return false;
+    ++it;
   }
   return true;
 }
@@ -111,8 +122,10 @@ std::optional<VaultState> derive_by_addition(const VaultState& base, const Ratch
       at = j;
       continue;
     }
-    if (candidate[i].known_body() == nullptr) continue;  // a later version's record: never judged
-    if (j == before.size() || !(candidate[i] == before[j].record)) return std::nullopt;
+    if (j == before.size() || !(candidate[i] == before[j].record)) {
+      if (candidate[i].known_body() == nullptr) continue;  // a later version's record: never judged
+      return std::nullopt;
+    }
     if (signer == nullptr && before[j].record.signing_public_key() == record.signing_public_key()) {
       signer = &before[j].signer;
     }
