@@ -4,16 +4,20 @@
 // added records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <optional>
 #include <random>
+#include <string>
 #include <variant>
+#include <vector>
 
 #include "core/ids.h"
 #include "core/validate/derive.h"
 #include "core/validate/derive_added.h"
-#include "errors/text_form.h"
 #include "support/generate.h"
 #include "support/state_diff.h"
 #include "support/vault_builder.h"
