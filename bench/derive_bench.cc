@@ -9,6 +9,9 @@
 // Heap use is tracked by counting allocations, so the peak during a derivation is exact.
 // BM_OpenMinimal opens (decodes and derives) a file of 262,144 minimal records, the most records
 // per byte a vault file can hold: the worst case of heap per file byte.
+// BM_WriteFull and BM_WriteAdded derive the state a write leaves (one member's overwrite of one
+// of its secrets appended to the opened vault's records): the whole candidate set against the
+// base's record hashes, as a write did, and derive_with_added_record from the base state.
 // OSTREL_BENCH_VAULT=path/to/vault.cord runs every generated case on that file instead.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
@@ -22,11 +25,13 @@
 
 #include "core/record_sign.h"
 #include "core/validate/derive.h"
+#include "core/validate/derive_added.h"
 #include "core/validate/trust.h"
 #include "crypto/signing.h"
 #include "store/vault_file.h"
 #include "support/generate.h"
 #include "support/identities.h"
+#include "support/state_diff.h"
 
 // The replaced operator new and delete below are a malloc/free pair; g++ cannot see that.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -301,8 +306,79 @@ void BM_OpenMinimal(benchmark::State& state) {
   state.counters["opened_B_per_record"] = opened.total / static_cast<double>(n);
 }
 
+// ---- the state a write leaves ----
+
+// An opened vault's state (derived against the ratchet its first opening remembered), that
+// ratchet, the next one a write makes, and the candidate set: the file's records with a member's
+// overwrite of one of its own secrets appended, as a write's record set holds it.
+struct WriteFixture {
+  validate::RatchetState remembered;
+  validate::VaultState base;
+  validate::RatchetState next;
+  std::vector<core::VaultRecordV1> candidate;
+  std::string mismatch;  // where the two roads disagree; empty when they agree
+  bool shortcut = false;
+};
+
+const WriteFixture& write_fixture(std::size_t n) {
+  static std::map<std::size_t, WriteFixture> cache;
+  auto it = cache.find(n);
+  if (it != cache.end()) return it->second;
+  const Fixture& f = fixture(n);
+  WriteFixture w;
+  validate::VerifiedHashes all;
+  for (const auto& r : f.records) all.insert(core::record_hash(r));
+  auto opened = validate::derive_state(f.records, f.remembered, all);
+  if (!opened) std::abort();
+  w.remembered = f.remembered;
+  w.remembered.advance(opened->ratchet);
+  auto base = validate::derive_state(f.records, w.remembered, all);
+  if (!base) std::abort();
+  w.base = std::move(*base);
+  w.next = w.remembered;
+  w.next.advance(w.base.ratchet);
+  // The generator's first member writes under team-0.
+  std::array<std::uint8_t, 32> seed{};
+  seed[0] = 0x5a;
+  const crypto::Identity writer = testing::identity_from_seed(seed);
+  const core::SecretSelectorV1 selector{{"team-0", "service-0", "key-0"}, {{"env", "dev"}}};
+  auto record = core::SecretRecordV1::create_signed(
+      writer, selector, core::SealedPayloadV1{cord::Bytes(12, 7), cord::Bytes(32, 0xcc), {}}, w.base.next_counter());
+  if (!record) std::abort();
+  w.candidate = f.records;
+  w.candidate.push_back(std::move(*record));
+  auto full = validate::derive_state(w.candidate, w.next, w.base.record_hashes());
+  auto added = validate::derive_with_added_record(w.base, w.remembered, w.candidate, w.candidate.size() - 1, w.next);
+  if (!full || !added) std::abort();
+  w.mismatch = testing::first_difference(*added, *full);
+  w.shortcut = validate::derive_by_addition(w.base, w.remembered, w.candidate, w.candidate.size() - 1, w.next).has_value();
+  return cache.emplace(n, std::move(w)).first->second;
+}
+
+void BM_WriteFull(benchmark::State& state) {
+  const WriteFixture& w = write_fixture(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) {
+    auto s = validate::derive_state(w.candidate, w.next, w.base.record_hashes());
+    benchmark::DoNotOptimize(s);
+  }
+  state.counters["records"] = static_cast<double>(w.candidate.size());
+}
+
+void BM_WriteAdded(benchmark::State& state) {
+  const WriteFixture& w = write_fixture(static_cast<std::size_t>(state.range(0)));
+  if (!w.mismatch.empty()) state.SkipWithError(("differs from the whole derivation: " + w.mismatch).c_str());
+  for (auto _ : state) {
+    auto s = validate::derive_with_added_record(w.base, w.remembered, w.candidate, w.candidate.size() - 1, w.next);
+    benchmark::DoNotOptimize(s);
+  }
+  state.counters["records"] = static_cast<double>(w.candidate.size());
+  state.counters["shortcut"] = w.shortcut ? 1 : 0;
+}
+
 BENCHMARK(BM_DeriveCold)->Arg(1024)->Arg(16384)->Arg(262144)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(2);
 BENCHMARK(BM_DeriveWarm)->Arg(1024)->Arg(16384)->Arg(262144)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(4);
 BENCHMARK(BM_OpenMinimal)->Arg(262144)->Unit(benchmark::kMillisecond)->Iterations(2);
+BENCHMARK(BM_WriteFull)->Arg(16384)->Arg(262144)->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_WriteAdded)->Arg(16384)->Arg(262144)->Unit(benchmark::kMillisecond)->MinTime(2);
 
 }  // namespace

@@ -12,16 +12,11 @@ namespace ostrel::validate {
 
 using namespace core;
 
-namespace {
-
-// The first eight bytes of a hash, big-endian; zeros stand in for missing ones.
-std::uint64_t leading_bytes(const HashValue& hash) {
+std::uint64_t hash_order_key(const HashValue& hash) {
   std::uint64_t v = 0;
   for (std::size_t i = 0; i < 8; ++i) v = (v << 8) | (i < hash.bytes.size() ? hash.bytes[i] : 0);
   return v;
 }
-
-}  // namespace
 
 std::string_view to_string(SecretStatus status) {
   switch (status) {
@@ -55,7 +50,7 @@ void VaultState::build_secret_index(std::vector<EffectiveRecord> effective, std:
 void VaultState::index_records(std::span<const EffectiveRecord* const> writes) {
   hash_order.clear();
   hash_order.reserve(records.size());
-  for (std::size_t n = 0; n < records.size(); ++n) hash_order.emplace_back(leading_bytes(records[n].hash), n);
+  for (std::size_t n = 0; n < records.size(); ++n) hash_order.emplace_back(hash_order_key(records[n].hash), n);
   std::sort(hash_order.begin(), hash_order.end());
   secret_index.clear();
   // The current record is the greatest by cmp, the first one met on ties.
@@ -140,16 +135,17 @@ std::uint64_t VaultState::next_counter_after_unresolved() const {
 
 VerifiedHashes VaultState::record_hashes() const { return record_hash_set(records); }
 
-bool VaultState::is_current_secret_record(const HashValue& hash) const {
-  const EffectiveRecord* r = nullptr;
-  const std::uint64_t prefix = leading_bytes(hash);
+const EffectiveRecord* VaultState::record_with_hash(const HashValue& hash) const {
+  const std::uint64_t prefix = hash_order_key(hash);
   for (auto it = std::lower_bound(hash_order.begin(), hash_order.end(), std::pair<std::uint64_t, std::size_t>(prefix, 0));
        it != hash_order.end() && it->first == prefix; ++it) {
-    if (records[it->second].hash == hash) {
-      r = &records[it->second];
-      break;
-    }
+    if (records[it->second].hash == hash) return &records[it->second];
   }
+  return nullptr;
+}
+
+bool VaultState::is_current_secret_record(const HashValue& hash) const {
+  const EffectiveRecord* r = record_with_hash(hash);
   if (r == nullptr) return false;
   const SecretId* id = r->body().secret_id();
   if (id == nullptr || unresolved.contains(EntityKey(entity::Secret{*id}))) return false;

@@ -156,12 +156,18 @@ struct VaultState : PrincipalMaps {
   // The hashes of every effective record: what is already verified when the state is derived
   // again.
   VerifiedHashes record_hashes() const;
+  // The first effective record with this hash (found through hash_order), or null.
+  const EffectiveRecord* record_with_hash(const HashValue& hash) const;
   // Whether the record with this hash is its secret's current record (and the secret resolved).
   bool is_current_secret_record(const HashValue& hash) const;
   // Every resolved secret whose current record is a value, in the order of each secret's first
   // record in `records`.
   std::vector<SecretEntry> list_secrets() const;
 };
+
+// What hash_order sorts a record hash by: its first eight bytes, big-endian (zeros stand in for
+// missing ones).
+std::uint64_t hash_order_key(const HashValue& hash);
 
 // The secret records (values and deletions) whose signer may write their selector under
 // `authority`, grouped by secret, in record order within each secret.
