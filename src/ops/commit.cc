@@ -40,7 +40,7 @@ std::optional<std::span<const std::uint8_t>> bytes_of(const std::optional<store:
 
 std::optional<platform::FileId> id_of(const std::optional<store::FileContents>& contents) {
   if (!contents) return std::nullopt;
-  return contents->id;
+  return contents->info.id;
 }
 
 OpsResult<store::FileLocation> ratchet_location(const store::WorkspacePaths& paths, const HashValue& root) {

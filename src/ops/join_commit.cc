@@ -95,7 +95,7 @@ OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const stor
     if (!holds_before_or_after(vault_now.bytes, journal.vault_before_hash, journal.next_vault_bytes)) {
       return std::unexpected(conflict());
     }
-    vault_checked = vault_now.id;
+    vault_checked = vault_now.info.id;
   }
   OSTREL_TRY_ASSIGN(const store::LoadedRatchet remembered, load_remembered(ratchet_at, root));
   ratchet_checked = remembered.id;

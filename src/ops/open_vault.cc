@@ -1,5 +1,6 @@
 #include "ops/open_vault.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "core/validate/derive.h"
@@ -14,10 +15,12 @@ namespace ostrel::ops {
 
 namespace {
 
-// A vault file's bytes and the records decoded from them (which view the bytes).
+// A vault file's bytes, the records decoded from them (which view the bytes), and what the file
+// looked like when it was read.
 struct VaultFile {
   std::shared_ptr<const std::vector<std::uint8_t>> bytes;
   store::VaultRecords records;
+  platform::FileInfo read_from;
 };
 
 OpsResult<store::VaultRecords> decode(const store::WorkspacePaths& paths,
@@ -31,7 +34,7 @@ OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths, const store:
   OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(at));
   auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords records, decode(paths, shared));
-  return VaultFile{std::move(shared), std::move(records)};
+  return VaultFile{std::move(shared), std::move(records), contents.info};
 }
 
 OpsResult<store::StateLock> state_lock(const store::WorkspacePaths& paths, const HashValue& root, bool exclusive) {
@@ -61,28 +64,47 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths) {
 
 OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const store::CurrentUserLookup& current_user) {
   OSTREL_TRY_ASSIGN(store::FileLocation vault_at, store::locate_vault(paths));
-  OSTREL_TRY_ASSIGN(const VaultFile first, read_vault(paths, vault_at));
-  OSTREL_TRY_ASSIGN(HashValue root, trust::select_root(first.records.items()));
+  OSTREL_TRY_ASSIGN(VaultFile file, read_vault(paths, vault_at));
+  OSTREL_TRY_ASSIGN(HashValue root, trust::select_root(file.records.items()));
   OSTREL_TRY(recover_pending_journals(paths, vault_at, root));
 
   std::optional<OpenVault> out;
   {
     OSTREL_TRY_ASSIGN(store::StateLock lock, state_lock(paths, root, /*exclusive=*/false));
-    // Read again under the lock: recovery may have completed a write since the first reading,
-    // which served only to find the root.
-    OSTREL_TRY_ASSIGN(VaultFile file, read_vault(paths, vault_at));
+    // What is derived must be the file as it stands under the lock: recovery or another writer
+    // may have replaced it since it was read (every writer renames a new file into place), and
+    // an edit in place changes its change time. Read it again only then, after letting the first
+    // reading go.
+    if (const auto now = vault_at.entry(); !now || !platform::same_version(*now, file.read_from)) {
+      file = {};
+      OSTREL_TRY_ASSIGN(file, read_vault(paths, vault_at));
+    }
     OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root));
     validate::VerifiedHashes verified;
     std::optional<std::vector<std::uint8_t>> cache_signer;
-    if (auto cache = store::load_verification_cache(paths, root, current_user)) {
+    // Whose cache the keychain's lookup names, to know later whether writing it would change it.
+    std::optional<UserId> cache_user;
+    const store::CurrentUserLookup noting_user = [&](const HashValue& r) {
+      auto user = current_user ? current_user(r) : KeychainResult<std::optional<UserId>>(std::nullopt);
+      if (user && *user) cache_user = **user;
+      return user;
+    };
+    if (auto cache = store::load_verification_cache(paths, root, noting_user)) {
       verified.reserve(cache->record_hashes.size());
       for (const HashValue& h : cache->record_hashes) verified.insert(h);
       cache_signer = std::vector<std::uint8_t>(cache->signing_public_key.begin(), cache->signing_public_key.end());
+    } else {
+      cache_user.reset();
     }
     OSTREL_TRY_ASSIGN(auto state, validate::derive_state(file.records.items(), loaded.ratchet, verified));
+    // The cache lists exactly this state's records when it lists as many and each of them.
+    const bool cache_lists_state =
+        cache_signer && state.issues.empty() && state.records.size() == verified.size() &&
+        std::ranges::all_of(state.records, [&](const validate::EffectiveRecord& r) { return verified.contains(r.hash); });
     out.emplace(OpenVault{std::move(state), paths, std::move(vault_at), std::move(file.bytes),
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
-                          std::move(loaded.pending), std::move(file.records)});
+                          std::move(loaded.pending), std::move(file.records),
+                          cache_lists_state ? std::move(cache_user) : std::nullopt});
   }
   if (out->cache_signer) {
     // Whose key vouched for the unchecked signatures is known only with the session's identity:
@@ -149,6 +171,11 @@ OpsResult<void> OpenVault::ensure_member(const UserId& user) const {
 
 OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity) {
   const std::span<const std::uint8_t> own_key = identity.signing_public_key;
+  // This identity's own cache already lists exactly the state's records: writing it again would
+  // write the same bytes (the signature is deterministic).
+  const bool cache_current = open.cache_signer && std::ranges::equal(*open.cache_signer, own_key) &&
+                             open.cache_unchanged_for == identity.user_id;
+  open.cache_unchanged_for.reset();
   const bool ratchet_deferred = open.ratchet_before_cache.has_value();
   if (open.cache_signer && !std::ranges::equal(*open.cache_signer, own_key)) {
     // Another key vouched for the skipped signatures: check every one before trusting the state,
@@ -168,7 +195,7 @@ OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity&
     open.cache_signer.reset();
     OSTREL_TRY(open.advance_ratchet());
   }
-  if (open.state.issues.empty()) {
+  if (open.state.issues.empty() && !cache_current) {
     const validate::VerifiedHashes hashes = open.state.record_hashes();
     cord::Set<HashValue> record_hashes(std::vector<HashValue>(hashes.begin(), hashes.end()));
     const HashValue& root = open.root();

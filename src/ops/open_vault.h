@@ -44,6 +44,9 @@ struct OpenVault {
   // commit.
   std::optional<PendingTransactionSummary> pending;
   store::VaultRecords records;  // decoded from `vault_bytes`
+  // The user whose verification cache, trusted at opening, lists exactly the state's records;
+  // save_verification_cache then leaves that file as it is. Cleared by it.
+  std::optional<UserId> cache_unchanged_for;
 
   // Reads and decodes the vault file, selects its root, completes interrupted writes of that
   // root, then under the root's shared state lock reads the file again, loads the ratchet (with

@@ -32,6 +32,8 @@ FileInfo info_of(const struct stat& st) {
   info.mode = static_cast<std::uint32_t>(st.st_mode & 07777);
   info.uid = static_cast<std::uint32_t>(st.st_uid);
   info.id = FileId{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+  info.modified_ns = static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1'000'000'000 + st.st_mtim.tv_nsec;
+  info.changed_ns = static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1'000'000'000 + st.st_ctim.tv_nsec;
   return info;
 }
 
@@ -273,6 +275,11 @@ OsResult<void> create_dir_all(const std::filesystem::path& dir, std::uint32_t mo
     if (info && info->type == FileType::Directory) return {};
   }
   return std::unexpected(last_error());
+}
+
+bool same_version(const FileInfo& a, const FileInfo& b) {
+  return a.type == b.type && a.id == b.id && a.size == b.size && a.modified_ns == b.modified_ns &&
+         a.changed_ns == b.changed_ns;
 }
 
 std::uint32_t effective_user_id() { return static_cast<std::uint32_t>(::geteuid()); }

@@ -60,7 +60,14 @@ struct FileInfo {
   std::uint32_t mode = 0;  // permission bits only (07777)
   std::uint32_t uid = 0;
   FileId id;
+  std::int64_t modified_ns = 0;  // last change of the content
+  std::int64_t changed_ns = 0;   // last change of the content or the metadata
 };
+
+// Whether two looks at a name found the same file with the same content: the same file, size and
+// change times. Every writer of this system renames a new file into place, which gives it a new
+// identity; an edit in place changes the change time.
+bool same_version(const FileInfo& a, const FileInfo& b);
 
 // Opens an existing file read-only without blocking on FIFOs or devices and without taking a
 // controlling terminal; symbolic links are followed.

@@ -24,6 +24,12 @@ IoResult<FileLocation> FileLocation::resolve(const std::filesystem::path& path) 
                       std::move(folder_path), std::move(name));
 }
 
+std::optional<platform::FileInfo> FileLocation::entry() const {
+  auto info = platform::lstat_at(*folder_, name_);
+  if (!info) return std::nullopt;
+  return *info;
+}
+
 bool ReplaceOnly::allows(const std::optional<platform::FileInfo>& entry) const {
   switch (kind_) {
     case Kind::Anything:

@@ -28,6 +28,8 @@ class FileLocation {
   const std::filesystem::path& folder_path() const { return folder_path_; }
   const std::filesystem::path& name() const { return name_; }
   const platform::File& folder() const { return *folder_; }
+  // What the name holds now (a link there is not followed); none when it holds nothing.
+  std::optional<platform::FileInfo> entry() const;
 
  private:
   FileLocation(std::shared_ptr<const platform::File> folder, std::filesystem::path requested,

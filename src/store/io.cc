@@ -58,14 +58,14 @@ namespace {
 
 // The one body of every bounded read, given the file opened without blocking (so a FIFO's type
 // is refused before any read waits); `Bytes` is a public or a wiping byte vector. `id`, when
-// given, receives the identity of the file read.
+// given, receives the metadata of the file read.
 template <class Bytes>
 IoResult<Bytes> read_bounded(platform::OsResult<platform::File> file, std::uint64_t max,
-                             platform::FileId* id = nullptr) {
+                             platform::FileInfo* looked_at = nullptr) {
   if (!file) return std::unexpected(os_error(file.error()));
   auto info = platform::stat(*file);
   if (!info) return std::unexpected(os_error(info.error()));
-  if (id != nullptr) *id = info->id;
+  if (looked_at != nullptr) *looked_at = *info;
   if (info->type != platform::FileType::Regular) {
     return std::unexpected(not_regular_file());
   }
@@ -124,7 +124,7 @@ IoResult<FileContents> read_regular_file_bounded(const FileLocation& at, std::ui
   // The name was resolved to a regular file; a link standing there now is not followed.
   if (!file && file.error().code == ELOOP) return std::unexpected(not_regular_file());
   FileContents out;
-  OSTREL_TRY_ASSIGN(auto bytes, read_bounded<std::vector<std::uint8_t>>(std::move(file), max, &out.id));
+  OSTREL_TRY_ASSIGN(auto bytes, read_bounded<std::vector<std::uint8_t>>(std::move(file), max, &out.info));
   out.bytes = std::move(bytes);
   return out;
 }
@@ -202,16 +202,11 @@ StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, Fi
 StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const std::uint8_t> bytes,
                                        FileAccess access, ReplaceOnly only) {
   const platform::File& folder = at.folder();
-  auto entry_now = [&]() -> std::optional<platform::FileInfo> {
-    auto info = platform::lstat_at(folder, at.name());
-    if (!info) return std::nullopt;
-    return *info;
-  };
 
   std::uint32_t mode = file_mode(access);
   bool exact_mode = false;
   if (access == FileAccess::KeepTarget) {
-    if (auto current = entry_now(); current && current->type == platform::FileType::Regular) {
+    if (auto current = at.entry(); current && current->type == platform::FileType::Regular) {
       // Permission bits only: a set-user-id, set-group-id or sticky bit is not carried over to a
       // file this process wrote.
       mode = current->mode & 0777;
@@ -244,7 +239,7 @@ StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const s
   platform::step_reached(platform::step::kTempSynced, at.path());
 
   // The last look before the rename: the name must still hold what the caller read.
-  if (!only.allows(entry_now())) {
+  if (!only.allows(at.entry())) {
     discard_temp();
     return WriteOutcome::TargetChanged;
   }

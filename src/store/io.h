@@ -31,10 +31,10 @@ enum class FileAccess {
 IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesystem::path& path,
                                                               std::uint64_t max);
 
-// A file's bytes and which file they were read from.
+// A file's bytes and the metadata of the file they were read from, looked at before reading.
 struct FileContents {
   std::vector<std::uint8_t> bytes;
-  platform::FileId id;
+  platform::FileInfo info;
 };
 
 // read_regular_file_bounded of the file at `at`; a symbolic link there is "not a regular file".
@@ -49,7 +49,7 @@ IoResult<cord::Buffer> read_secret_file_bounded(const std::filesystem::path& pat
 // other failure, size limits included. The operations layer wraps the error as its own.
 StoreResult<std::optional<std::vector<std::uint8_t>>> read_optional_file(std::filesystem::path path,
                                                                          std::uint64_t max);
-// The same at a resolved location, with the identity of the file read; errors name at.requested().
+// The same at a resolved location, with the metadata of the file read; errors name at.requested().
 StoreResult<std::optional<FileContents>> read_optional_file(const FileLocation& at, std::uint64_t max);
 
 // Deletes a file; a missing file or folder counts as deleted. The deletion is synced, so the file

@@ -99,7 +99,7 @@ StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, c
   OSTREL_TRY_ASSIGN(std::optional<FileContents> contents, read_ratchet_bytes(at));
   if (!contents) return std::nullopt;
   OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(at.requested(), root, contents->bytes));
-  return LoadedRatchet{std::move(state), contents->id};
+  return LoadedRatchet{std::move(state), contents->info.id};
 }
 
 StoreResult<WriteOutcome> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root, const FileLocation& at,

@@ -314,5 +314,35 @@ TEST(OpenVault, VerificationCacheTrustedThenCheckedForAnotherKey) {
   EXPECT_TRUE(std::filesystem::exists(ws.paths().cache_path(scenario_root().bytes, a.user_id.value.bytes)));
 }
 
+// A warm session whose own cache already lists exactly its state's records leaves the file as it
+// is; once the vault holds a record the cache does not list, the next session writes it again.
+TEST(OpenVault, CacheIsWrittenOnlyWhenItsContentChanges) {
+  OpsWorkspace ws;
+  Json team = team_with_secrets();
+  team["ratchet"] = "derived";
+  ws.write(team);
+  const crypto::Identity bob = testing::identity_of(3);
+  const std::filesystem::path cache = ws.paths().cache_path(scenario_root().bytes, bob.user_id.value.bytes);
+  auto bob_session = [&] {
+    auto opened = OpenVault::open(ws.paths(), current_user_is(bob.user_id));
+    EXPECT_TRUE(opened) << opened.error().message();
+    return VaultSession::establish(std::move(*opened), bob.clone());
+  };
+  ASSERT_TRUE(bob_session());  // cold: writes bob's cache
+  const std::string written = testing::read_file(cache);
+  const auto first = std::filesystem::last_write_time(cache);
+  const auto inode = testing::inode_of(cache);
+
+  ASSERT_TRUE(bob_session());  // warm, nothing new: the same file stays
+  EXPECT_EQ(testing::inode_of(cache), inode);
+  EXPECT_EQ(std::filesystem::last_write_time(cache), first);
+
+  VaultSession writer = must_open(ws.paths(), 2);
+  ASSERT_TRUE(set_secret(writer, core::SecretSelectorV1{{"app", "fresh"}, {}}, testing::bytes("v")));
+  ASSERT_TRUE(bob_session());  // the cache lacks the new record: written again
+  EXPECT_NE(testing::inode_of(cache), inode);
+  EXPECT_NE(testing::read_file(cache), written);
+}
+
 }  // namespace
 }  // namespace ostrel::ops::test

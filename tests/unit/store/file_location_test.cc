@@ -41,7 +41,7 @@ TEST(FileLocation, ALinkIsFollowedOnceAndNeverAgain) {
   auto read = read_regular_file_bounded(*at, 100);
   ASSERT_TRUE(read);
   EXPECT_EQ(read->bytes, bytes("real"));
-  ASSERT_TRUE(write_atomic(*at, bytes("new"), FileAccess::Workspace, ReplaceOnly::file(read->id)));
+  ASSERT_TRUE(write_atomic(*at, bytes("new"), FileAccess::Workspace, ReplaceOnly::file(read->info.id)));
   EXPECT_EQ(read_file(d / "data/real.cord"), "new");
   EXPECT_EQ(read_file(d / "victim"), kPrecious);
 
@@ -109,7 +109,7 @@ TEST(AtomicWriteAtLocation, ReplacesOnlyWhatTheGuardAllows) {
     auto read = read_optional_file(*at, 100);
     ASSERT_TRUE(read);
     std::optional<platform::FileId> read_id;
-    if (*read) read_id = (*read)->id;
+    if (*read) read_id = (*read)->info.id;
 
     switch (c.then) {
       case Then::Unchanged:

@@ -97,6 +97,13 @@ inline unsigned mode_of(const std::filesystem::path& p) {
 }
 
 // Names in a directory, sorted.
+// The inode of the file at `p`: a file replaced by a rename gets another one.
+inline std::uint64_t inode_of(const std::filesystem::path& p) {
+  struct stat st {};
+  if (::stat(p.c_str(), &st) != 0) std::abort();
+  return static_cast<std::uint64_t>(st.st_ino);
+}
+
 inline std::vector<std::string> entries(const std::filesystem::path& dir) {
   std::vector<std::string> out;
   for (const auto& e : std::filesystem::directory_iterator(dir)) out.push_back(e.path().filename().string());
