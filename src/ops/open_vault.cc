@@ -18,21 +18,21 @@ namespace {
 // A vault file's bytes, the records decoded from them (which view the bytes), and what the file
 // looked like when it was read.
 struct VaultFile {
-  std::shared_ptr<const std::vector<std::uint8_t>> bytes;
+  std::shared_ptr<const cord::Buffer> bytes;
   store::VaultRecords records;
   platform::FileInfo read_from;
 };
 
 OpsResult<store::VaultRecords> decode(const store::WorkspacePaths& paths,
-                                      const std::shared_ptr<const std::vector<std::uint8_t>>& bytes) {
-  auto records = store::decode_vault_file(bytes);
+                                      const std::shared_ptr<const cord::Buffer>& bytes) {
+  auto records = store::decode_vault_file(std::span<const std::uint8_t>(*bytes), bytes);
   if (!records) return std::unexpected(OpsError(store::vault_invalid(paths, std::move(records).error())));
   return std::move(*records);
 }
 
 OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths, const store::FileLocation& at) {
   OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(at));
-  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(contents.bytes));
+  auto shared = std::make_shared<const cord::Buffer>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords records, decode(paths, shared));
   return VaultFile{std::move(shared), std::move(records), contents.info};
 }
@@ -144,7 +144,7 @@ OpsResult<void> OpenVault::refresh_from_store() {
     pending = std::move(loaded.pending);
     return {};
   }
-  auto shared = std::make_shared<const std::vector<std::uint8_t>>(std::move(contents.bytes));
+  auto shared = std::make_shared<const cord::Buffer>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords next_records, decode(paths, shared));
   OSTREL_TRY_ASSIGN(HashValue file_root, trust::select_root(next_records.items()));
   if (file_root != root()) {

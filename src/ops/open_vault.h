@@ -29,7 +29,7 @@ struct OpenVault {
   store::FileLocation vault_location;
   // The exact contents of vault.cord that `records` came from: the before-image the next commit
   // requires to be still on disk. Shared because the decoded records view it.
-  std::shared_ptr<const std::vector<std::uint8_t>> vault_bytes;
+  std::shared_ptr<const cord::Buffer> vault_bytes;
   // The ratchet of the vault's trusted root (with a pending transaction's after-image laid over
   // it); its trusted root names every state-directory path of the session.
   validate::RatchetState ratchet;

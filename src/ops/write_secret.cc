@@ -150,10 +150,9 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   OSTREL_TRY_ASSIGN(auto vault_after, store::encode_vault_file(candidate));
   OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
   // The session keeps the after-image as its new before-image; the commit takes its own copy.
-  auto kept_vault = std::make_shared<const std::vector<std::uint8_t>>(vault_after.begin(), vault_after.end());
-  vault_after = cord::Buffer();
+  auto kept_vault = std::make_shared<const cord::Buffer>(std::move(vault_after));
   OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, *open.vault_bytes, ratchet_before,
-                                std::vector<std::uint8_t>(*kept_vault),
+                                std::vector<std::uint8_t>(kept_vault->begin(), kept_vault->end()),
                                 std::vector<std::uint8_t>(ratchet_after.begin(), ratchet_after.end())));
 
   open.records = std::move(candidate);

@@ -124,7 +124,7 @@ IoResult<FileContents> read_regular_file_bounded(const FileLocation& at, std::ui
   // The name was resolved to a regular file; a link standing there now is not followed.
   if (!file && file.error().code == ELOOP) return std::unexpected(not_regular_file());
   FileContents out;
-  OSTREL_TRY_ASSIGN(auto bytes, read_bounded<std::vector<std::uint8_t>>(std::move(file), max, &out.info));
+  OSTREL_TRY_ASSIGN(auto bytes, read_bounded<cord::Buffer>(std::move(file), max, &out.info));
   out.bytes = std::move(bytes);
   return out;
 }

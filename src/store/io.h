@@ -33,7 +33,7 @@ IoResult<std::vector<std::uint8_t>> read_regular_file_bounded(const std::filesys
 
 // A file's bytes and the metadata of the file they were read from, looked at before reading.
 struct FileContents {
-  std::vector<std::uint8_t> bytes;
+  cord::Buffer bytes;
   platform::FileInfo info;
 };
 

@@ -122,8 +122,12 @@ CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes) 
 
 CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std::uint8_t>> file) {
   const std::span<const std::uint8_t> bytes(*file);
+  return decode_vault_file(bytes, std::move(file));
+}
+
+CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner) {
   if (declares_too_many(bytes)) return std::unexpected(decode_as<DroppedRecord>(bytes).error());
-  return decode_as<core::VaultRecordV1>(bytes, std::move(file));
+  return decode_as<core::VaultRecordV1>(bytes, std::move(owner));
 }
 
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {

@@ -45,6 +45,8 @@ CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes);
 // As above, for a file held in shared ownership: the records keep views of its bytes (and keep
 // it alive) instead of copies of their encodings.
 CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std::uint8_t>> file);
+// As above for `bytes` that `owner` keeps alive.
+CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner);
 
 // The complete file for `records`, magic included, written in canonical order.
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records);

@@ -51,7 +51,7 @@ StoreResult<FileContents> read_stored_file(const FileLocation& at, const FileFor
   return std::move(*contents);
 }
 
-StoreResult<std::optional<std::vector<std::uint8_t>>> replace_and_read_back(const FileLocation& at,
+StoreResult<std::optional<cord::Buffer>> replace_and_read_back(const FileLocation& at,
                                                                            std::span<const std::uint8_t> bytes,
                                                                            const FileFormat& format,
                                                                            ReplaceOnly only) {

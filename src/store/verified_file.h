@@ -59,7 +59,7 @@ StoreResult<void> check_size(const std::filesystem::path& path, std::uint64_t si
 // replaced; bytes that differ are format.invalid with "{subject} bytes differed immediately after
 // atomic write". Returns the bytes read back, or none when `only` refused the write (nothing
 // written). A failure of the read-back is reported with the new file already in place.
-StoreResult<std::optional<std::vector<std::uint8_t>>> replace_and_read_back(const FileLocation& at,
+StoreResult<std::optional<cord::Buffer>> replace_and_read_back(const FileLocation& at,
                                                                            std::span<const std::uint8_t> bytes,
                                                                            const FileFormat& format,
                                                                            ReplaceOnly only);
@@ -75,7 +75,7 @@ StoreResult<WriteOutcome> write_verified(const FileLocation& at, std::span<const
                                          After&& after) {
   OSTREL_TRY(check_size(at.requested(), bytes.size(), format));
   OSTREL_TRY(before());
-  OSTREL_TRY_ASSIGN(const std::optional<std::vector<std::uint8_t>> written,
+  OSTREL_TRY_ASSIGN(const std::optional<cord::Buffer> written,
                     replace_and_read_back(at, bytes, format, only));
   if (!written) return WriteOutcome::TargetChanged;
   OSTREL_TRY(after(std::span<const std::uint8_t>(*written)));

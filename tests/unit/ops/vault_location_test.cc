@@ -83,7 +83,7 @@ TEST(VaultLocation, ALinkSwappedDuringACommitLeadsNowhereElse) {
 
     EXPECT_EQ(testing::read_file(victim), kPrecious);
     EXPECT_EQ(fs::read_symlink(paths.vault_file), victim);  // the attacker's link is left alone
-    EXPECT_EQ(testing::bytes(testing::read_file(real)), *alice.open.vault_bytes);
+    EXPECT_EQ(testing::read_file(real), std::string(alice.open.vault_bytes->begin(), alice.open.vault_bytes->end()));
     EXPECT_EQ(testing::entries(real.parent_path()), std::vector<std::string>{"real.cord"});
   }
 }
