@@ -43,6 +43,17 @@ class Evolving {
   // The payload bytes. REQUIRES: is_raw().
   const ByteString& raw_payload() const { return std::get<1>(form_).payload; }
 
+  // Takes `other`'s content without moving this value's own: the known value (or the raw
+  // payload) stays where it is and is assigned from `other`'s, so what points into it stays
+  // valid. REQUIRES: both are raw, or both are known and hold the same alternative.
+  void assign_in_place(Evolving&& other) {
+    if (is_raw()) {
+      std::get<1>(form_).payload = std::move(std::get<1>(other.form_).payload);
+    } else {
+      *known() = std::move(*other.known());
+    }
+  }
+
   friend bool operator==(const Evolving& a, const Evolving& b) {
     if (a.is_raw() != b.is_raw()) return false;
     return a.is_raw() ? a.raw_payload() == b.raw_payload() : *a.known() == *b.known();

@@ -2,6 +2,7 @@
 
 #include "crypto/domain_hash.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace ostrel::core {
@@ -91,6 +92,25 @@ cord::ByteView VaultRecordV1::signed_message() const {
 
 HashValue record_hash(const VaultRecordV1& record) {
   return crypto::domain_hash("ostrel.record-hash.v1", record.encoding());
+}
+
+}  // namespace ostrel::core
+
+namespace ostrel::core {
+
+bool VaultRecordV1::relocate(const VaultRecordV1& kept, VaultRecordV1&& twin) {
+  if (kept.data_ == twin.data_) return true;
+  if (!std::ranges::equal(kept.encoding(), twin.encoding())) return false;
+  // Equal encodings decode alike, so both bodies hold the same alternative. Every holder shares
+  // `kept`'s one representation, which was made mutable and only its owner changes it here.
+  auto& to = const_cast<Data&>(*kept.data_);
+  auto& from = const_cast<Data&>(*twin.data_);
+  to.body.assign_in_place(std::move(from.body));
+  to.signing_public_key = std::move(from.signing_public_key);
+  to.signature = std::move(from.signature);
+  to.encoding = std::move(from.encoding);
+  to.owner = std::move(from.owner);
+  return true;
 }
 
 }  // namespace ostrel::core

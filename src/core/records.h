@@ -242,6 +242,14 @@ class VaultRecordV1 {
     return RecordPart<T>(std::shared_ptr<const T>(data_, &part));
   }
 
+  // Moves `kept`'s representation onto `twin`'s bytes: the two records must have the same
+  // encoding (false and nothing changed otherwise). Afterwards `kept`, and every copy of it and
+  // every part of it that others hold, views what `twin` viewed (and keeps that alive), while
+  // each part stays at its address and compares as before. This lets the holders of records read
+  // from one buffer let it go once the same records were read from another.
+  // REQUIRES: no other thread uses `kept` or its copies meanwhile.
+  static bool relocate(const VaultRecordV1& kept, VaultRecordV1&& twin);
+
   // Structural equality of the three fields.
   friend bool operator==(const VaultRecordV1& a, const VaultRecordV1& b) {
     if (a.data_ == b.data_) return true;

@@ -87,53 +87,101 @@ bool matches_after_image(std::span<const std::uint8_t> current, std::span<const 
   return store::transaction_file_digest(current) == store::transaction_file_digest(after_image);
 }
 
-OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journal,
-                                                      const store::WorkspacePaths& paths) {
-  const std::filesystem::path journal_path = paths.transaction_path(journal.trusted_root.bytes);
-  auto records = store::decode_vault_file(journal.next_vault_bytes);
-  if (!records) return std::unexpected(StoreError::vault_invalid(journal_path, std::move(records).error()));
-  OSTREL_TRY_ASSIGN(const HashValue root, trust::select_root(records->items()));
-  if (root != journal.trusted_root) return std::unexpected(OpsError::recovery_mismatch());
-  OSTREL_TRY_ASSIGN(validate::RatchetState ratchet, store::parse_ratchet_file(journal_path, journal.next_ratchet_bytes));
+namespace {
+
+// The after-images' checks: the vault decodes (or, when the caller holds its records, is found to
+// hold exactly them, which then view it) and its single self-signed root is `root`; the ratchet
+// parses for that root. Errors name the journal.
+OpsResult<validate::RatchetState> check_after_images(const std::filesystem::path& journal_path, const HashValue& root,
+                                                     std::span<const std::uint8_t> next_vault,
+                                                     std::span<const std::uint8_t> next_ratchet,
+                                                     const AfterImageRecords* held) {
+  HashValue found;
+  if (held != nullptr && store::adopt_vault_file(next_vault, held->owner, *held->records)) {
+    OSTREL_TRY_ASSIGN(found, trust::select_root(held->records->items()));
+  } else {
+    // Decoding again gives the decoder's own error for a file that did not adopt.
+    auto records = store::decode_vault_file(next_vault);
+    if (!records) return std::unexpected(StoreError::vault_invalid(journal_path, std::move(records).error()));
+    if (held != nullptr) return std::unexpected(OpsError::recovery_mismatch());
+    OSTREL_TRY_ASSIGN(found, trust::select_root(records->items()));
+  }
+  if (found != root) return std::unexpected(OpsError::recovery_mismatch());
+  OSTREL_TRY_ASSIGN(validate::RatchetState ratchet, store::parse_ratchet_file(journal_path, next_ratchet));
   if (ratchet.trusted_root != root) return std::unexpected(OpsError::recovery_mismatch());
   return ratchet;
 }
 
+// The last steps of rolling a journal forward, once both files hold their after-images.
+OpsResult<void> finish(const std::filesystem::path& journal_path) {
+  platform::step_reached(platform::step::kReadBack, journal_path);
+  OSTREL_TRY(store::remove_file_if_present(journal_path));
+  platform::step_reached(platform::step::kJournalDeleted, journal_path);
+  return {};
+}
+
+// The identity of the file at `at` when it still holds `held`: unchanged since the caller read it
+// (same file, size and change times) or, when that is not known, holding the same bytes read
+// again now. None when it holds anything else, or nothing.
+OpsResult<std::optional<platform::FileId>> still_held(const store::FileLocation& at, const HeldFile& held) {
+  if (held.read_from) {
+    if (const auto now = at.entry(); now && platform::same_version(*now, *held.read_from)) return now->id;
+  }
+  OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> now, read_state_file(at));
+  if (!same_bytes(now, held.bytes)) return std::nullopt;
+  return id_of(now);
+}
+
+}  // namespace
+
+OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journal,
+                                                      const store::WorkspacePaths& paths) {
+  return check_after_images(paths.transaction_path(journal.trusted_root.bytes), journal.trusted_root,
+                            journal.next_vault_bytes, journal.next_ratchet_bytes, nullptr);
+}
+
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root, std::string_view operation_label,
-                                   std::span<const std::uint8_t> held_vault,
-                                   std::span<const std::uint8_t> expected_ratchet, Bytes next_vault,
-                                   Bytes next_ratchet) {
+                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
+                                   const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
+                                   std::span<const std::uint8_t> next_ratchet, const AfterImageRecords* next_records) {
   OSTREL_TRY(refuse_join_commit(paths, root));
   OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> pending, store::load_transaction(paths, root));
   if (pending) return std::unexpected(pending_transaction_error_from_journal(*pending));
 
-  OSTREL_TRY_ASSIGN(const store::FileContents vault_now, store::read_vault_bytes(vault_at));
-  if (!std::ranges::equal(vault_now.bytes, held_vault)) {
-    return std::unexpected(OpsError::precondition_changed(OpsError::kVaultFile));
-  }
+  OSTREL_TRY_ASSIGN(const auto vault_now, still_held(vault_at, held_vault));
+  if (!vault_now) return std::unexpected(OpsError::precondition_changed(OpsError::kVaultFile));
   OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, ratchet_location(paths, root));
-  OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> ratchet_now, read_state_file(ratchet_at));
-  if (!same_bytes(ratchet_now, expected_ratchet)) {
-    return std::unexpected(OpsError::precondition_changed(OpsError::kRatchetFile));
-  }
+  OSTREL_TRY_ASSIGN(const auto ratchet_now, still_held(ratchet_at, expected_ratchet));
+  if (!ratchet_now) return std::unexpected(OpsError::precondition_changed(OpsError::kRatchetFile));
 
   OSTREL_TRY_ASSIGN(store::NativePathV1 vault_path, store::NativePathV1::from_path(paths.vault_file));
-  TransactionV1 journal{
+  // The journal's head: every field but the after-images, which are written from where they are.
+  const TransactionV1 head{
       .id = crypto::random_key_vec(),
       .trusted_root = root,
       .vault_path = std::move(vault_path),
       .operation_label = std::string(operation_label),
-      .vault_before = FilePreconditionV1::Digest{store::transaction_file_digest(held_vault)},
-      .ratchet_before = FilePreconditionV1::Digest{store::transaction_file_digest(expected_ratchet)},
-      .next_vault_bytes = std::move(next_vault),
-      .next_ratchet_bytes = std::move(next_ratchet),
+      .vault_before = FilePreconditionV1::Digest{store::transaction_file_digest(held_vault.bytes)},
+      .ratchet_before = FilePreconditionV1::Digest{store::transaction_file_digest(expected_ratchet.bytes)},
+      .next_vault_bytes = {},
+      .next_ratchet_bytes = {},
   };
-  OSTREL_TRY(load_verified_state(journal, paths));
+  const std::filesystem::path journal_path = paths.transaction_path(root.bytes);
+  OSTREL_TRY(check_after_images(journal_path, root, next_vault, next_ratchet, next_records));
   // The journal and its folder are synced before the ratchet file is touched: a crash from here on
   // finds the journal.
-  OSTREL_TRY(store::write_transaction(paths, journal));
-  return apply_transaction(paths, vault_at, journal);
+  OSTREL_TRY(store::write_transaction(paths, head, next_vault, next_ratchet));
+
+  // Both files hold their before-images, so both are written, each only over the file checked;
+  // each write's read-back confirms the file holds its after-image.
+  OSTREL_TRY(written_or_changed(
+      store::write_parsed_ratchet(ratchet_at, next_ratchet, store::ReplaceOnly::file(*ratchet_now)),
+      OpsError::kRatchetFile));
+  platform::step_reached(platform::step::kRatchetWritten, journal_path);
+  OSTREL_TRY(written_or_changed(store::write_decoded_vault(vault_at, next_vault, store::ReplaceOnly::file(*vault_now)),
+                                OpsError::kVaultFile));
+  platform::step_reached(platform::step::kVaultWritten, journal_path);
+  return finish(journal_path);
 }
 
 OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
@@ -178,11 +226,7 @@ OpsResult<void> apply_transaction(const store::WorkspacePaths& paths, const stor
   if (!same_bytes(ratchet_after, journal.next_ratchet_bytes) || !same_bytes(vault_after, journal.next_vault_bytes)) {
     return std::unexpected(OpsError::recovery_mismatch());
   }
-  platform::step_reached(platform::step::kReadBack, journal_path);
-
-  OSTREL_TRY(store::remove_file_if_present(journal_path));
-  platform::step_reached(platform::step::kJournalDeleted, journal_path);
-  return {};
+  return finish(journal_path);
 }
 
 OpsResult<void> preflight_write(const store::WorkspacePaths& paths, const HashValue& root) {

@@ -7,7 +7,9 @@
 // hold the locks each function names.
 #pragma once
 
+#include <concepts>
 #include <cstdint>
+#include <memory>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -20,6 +22,7 @@
 #include "store/io.h"
 #include "store/paths.h"
 #include "store/transaction_file.h"
+#include "store/vault_file.h"
 
 namespace ostrel::ops {
 
@@ -28,6 +31,28 @@ struct PendingTransactionSummary {
   std::vector<std::uint8_t> id;
   std::optional<std::filesystem::path> vault_path;  // none for another platform's path
   friend bool operator==(const PendingTransactionSummary&, const PendingTransactionSummary&) = default;
+};
+
+// A state file as a caller holds it: its bytes and, when the caller read them itself under the
+// locks it still holds, what the file looked like then; a file that still looks so is taken as
+// still holding them without being read again.
+struct HeldFile {
+  std::span<const std::uint8_t> bytes;
+  std::optional<platform::FileInfo> read_from;
+
+  HeldFile(std::span<const std::uint8_t> b, std::optional<platform::FileInfo> r = std::nullopt)  // NOLINT: bytes alone
+      : bytes(b), read_from(r) {}
+  template <class Bytes>
+    requires std::convertible_to<const Bytes&, std::span<const std::uint8_t>>
+  HeldFile(const Bytes& b) : bytes(b) {}  // NOLINT: bytes alone
+};
+
+// The records a new vault file was encoded from, held by the caller: the commit checks the file
+// by finding exactly them in it, and leaves them viewing it (store::adopt_vault_file), instead of
+// decoding a second set. `owner` keeps the file's bytes alive.
+struct AfterImageRecords {
+  store::VaultRecords* records;
+  std::shared_ptr<const void> owner;
 };
 
 // What rolling a journal forward does to one state file.
@@ -52,13 +77,15 @@ bool matches_after_image(std::span<const std::uint8_t> current, std::span<const 
 // nothing, while a journal of the root is pending, when the files no longer hold `held_vault` and
 // `expected_ratchet` (PreconditionChanged), and when the new files do not decode or name another
 // root. Each file replaced is the file read: when a name holds another file just before its
-// rename, that file is refused with PreconditionChanged.
+// rename, that file is refused with PreconditionChanged. The new files are written from where
+// they are (nothing is copied together) and read back slice by slice; with `next_records`, they
+// end up viewing `next_vault` (AfterImageRecords).
 // REQUIRES: the root's state lock is held exclusively, then the workspace lock.
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root,
-                                   std::string_view operation_label, std::span<const std::uint8_t> held_vault,
-                                   std::span<const std::uint8_t> expected_ratchet, std::vector<std::uint8_t> next_vault,
-                                   std::vector<std::uint8_t> next_ratchet);
+                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
+                                   const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
+                                   std::span<const std::uint8_t> next_ratchet,
+                                   const AfterImageRecords* next_records = nullptr);
 
 // Rolls a written journal forward: each file that holds its before-state is written, the ratchet
 // first; a file that holds neither image stops it before anything is written. A file is written

@@ -98,7 +98,7 @@ OpsResult<void> apply_join_commit(const store::WorkspacePaths& paths, const stor
     vault_checked = vault_now.info.id;
   }
   OSTREL_TRY_ASSIGN(const store::LoadedRatchet remembered, load_remembered(ratchet_at, root));
-  ratchet_checked = remembered.id;
+  ratchet_checked = remembered.file.info.id;
   OSTREL_TRY_ASSIGN(const cord::Buffer remembered_bytes, store::encode_ratchet_file(remembered.state));
   if (!holds_before_or_after(remembered_bytes, journal.ratchet_before_hash, journal.next_ratchet_bytes)) {
     return std::unexpected(conflict());

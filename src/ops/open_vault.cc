@@ -104,7 +104,8 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     out.emplace(OpenVault{std::move(state), paths, std::move(vault_at), std::move(file.bytes),
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
                           std::move(loaded.pending), std::move(file.records),
-                          cache_lists_state ? std::move(cache_user) : std::nullopt});
+                          cache_lists_state ? std::move(cache_user) : std::nullopt,
+                          /*ratchet_matches_state=*/true});
   }
   if (out->cache_signer) {
     // Whose key vouched for the unchecked signatures is known only with the session's identity:
@@ -133,16 +134,27 @@ OpsResult<void> OpenVault::advance_ratchet() {
   validate::RatchetState next = stored ? std::move(*stored) : validate::RatchetState::fresh(root());
   next.advance(state.ratchet);
   OSTREL_TRY(store::save_ratchet(paths, next));
+  // Unless another process remembered more meanwhile, what was written is what memory holds.
+  if (!(next == ratchet)) ratchet_matches_state = false;
   ratchet = std::move(next);
   return {};
 }
 
-OpsResult<void> OpenVault::refresh_from_store() {
+OpsResult<FilesOnDisk> OpenVault::refresh_from_store() {
+  FilesOnDisk on_disk;
   OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(vault_location));
-  OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root()));
+  on_disk.vault_read_from = contents.info;
+  OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, store::locate_ratchet(paths, root()));
+  OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> remembered, store::load_ratchet(ratchet_at, root()));
+  std::optional<validate::RatchetState> remembered_state;
+  if (remembered) {
+    remembered_state = std::move(remembered->state);
+    on_disk.ratchet = std::move(remembered->file);
+  }
+  OSTREL_TRY_ASSIGN(RatchetWithPending loaded, with_pending_journal(paths, root(), std::move(remembered_state)));
   if (contents.bytes == *vault_bytes && loaded.ratchet == ratchet) {
     pending = std::move(loaded.pending);
-    return {};
+    return on_disk;
   }
   auto shared = std::make_shared<const cord::Buffer>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords next_records, decode(paths, shared));
@@ -156,7 +168,8 @@ OpsResult<void> OpenVault::refresh_from_store() {
   ratchet = std::move(loaded.ratchet);
   state = std::move(next_state);
   pending = std::move(loaded.pending);
-  return {};
+  ratchet_matches_state = true;
+  return on_disk;
 }
 
 OpsResult<void> OpenVault::ensure_valid() const {
@@ -184,6 +197,7 @@ OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity&
     OSTREL_TRY_ASSIGN(auto checked, validate::derive_state_fresh(open.records.items(), before));
     open.state = std::move(checked);
     if (ratchet_deferred) open.ratchet = std::move(*open.ratchet_before_cache);
+    open.ratchet_matches_state = true;  // derived against exactly the ratchet it now holds
     open.ratchet_before_cache.reset();
     open.cache_signer.reset();
     if (!open.state.issues.empty()) return std::unexpected(validation_error(open.state));

@@ -20,6 +20,13 @@
 
 namespace ostrel::ops {
 
+// The state files as a refresh found them, for the write that follows under the same locks: what
+// the vault file looked like when it was read, and the ratchet file read (none when missing).
+struct FilesOnDisk {
+  platform::FileInfo vault_read_from;
+  std::optional<store::FileContents> ratchet;
+};
+
 struct OpenVault {
   validate::VaultState state;     // derived from `records` against the remembered ratchet
   store::WorkspacePaths paths;    // never changed after opening
@@ -43,10 +50,15 @@ struct OpenVault {
   // A transaction of this root still pending when the ratchet was last loaded; absent after every
   // commit.
   std::optional<PendingTransactionSummary> pending;
-  store::VaultRecords records;  // decoded from `vault_bytes`
+  store::VaultRecords records;  // decoded from `vault_bytes`, in the file's order
   // The user whose verification cache, trusted at opening, lists exactly the state's records;
   // save_verification_cache then leaves that file as it is. Cleared by it.
   std::optional<UserId> cache_unchanged_for;
+  // Whether `ratchet` is the ratchet `state` was derived against, or that ratchet raised by the
+  // state's own view, with nothing another process remembered meanwhile: a write may then derive
+  // its new state from `state` by adding its record (validate::derive_with_added_record), taking
+  // `ratchet` for the one `state` was derived against.
+  bool ratchet_matches_state = false;
 
   // Reads and decodes the vault file, selects its root, completes interrupted writes of that
   // root, then under the root's shared state lock reads the file again, loads the ratchet (with
@@ -69,8 +81,9 @@ struct OpenVault {
   // Brings the vault up to date with the files: unchanged files only take over the pending
   // summary; otherwise the new file is decoded, must name the same root, and is derived against
   // the loaded ratchet with the current records' signatures taken as checked. On failure nothing
-  // changes. REQUIRES: the root's state lock is held exclusively, then the workspace lock.
-  OpsResult<void> refresh_from_store();
+  // changes. Returns what it found on disk. REQUIRES: the root's state lock is held exclusively,
+  // then the workspace lock.
+  OpsResult<FilesOnDisk> refresh_from_store();
 
   // Nothing when the state has no validation issues, else Validation with a copy of them.
   OpsResult<void> ensure_valid() const;

@@ -61,6 +61,11 @@ OpsResult<void> recover_pending_journals(const store::WorkspacePaths& paths, con
 
 OpsResult<RatchetWithPending> load_ratchet_with_pending(const store::WorkspacePaths& paths, const HashValue& root) {
   OSTREL_TRY_ASSIGN(std::optional<validate::RatchetState> remembered, store::load_ratchet(paths, root));
+  return with_pending_journal(paths, root, std::move(remembered));
+}
+
+OpsResult<RatchetWithPending> with_pending_journal(const store::WorkspacePaths& paths, const HashValue& root,
+                                                   std::optional<validate::RatchetState> remembered) {
   OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> journal, store::load_transaction(paths, root));
   if (!journal) {
     if (!remembered) return std::unexpected(OpsError::missing_ratchet_state(paths.ratchet_path(root.bytes)));

@@ -33,5 +33,8 @@ struct RatchetWithPending {
 // ratchet file is then no error). Without a journal, a missing ratchet is MissingRatchetState.
 // REQUIRES: the root's state lock is held (shared at opening, exclusively when refreshing).
 OpsResult<RatchetWithPending> load_ratchet_with_pending(const store::WorkspacePaths& paths, const HashValue& root);
+// The same for a remembered ratchet the caller loaded itself (none when it has no file).
+OpsResult<RatchetWithPending> with_pending_journal(const store::WorkspacePaths& paths, const HashValue& root,
+                                                   std::optional<validate::RatchetState> remembered);
 
 }  // namespace ostrel::ops

@@ -6,6 +6,7 @@
 #include "core/ids.h"
 #include "core/record_sign.h"
 #include "core/validate/derive.h"
+#include "core/validate/derive_added.h"
 #include "core/validate/seal_readers.h"
 #include "errors/try.h"
 #include "ops/commit.h"
@@ -45,7 +46,9 @@ OpsResult<CandidateRecord> add_candidate(core::VaultRecordV1 record, const Secre
     return std::unexpected(OpsError(CoreError(encoded ? cord::Error(cord::Error::Overflow) : encoded.error())));
   }
   CandidateRecord out{secret_id, selector, std::move(payload), core::record_hash(record)};
-  candidate.insert(std::move(record));
+  // Appended as it is: the write places it in the file's order, which also finds a record that
+  // is there already, without indexing the whole set for one insertion.
+  candidate.items().push_back(std::move(record));
   return out;
 }
 
@@ -111,7 +114,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   OSTREL_TRY_ASSIGN(store::WorkspaceLock workspace_lock, store::WorkspaceLock::acquire(open.paths));
 
   OSTREL_TRY(preflight_write(open.paths, root));
-  OSTREL_TRY(open.refresh_from_store());
+  OSTREL_TRY_ASSIGN(const FilesOnDisk on_disk, open.refresh_from_store());
   const validate::VaultState& state = open.state;
   if (!state.issues.empty()) return std::unexpected(validation_error(state));
   // A field edit is decided here, on the files as they are now: another process may have
@@ -125,10 +128,11 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
     change = std::move(*changed);
   }
 
-  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_before, store::encode_ratchet_file(open.ratchet));
+  // Without a journal (refused above) the refresh found the ratchet file, or failed.
+  if (!on_disk.ratchet) return std::unexpected(OpsError::missing_ratchet_state(open.paths.ratchet_path(root.bytes)));
   validate::RatchetState next_ratchet = open.ratchet;
   next_ratchet.advance(state.ratchet);
-  store::VaultRecords candidate = open.records;
+  store::VaultRecords candidate(open.records.items());
 
   const bool deletion = std::holds_alternative<Deletion>(change);
   OSTREL_TRY_ASSIGN(CandidateRecord built,
@@ -136,7 +140,14 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
                              : build_secret_value_record(identity, secret_id, selector,
                                                          std::get<core::SecretValueV1>(change), candidate, state));
 
-  OSTREL_TRY_ASSIGN(auto next_state, validate::derive_state(candidate.items(), next_ratchet, state.record_hashes()));
+  const std::size_t added = store::move_last_into_file_order(candidate);
+  // The new state is the refreshed one with the record added; only a record or a state the
+  // addition cannot account for exactly makes it derive the whole candidate set.
+  OSTREL_TRY_ASSIGN(validate::VaultState next_state,
+                    open.ratchet_matches_state
+                        ? validate::derive_with_added_record(state, open.ratchet, candidate.items(), added,
+                                                             next_ratchet)
+                        : validate::derive_state(candidate.items(), next_ratchet, state.record_hashes()));
   if (!next_state.issues.empty()) return std::unexpected(validation_error(next_state));
   // The refreshed vault must take the record as the secret's current one: a writer whose right
   // was withdrawn meanwhile passes check_writable on its older state but fails here, and no
@@ -147,19 +158,24 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   }
   next_ratchet.advance(next_state.ratchet);
 
-  OSTREL_TRY_ASSIGN(auto vault_after, store::encode_vault_file(candidate));
+  OSTREL_TRY_ASSIGN(cord::Buffer vault_after, store::encode_vault_file(candidate));
   OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
-  // The session keeps the after-image as its new before-image; the commit takes its own copy.
+  // The after-image becomes the session's bytes. The commit finds the candidate's records in it
+  // and leaves them, and so every record the session holds, viewing it: once the session takes
+  // it, the file it read before is let go.
   auto kept_vault = std::make_shared<const cord::Buffer>(std::move(vault_after));
-  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, *open.vault_bytes, ratchet_before,
-                                std::vector<std::uint8_t>(kept_vault->begin(), kept_vault->end()),
-                                std::vector<std::uint8_t>(ratchet_after.begin(), ratchet_after.end())));
+  const AfterImageRecords adopted{&candidate, kept_vault};
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel,
+                                HeldFile(*open.vault_bytes, on_disk.vault_read_from),
+                                HeldFile(on_disk.ratchet->bytes, on_disk.ratchet->info), *kept_vault, ratchet_after,
+                                &adopted));
 
   open.records = std::move(candidate);
   open.vault_bytes = std::move(kept_vault);
   open.ratchet = std::move(next_ratchet);
   open.state = std::move(next_state);
   open.pending.reset();
+  open.ratchet_matches_state = true;
   return WrittenSecret{std::move(built.secret_id), std::move(built.selector), std::move(built.payload)};
 }
 

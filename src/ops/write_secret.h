@@ -74,7 +74,7 @@ OpsResult<void> check_writable(const validate::VaultState& state, const core::Se
 OpsResult<std::uint64_t> next_record_counter(const validate::VaultState& state);
 
 // Build, sign, hash and insert into `candidate` one value record (sealed to every reader of the
-// selector in `state`) or deletion record.
+// selector in `state`) or deletion record; it comes last in `candidate`.
 OpsResult<CandidateRecord> build_secret_value_record(const crypto::Identity& identity, const SecretId& secret_id,
                                                      const core::SecretSelectorV1& selector,
                                                      const core::SecretValueV1& value, store::VaultRecords& candidate,

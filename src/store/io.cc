@@ -201,6 +201,11 @@ StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, Fi
 
 StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const std::uint8_t> bytes,
                                        FileAccess access, ReplaceOnly only) {
+  const std::span<const std::uint8_t> one[] = {bytes};
+  return write_atomic(at, Pieces(one), access, only);
+}
+
+StoreResult<WriteOutcome> write_atomic(const FileLocation& at, Pieces pieces, FileAccess access, ReplaceOnly only) {
   const platform::File& folder = at.folder();
 
   std::uint32_t mode = file_mode(access);
@@ -229,7 +234,9 @@ StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const s
   if (exact_mode) {
     if (auto set = platform::set_mode(*file, mode); !set) return fail(set.error());
   }
-  if (auto written = platform::write_all(*file, bytes); !written) return fail(written.error());
+  for (std::span<const std::uint8_t> piece : pieces) {
+    if (auto written = platform::write_all(*file, piece); !written) return fail(written.error());
+  }
   if (auto synced = platform::sync(*file); !synced) return fail(synced.error());
   // A close can report a deferred write error (e.g. on network file systems).
   if (auto closed = file->close(); !closed) {
@@ -255,6 +262,51 @@ StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const s
   }
   platform::step_reached(platform::step::kDirSynced, folder_of(at.path()));
   return WriteOutcome::Written;
+}
+
+IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max) {
+  auto file = platform::open_for_read_at(at.folder(), at.name());
+  if (!file) return std::unexpected(file.error().code == ELOOP ? not_regular_file() : os_error(file.error()));
+  auto info = platform::stat(*file);
+  if (!info) return std::unexpected(os_error(info.error()));
+  if (info->type != platform::FileType::Regular) return std::unexpected(not_regular_file());
+  if (auto blocking = platform::clear_nonblocking(*file); !blocking) return std::unexpected(os_error(blocking.error()));
+  if (info->size > max) {
+    return std::unexpected(IoError(IoError::InvalidData, errors::size_above_maximum("file", info->size, max)));
+  }
+  std::uint64_t total = 0;
+  for (std::span<const std::uint8_t> piece : pieces) total += piece.size();
+  if (info->size != total) return false;
+
+  // Read in slices, so that checking a file never holds it in memory.
+  constexpr std::size_t kSlice = std::size_t{1} << 20;
+  std::vector<std::uint8_t> slice(static_cast<std::size_t>(std::min<std::uint64_t>(kSlice, total)) + 1);
+  std::size_t piece = 0;
+  std::size_t in_piece = 0;
+  for (;;) {
+    auto n = platform::read_some(*file, slice);
+    if (!n) return std::unexpected(os_error(n.error()));
+    if (*n == 0) break;
+    std::span<const std::uint8_t> got(slice.data(), *n);
+    while (!got.empty()) {
+      while (piece < pieces.size() && in_piece == pieces[piece].size()) {
+        ++piece;
+        in_piece = 0;
+      }
+      if (piece == pieces.size()) return false;  // longer than written (it grew)
+      const std::size_t k = std::min(got.size(), pieces[piece].size() - in_piece);
+      if (!std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(k), pieces[piece].begin() + static_cast<std::ptrdiff_t>(in_piece))) {
+        return false;
+      }
+      got = got.subspan(k);
+      in_piece += k;
+    }
+  }
+  while (piece < pieces.size() && in_piece == pieces[piece].size()) {
+    ++piece;
+    in_piece = 0;
+  }
+  return piece == pieces.size();
 }
 
 StoreResult<void> write_atomic(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,

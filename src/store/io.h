@@ -69,6 +69,9 @@ StoreResult<void> rename_replace(const std::filesystem::path& temp,
 // success. The error names `dir`.
 StoreResult<void> create_dir_all(const std::filesystem::path& dir, FileAccess access);
 
+// A file's bytes as consecutive pieces, written or compared without first copying them together.
+using Pieces = std::span<const std::span<const std::uint8_t>>;
+
 // Creates the folder of `path` and resolves the file's location there (FileLocation::resolve);
 // a failure is Io naming the folder or `path`.
 StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, FileAccess access);
@@ -82,6 +85,13 @@ StoreResult<FileLocation> locate_for_write(const std::filesystem::path& path, Fi
 // REQUIRES: for a file under the state directory, prepare_state_dir has succeeded.
 StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const std::uint8_t> bytes,
                                        FileAccess access, ReplaceOnly only);
+// The same for bytes given as pieces.
+StoreResult<WriteOutcome> write_atomic(const FileLocation& at, Pieces pieces, FileAccess access, ReplaceOnly only);
+
+// Whether the file at `at` holds exactly the bytes of `pieces`, compared slice by slice so that
+// the file is never held in memory whole. Refusals and failures as read_regular_file_bounded(at,
+// max) reports them.
+IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max);
 
 // locate_for_write, then write_atomic whatever the name holds: a symbolic link at `path` is
 // resolved first, so the link stays and keeps naming the data; a link to nothing or to anything

@@ -99,13 +99,19 @@ StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, c
   OSTREL_TRY_ASSIGN(std::optional<FileContents> contents, read_ratchet_bytes(at));
   if (!contents) return std::nullopt;
   OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(at.requested(), root, contents->bytes));
-  return LoadedRatchet{std::move(state), contents->info.id};
+  return LoadedRatchet{std::move(state), std::move(*contents)};
 }
 
 StoreResult<WriteOutcome> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root, const FileLocation& at,
                                               std::span<const std::uint8_t> bytes, ReplaceOnly only) {
   return write_verified(at, bytes, kRatchetFile, only, ratchet_checks(paths, root, at.requested(), bytes),
                         parsed_before);
+}
+
+StoreResult<WriteOutcome> write_parsed_ratchet(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                               ReplaceOnly only) {
+  const std::span<const std::uint8_t> whole[] = {bytes};
+  return write_checked(at, Pieces(whole), kRatchetFile, only);
 }
 
 StoreResult<void> save_ratchet(const WorkspacePaths& paths, const validate::RatchetState& state) {

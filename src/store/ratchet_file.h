@@ -43,12 +43,12 @@ StoreResult<std::optional<validate::RatchetState>> load_ratchet(const WorkspaceP
 StoreResult<void> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root,
                                       std::span<const std::uint8_t> bytes);
 
-// A remembered ratchet and which file it was read from.
+// A remembered ratchet and the file it was read from, its bytes included.
 struct LoadedRatchet {
   validate::RatchetState state;
-  platform::FileId id;
+  FileContents file;
 };
-// load_ratchet from the file at `at`, with its identity.
+// load_ratchet from the file at `at`, with the file read.
 // REQUIRES: the root's state lock is held.
 StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root);
 
@@ -62,6 +62,11 @@ StoreResult<std::optional<FileContents>> read_ratchet_bytes(const FileLocation& 
 // REQUIRES: the root's state lock is held exclusively.
 StoreResult<WriteOutcome> write_ratchet_bytes(const WorkspacePaths& paths, const HashValue& root, const FileLocation& at,
                                               std::span<const std::uint8_t> bytes, ReplaceOnly only);
+
+// The same for bytes already parsed for `root`: the read-back compares the file with them slice by
+// slice. REQUIRES: the root's state lock is held exclusively; `at` came from locate_ratchet.
+StoreResult<WriteOutcome> write_parsed_ratchet(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                               ReplaceOnly only);
 
 // encode_ratchet_file, then write_ratchet_bytes for the state's own root.
 // REQUIRES: the root's state lock is held exclusively.

@@ -1,5 +1,6 @@
 #include "store/transaction_file.h"
 
+#include <array>
 #include <utility>
 
 #include "crypto/domain_hash.h"
@@ -129,6 +130,48 @@ StoreResult<void> write_transaction(const WorkspacePaths& paths, const Transacti
         }
         return {};
       });
+}
+
+namespace {
+
+void put_be32(std::array<std::uint8_t, 4>& out, std::size_t n) {
+  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(n >> (24 - 8 * i));
+}
+
+}  // namespace
+
+StoreResult<void> write_transaction(const WorkspacePaths& paths, const TransactionV1& head,
+                                    std::span<const std::uint8_t> next_vault,
+                                    std::span<const std::uint8_t> next_ratchet) {
+  const std::filesystem::path path = paths.transaction_path(head.trusted_root.bytes);
+  auto invalid = [](std::string_view reason) {
+    return std::unexpected(StoreError::transaction_invalid(kEncodingPath, std::string(reason)));
+  };
+  if (next_vault.size() > kMaxAfterImageBytes) return invalid("transaction vault after-image is too large");
+  if (next_ratchet.size() > kMaxAfterImageBytes) return invalid("transaction ratchet after-image is too large");
+  // The file is the head's encoding with each empty after-image (a 4-byte length of 0) standing
+  // for its length and bytes: the head's bytes up to the vault's length, the vault, the
+  // ratchet's length, the ratchet.
+  OSTREL_TRY_ASSIGN(const cord::Buffer encoded, encode_transaction_file(head));
+  constexpr std::size_t kLength = 4;
+  const std::span<const std::uint8_t> fields(encoded.data(), encoded.size() - 2 * kLength);
+  std::array<std::uint8_t, kLength> vault_length{};
+  std::array<std::uint8_t, kLength> ratchet_length{};
+  put_be32(vault_length, next_vault.size());
+  put_be32(ratchet_length, next_ratchet.size());
+  const std::span<const std::uint8_t> pieces[] = {fields, vault_length, next_vault, ratchet_length, next_ratchet};
+  OSTREL_TRY(check_size(kEncodingPath, encoded.size() + next_vault.size() + next_ratchet.size(), kTransactionFile));
+
+  OSTREL_TRY(prepare_state_dir(paths));
+  OSTREL_TRY_ASSIGN(const FileLocation at, locate_for_write(path, kTransactionFile.access));
+  OSTREL_TRY_ASSIGN(const WriteOutcome outcome, write_checked(at, Pieces(pieces), kTransactionFile, ReplaceOnly::anything()));
+  (void)outcome;  // anything may be replaced
+  // The bytes read back are the pieces; those that carry the head's fields decode to them again.
+  OSTREL_TRY_ASSIGN(const TransactionV1 read, decode_transaction_file(path, encoded));
+  if (!(read == head)) {
+    return std::unexpected(StoreError::transaction_invalid(path, "transaction value differed immediately after atomic write"));
+  }
+  return {};
 }
 
 }  // namespace ostrel::store

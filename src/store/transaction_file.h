@@ -129,4 +129,12 @@ StoreResult<std::optional<TransactionV1>> load_transaction(const WorkspacePaths&
 // REQUIRES: the root's state lock is held exclusively, then the workspace lock.
 StoreResult<void> write_transaction(const WorkspacePaths& paths, const TransactionV1& transaction);
 
+// write_transaction for a journal whose after-images the caller holds elsewhere: `head` carries
+// every field but the two after-images (its own are empty) and the journal is written from the
+// pieces, never copied together. The read-back compares the file with the pieces slice by slice;
+// the fields of `head` are decoded again from the bytes that open the file and compared.
+// REQUIRES: head.next_vault_bytes and head.next_ratchet_bytes are empty; the locks as above.
+StoreResult<void> write_transaction(const WorkspacePaths& paths, const TransactionV1& head,
+                                    std::span<const std::uint8_t> next_vault, std::span<const std::uint8_t> next_ratchet);
+
 }  // namespace ostrel::store

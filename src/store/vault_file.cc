@@ -40,10 +40,35 @@ constexpr FileFormat kVaultFile{.magic = {"ostrel-vault\0", 13}, .magic_name = "
 // dropped, so the set holds nothing but its count.
 struct DroppedRecord {};
 
+// Decoded onto records already held: each one read is handed to the adoption under way on this
+// thread, which moves the held record of the same encoding onto it (VaultRecordV1::relocate).
+struct AdoptedRecord {};
+
+struct Adoption {
+  std::vector<core::VaultRecordV1>& held;
+  std::size_t next = 0;
+  bool take(core::VaultRecordV1 read) {
+    return next < held.size() && core::VaultRecordV1::relocate(held[next++], std::move(read));
+  }
+};
+thread_local Adoption* adoption_under_way = nullptr;
+
 }  // namespace
 }  // namespace ostrel::store
 
 namespace ostrel::cord {
+
+template <>
+struct Codec<store::AdoptedRecord> {
+  static Status decode(Deserializer& d, store::AdoptedRecord&, WidthHint hint) {
+    core::VaultRecordV1 record;
+    OSTREL_TRY(cord::decode(d, record, hint));
+    if (!store::adoption_under_way->take(std::move(record))) {
+      return std::unexpected(Error::validation("the file's records are not the records held"));
+    }
+    return {};
+  }
+};
 
 template <>
 struct Codec<store::DroppedRecord> {
@@ -130,6 +155,37 @@ CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes, 
   return decode_as<core::VaultRecordV1>(bytes, std::move(owner));
 }
 
+std::size_t move_last_into_file_order(VaultRecords& records) {
+  std::vector<core::VaultRecordV1>& items = records.items();
+  const auto last = items.end() - 1;
+  const auto at = std::lower_bound(items.begin(), last, *last,
+                                   [](const core::VaultRecordV1& a, const core::VaultRecordV1& b) {
+                                     return cord::bytes_less(a.encoding(), b.encoding());
+                                   });
+  const auto position = static_cast<std::size_t>(at - items.begin());
+  if (at != last && std::ranges::equal(at->encoding(), last->encoding())) {
+    items.pop_back();
+  } else {
+    std::rotate(at, last, items.end());
+  }
+  return position;
+}
+
+CoreResult<void> adopt_vault_file(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+                                  VaultRecords& records) {
+  if (declares_too_many(bytes)) return std::unexpected(decode_as<DroppedRecord>(bytes).error());
+  std::vector<core::VaultRecordV1>& held = records.items();
+  Adoption adoption{held};
+  adoption_under_way = &adoption;
+  auto decoded = decode_as<AdoptedRecord>(bytes, std::move(owner));
+  adoption_under_way = nullptr;
+  OSTREL_TRY(decoded);
+  if (adoption.next != held.size()) {
+    return std::unexpected(CoreError::validation("the file's records are not the records held"));
+  }
+  return {};
+}
+
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records) {
   if (records.size() > kMaxVaultRecords) return std::unexpected(too_many_records(records.size()));
   std::size_t encoded = 0;
@@ -166,6 +222,12 @@ StoreResult<WriteOutcome> write_vault(const WorkspacePaths& paths, const FileLoc
   return write_verified(
       at, bytes, kVaultFile, only, []() -> StoreResult<void> { return {}; },
       [&](std::span<const std::uint8_t> written) { return check_decodes(paths, written); });
+}
+
+StoreResult<WriteOutcome> write_decoded_vault(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                              ReplaceOnly only) {
+  const std::span<const std::uint8_t> whole[] = {bytes};
+  return write_checked(at, Pieces(whole), kVaultFile, only);
 }
 
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes) {

@@ -48,6 +48,23 @@ CoreResult<VaultRecords> decode_vault_file(std::shared_ptr<const std::vector<std
 // As above for `bytes` that `owner` keeps alive.
 CoreResult<VaultRecords> decode_vault_file(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner);
 
+// Checks that `bytes` (kept alive by `owner`) are a complete vault file holding exactly
+// `records`, in their order, and moves each held record onto the one read from the file
+// (VaultRecordV1::relocate): afterwards the records, and everything that shares them, view
+// `bytes`, and whatever they viewed before can go. Records are decoded one at a time, so no
+// second set of records is ever held. Fails as decode_vault_file does, or with a validation
+// error when the file holds other records; records already moved stay moved (they hold the
+// same content either way).
+// REQUIRES: no other thread uses the records or their copies meanwhile.
+CoreResult<void> adopt_vault_file(std::span<const std::uint8_t> bytes, std::shared_ptr<const void> owner,
+                                  VaultRecords& records);
+
+// Moves the last record to where the file's order puts it (ascending encoding), or drops it when
+// an equal record is there already; returns its position either way. Keeps a set read from a
+// file in the file's order, so that its encoding needs no sorting and its positions are the
+// file's. REQUIRES: `records` is not empty; all but the last stand in that order.
+std::size_t move_last_into_file_order(VaultRecords& records);
+
 // The complete file for `records`, magic included, written in canonical order.
 CoreResult<cord::Buffer> encode_vault_file(const VaultRecords& records);
 
@@ -65,6 +82,10 @@ StoreResult<VaultRecords> load_vault(const WorkspacePaths& paths);
 // already in place. `paths` names the file in decoding errors.
 StoreResult<WriteOutcome> write_vault(const WorkspacePaths& paths, const FileLocation& at,
                                       std::span<const std::uint8_t> bytes, ReplaceOnly only);
+// The same for a complete file whose bytes were decoded already (adopt_vault_file): the read-back
+// compares the file with `bytes` slice by slice and decodes nothing again.
+StoreResult<WriteOutcome> write_decoded_vault(const FileLocation& at, std::span<const std::uint8_t> bytes,
+                                              ReplaceOnly only);
 // The same for the paths' vault file located now, whatever it holds.
 StoreResult<void> write_vault(const WorkspacePaths& paths, std::span<const std::uint8_t> bytes);
 

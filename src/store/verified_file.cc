@@ -51,6 +51,29 @@ StoreResult<FileContents> read_stored_file(const FileLocation& at, const FileFor
   return std::move(*contents);
 }
 
+namespace {
+
+StoreError differed(const FileLocation& at, const FileFormat& format) {
+  std::string message(format.subject);
+  message.append(" bytes differed immediately after atomic write");
+  return format.invalid(at.requested(), std::move(message));
+}
+
+}  // namespace
+
+StoreResult<WriteOutcome> write_checked(const FileLocation& at, Pieces pieces, const FileFormat& format,
+                                        ReplaceOnly only) {
+  std::uint64_t total = 0;
+  for (std::span<const std::uint8_t> piece : pieces) total += piece.size();
+  OSTREL_TRY(check_size(at.requested(), total, format));
+  OSTREL_TRY_ASSIGN(const WriteOutcome outcome, write_atomic(at, pieces, format.access, only));
+  if (outcome == WriteOutcome::TargetChanged) return outcome;
+  auto holds = file_holds(at, pieces, format.max_bytes);
+  if (!holds) return std::unexpected(format.read_failed(at.requested(), std::move(holds).error()));
+  if (!*holds) return std::unexpected(differed(at, format));
+  return WriteOutcome::Written;
+}
+
 StoreResult<std::optional<cord::Buffer>> replace_and_read_back(const FileLocation& at,
                                                                            std::span<const std::uint8_t> bytes,
                                                                            const FileFormat& format,
@@ -59,11 +82,7 @@ StoreResult<std::optional<cord::Buffer>> replace_and_read_back(const FileLocatio
   if (outcome == WriteOutcome::TargetChanged) return std::nullopt;
   // Read through the same folder handle: whatever a link leads to now cannot pass for this file.
   OSTREL_TRY_ASSIGN(FileContents written, read_stored_file(at, format));
-  if (!std::ranges::equal(written.bytes, bytes)) {
-    std::string message(format.subject);
-    message.append(" bytes differed immediately after atomic write");
-    return std::unexpected(format.invalid(at.requested(), std::move(message)));
-  }
+  if (!std::ranges::equal(written.bytes, bytes)) return std::unexpected(differed(at, format));
   return std::optional(std::move(written.bytes));
 }
 

@@ -64,6 +64,14 @@ StoreResult<std::optional<cord::Buffer>> replace_and_read_back(const FileLocatio
                                                                            const FileFormat& format,
                                                                            ReplaceOnly only);
 
+// The verified write of a file whose bytes the caller already proved to load (they were decoded
+// or parsed from these very bytes): check_size, the atomic write of the pieces guarded by `only`,
+// then the read-back, which compares the file with the pieces slice by slice and so never holds
+// it in memory. Refusals name at.requested(); a failure of the read-back is reported with the
+// new file already in place.
+StoreResult<WriteOutcome> write_checked(const FileLocation& at, Pieces pieces, const FileFormat& format,
+                                        ReplaceOnly only);
+
 // The verified write of every stored file: check_size; then `before()` (the file's own checks and
 // folder preparation), after which nothing else refuses before writing; then
 // replace_and_read_back; then `after(bytes read back)` (a decode proving the file loads).
