@@ -130,10 +130,17 @@ Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hi
         views.push_back(e.encoding());
         total += views.back().size();
       }
-      std::sort(views.begin(), views.end(), bytes_less);
-      for (std::size_t k = 0; k + 1 < n; ++k) {
-        if (std::equal(views[k].begin(), views[k].end(), views[k + 1].begin(), views[k + 1].end()))
-          return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+      // A set kept in its written order (records read from a file) needs no sorting: one pass
+      // finds it strictly ascending, which also rules out duplicates.
+      const bool ascending = std::adjacent_find(views.begin(), views.end(), [](ByteView a, ByteView b) {
+                               return !bytes_less(a, b);
+                             }) == views.end();
+      if (!ascending) {
+        std::sort(views.begin(), views.end(), bytes_less);
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+          if (std::equal(views[k].begin(), views[k].end(), views[k + 1].begin(), views[k + 1].end()))
+            return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+        }
       }
       OSTREL_TRY(s.write_len(n, hint));
       s.out().reserve(s.out().size() + total);

@@ -4,11 +4,15 @@
 // counter 0. Field edits build on the refreshed secret, so no field is lost.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
+
 #include "core/ids.h"
 #include "ops/list_secrets.h"
 #include "ops/read_secret.h"
 #include "ops/write_secret.h"
 #include "support/secret_text.h"
+#include "support/state_diff.h"
 #include "unit/ops/scene.h"
 
 namespace ostrel::ops::test {
@@ -360,6 +364,43 @@ TEST(ListSecrets, FilterIsBroughtToNfc) {
   EXPECT_EQ(list_secrets(alice, &filter), std::vector<core::SecretSelectorV1>{cafe});
   const core::SecretSelectorV1 by_label{{"app"}, {{"env", "prod"}}};
   EXPECT_EQ(list_secrets(alice, &by_label), std::vector<core::SecretSelectorV1>{cafe});
+}
+
+// A write adds its record to the state it refreshed instead of deriving the whole vault again,
+// and moves the session onto the file it wrote: after each write the session's state is the one
+// a fresh opening of the file derives (but for the ratchet delta, which the opening has already
+// remembered), its records view the new bytes, and the bytes it read before are gone.
+TEST(WriteSecret, TheSessionAfterAWriteIsTheFileItWroteAndNothingElse) {
+  OpsWorkspace ws;
+  ws.write(team());
+  VaultSession alice = must_open(ws.paths(), 2);
+  const core::SecretSelectorV1 other{{"app", "other"}, {}};
+  const std::vector<std::function<bool()>> writes = {
+      [&] { return set_secret(alice, kNew, bytes("v1")).has_value(); },
+      [&] { return set_secret_field(alice, kNew, "k", bytes("f")).has_value(); },
+      [&] { return set_secret(alice, other, bytes("o")).has_value(); },
+      [&] { return delete_secret_field(alice, kNew, "k").has_value(); },
+      [&] { return delete_secret(alice, kNew).has_value(); },
+  };
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    SCOPED_TRACE(i);
+    std::weak_ptr<const cord::Buffer> before = alice.open.vault_bytes;
+    ASSERT_TRUE(writes[i]());
+    EXPECT_TRUE(before.expired());
+    const cord::Buffer& now = *alice.open.vault_bytes;
+    for (const core::VaultRecordV1& r : alice.open.records) {
+      ASSERT_GE(r.encoding().data(), now.data());
+      ASSERT_LE(r.encoding().data() + r.encoding().size(), now.data() + now.size());
+    }
+    auto fresh = OpenVault::open(ws.paths(), kNoKeychain);
+    ASSERT_TRUE(fresh) << fresh.error().message();
+    validate::VaultState ours = alice.state();
+    validate::VaultState theirs = std::move(fresh->state);
+    ours.ratchet = {};
+    theirs.ratchet = {};
+    EXPECT_EQ(testing::first_difference(ours, theirs), "");
+    EXPECT_TRUE(std::ranges::equal(*fresh->vault_bytes, now));
+  }
 }
 
 }  // namespace

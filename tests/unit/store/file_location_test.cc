@@ -141,5 +141,52 @@ TEST(AtomicWriteAtLocation, ReplacesOnlyWhatTheGuardAllows) {
   }
 }
 
+// The read-back of a write compares the file with the pieces it was written from, a slice at a
+// time: a difference anywhere, in any piece or across a slice's edge, and a file of another
+// length are found.
+TEST(FileHolds, FindsEveryDifferenceAcrossPiecesAndSlices) {
+  ScratchDir d;
+  std::vector<std::uint8_t> content((3u << 20) + 17);
+  for (std::size_t i = 0; i < content.size(); ++i) content[i] = static_cast<std::uint8_t>(i * 7 + i / 251);
+  write_file(d / "f", std::string(content.begin(), content.end()));
+  auto at = FileLocation::resolve(d / "f");
+  ASSERT_TRUE(at);
+  const std::span<const std::uint8_t> all(content);
+  const std::size_t cut = (1u << 20) - 1;  // a piece ends just before a slice does
+  struct Case {
+    const char* name;
+    std::size_t flip;  // the byte changed in the expected copy; npos for none
+    std::ptrdiff_t length_change;
+    bool want;
+  };
+  constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  const Case cases[] = {
+      {"same", kNone, 0, true},
+      {"first_byte", 0, 0, false},
+      {"last_byte_of_a_piece", cut - 1, 0, false},
+      {"first_byte_of_a_piece", cut, 0, false},
+      {"at_a_slice_edge", 1u << 20, 0, false},
+      {"last_byte", content.size() - 1, 0, false},
+      {"expected_shorter", kNone, -1, false},
+      {"expected_longer", kNone, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::uint8_t> expected(content);
+    if (c.flip != kNone) expected[c.flip] ^= 0x80;
+    expected.resize(static_cast<std::size_t>(static_cast<std::ptrdiff_t>(expected.size()) + c.length_change), 1);
+    const std::span<const std::uint8_t> e(expected);
+    const std::size_t second = std::min(e.size(), cut + 5);
+    const std::span<const std::uint8_t> pieces[] = {e.first(cut), e.subspan(cut, second - cut), {}, e.subspan(second)};
+    auto holds = file_holds(*at, Pieces(pieces), 1u << 30);
+    ASSERT_TRUE(holds) << holds.error().message();
+    EXPECT_EQ(*holds, c.want);
+  }
+  const std::span<const std::uint8_t> whole[] = {all};
+  auto above = file_holds(*at, Pieces(whole), content.size() - 1);
+  ASSERT_FALSE(above);
+  EXPECT_EQ(above.error().kind(), IoError::InvalidData);
+}
+
 }  // namespace
 }  // namespace ostrel::store

@@ -192,6 +192,42 @@ TEST(TransactionFile, AJournalOfA20MiBVaultReadsBack) {
   EXPECT_EQ(**loaded, t);
 }
 
+// A commit writes its journal from the head and the after-images where they lie: the file must
+// be exactly the encoding of the whole journal, whatever the after-images' sizes (the lengths
+// around them are put in by hand).
+TEST(TransactionFile, WrittenFromPiecesIsTheWholeJournalsEncoding) {
+  const std::size_t sizes[] = {0, 1, 255, 256, 65536, (20u << 20) + 3};
+  for (const std::size_t size : sizes) {
+    SCOPED_TRACE(size);
+    Workspace ws;
+    TransactionV1 whole = sample();
+    whole.next_vault_bytes.assign(size, 0x42);
+    whole.next_ratchet_bytes.assign(size / 2 + 1, 0x17);
+    TransactionV1 head = whole;
+    head.next_vault_bytes.clear();
+    head.next_ratchet_bytes.clear();
+    auto written = write_transaction(ws.paths, head, whole.next_vault_bytes, whole.next_ratchet_bytes);
+    ASSERT_TRUE(written.has_value()) << written.error().message();
+    auto expected = encode_transaction_file(whole);
+    ASSERT_TRUE(expected.has_value());
+    const std::string on_disk = ostrel::testing::read_file(ws.journal());
+    EXPECT_TRUE(std::ranges::equal(on_disk, *expected, [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; }));
+    auto loaded = load_transaction(ws.paths, h(0xaa));
+    ASSERT_TRUE(loaded.has_value()) << loaded.error().message();
+    EXPECT_EQ(**loaded, whole);
+  }
+  // The after-images' own limits hold for the pieces too, before anything is written.
+  Workspace ws;
+  const Bytes too_large(kMaxAfterImageBytes + 1, 0);
+  TransactionV1 head = sample();
+  head.next_vault_bytes.clear();
+  head.next_ratchet_bytes.clear();
+  auto refused = write_transaction(ws.paths, head, too_large, Bytes{});
+  ASSERT_FALSE(refused.has_value());
+  EXPECT_EQ(refused.error().message(), "transaction file transaction.cord is invalid: transaction vault after-image is too large");
+  EXPECT_FALSE(std::filesystem::exists(ws.journal()));
+}
+
 TEST(JoinCommitFile, AJournalOfA20MiBVaultDecodes) {
   const JoinCommitJournalV1 journal{h(1), h(2), h(3), Bytes(20u << 20, 0x42), ostrel::testing::bytes("r")};
   auto bytes = encode_join_commit_file(journal);
