@@ -119,25 +119,9 @@ struct Codec<Evolving<T, W>> {
   // payload's size is known (the same bytes as staging it apart, without a copy); a raw one is
   // written verbatim behind its length, reproducing the slot that was read.
   static Status encode(Serializer& s, const Evolving<T, W>& v, WidthHint hint) {
-    static_assert(W != Width::W64, "evolving slots have 1-, 2- or 4-byte lengths");
     if (hint != WidthHint::None) return std::unexpected(Error::ConflictingHints);
+    if (const T* known = v.known()) return encode_known(s, *known);
     Buffer& out = s.out();
-    if (const T* known = v.known()) {
-      constexpr std::size_t kLen = std::size_t{1} << static_cast<int>(W);
-      const std::size_t start = out.size();
-      out.resize(start + kLen);
-      if (auto r = cord::encode(s, *known); !r) {
-        out.resize(start);
-        return r;
-      }
-      const std::uint64_t n = out.size() - start - kLen;
-      if (n > max_of(W)) {
-        out.resize(start);
-        return std::unexpected(Error::Overflow);
-      }
-      for (std::size_t i = 0; i < kLen; ++i) out[start + i] = static_cast<std::uint8_t>(n >> (8 * (kLen - 1 - i)));
-      return {};
-    }
     const ByteString& raw = v.raw_payload();
     OSTREL_TRY(write_len(out, raw.size(), W));
     s.write_raw(raw);
@@ -145,6 +129,26 @@ struct Codec<Evolving<T, W>> {
   }
   static Status decode(Deserializer& d, Evolving<T, W>& out, WidthHint hint) {
     return deserialize_evolving(d, hint, name(), out);
+  }
+
+  // The slot of a known `value`, written as an Evolving holding it would be, without making one.
+  static Status encode_known(Serializer& s, const T& value) {
+    static_assert(W != Width::W64, "evolving slots have 1-, 2- or 4-byte lengths");
+    Buffer& out = s.out();
+    constexpr std::size_t kLen = std::size_t{1} << static_cast<int>(W);
+    const std::size_t start = out.size();
+    out.resize(start + kLen);
+    if (auto r = cord::encode(s, value); !r) {
+      out.resize(start);
+      return r;
+    }
+    const std::uint64_t n = out.size() - start - kLen;
+    if (n > max_of(W)) {
+      out.resize(start);
+      return std::unexpected(Error::Overflow);
+    }
+    for (std::size_t i = 0; i < kLen; ++i) out[start + i] = static_cast<std::uint8_t>(n >> (8 * (kLen - 1 - i)));
+    return {};
   }
 };
 

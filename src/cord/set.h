@@ -117,6 +117,34 @@ concept KeepsEncoding = requires(const T& t) {
 };
 }  // namespace detail
 
+// The tail of serialize_set for elements already encoded into `scratch` at `ranges`: sorted by
+// their bytes, a duplicate refused, the count and the elements appended.
+inline Status serialize_encoded_set(Serializer& s, const Buffer& scratch,
+                                    std::span<const std::pair<std::size_t, std::size_t>> ranges, WidthHint hint) {
+  const std::size_t n = ranges.size();
+  auto view = [&](std::size_t i) {
+    return ByteView(scratch.data() + ranges[i].first, ranges[i].second - ranges[i].first);
+  };
+  std::vector<std::size_t> order(n);
+  std::iota(order.begin(), order.end(), std::size_t{0});
+  if (n >= 2) {
+    // Equal encodings are refused below, so the order of ties never reaches the output.
+    std::sort(order.begin(), order.end(),
+                     [&](std::size_t i, std::size_t j) { return bytes_less(view(i), view(j)); });
+    for (std::size_t k = 0; k + 1 < n; ++k) {
+      const ByteView a = view(order[k]);
+      const ByteView b = view(order[k + 1]);
+      if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin()))
+        return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+    }
+  }
+  // "__cord_set" is an ordinary name: the count takes the pending hint.
+  OSTREL_TRY(s.write_len(n, hint));
+  // The encoding is deterministic, so the staged bytes are exactly a second write's bytes.
+  for (std::size_t i : order) s.write_raw(view(i));
+  return {};
+}
+
 template <class T>
 Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hint) {
   const std::size_t n = elements.size();
@@ -160,28 +188,9 @@ Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hi
       ranges.emplace_back(start, scratch.size());
     }
   }
-  auto view = [&](std::size_t i) {
-    return ByteView(scratch.data() + ranges[i].first, ranges[i].second - ranges[i].first);
-  };
-  std::vector<std::size_t> order(n);
-  std::iota(order.begin(), order.end(), std::size_t{0});
-  if (n >= 2) {
-    // Equal encodings are refused below, so the order of ties never reaches the output.
-    std::sort(order.begin(), order.end(),
-                     [&](std::size_t i, std::size_t j) { return bytes_less(view(i), view(j)); });
-    for (std::size_t k = 0; k + 1 < n; ++k) {
-      const ByteView a = view(order[k]);
-      const ByteView b = view(order[k + 1]);
-      if (a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin()))
-        return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
-    }
-  }
-  // "__cord_set" is an ordinary name: the count takes the pending hint.
-  OSTREL_TRY(s.write_len(n, hint));
-  // The encoding is deterministic, so the staged bytes are exactly a second write's bytes.
-  for (std::size_t i : order) s.write_raw(view(i));
-  return {};
+  return serialize_encoded_set(s, scratch, ranges, hint);
 }
+
 
 
 // Reads a canonical set under the wrapper `name`. An element that fails to decode fails the set

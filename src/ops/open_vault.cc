@@ -105,7 +105,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
                           std::move(loaded.pending), std::move(file.records),
                           cache_lists_state ? std::move(cache_user) : std::nullopt,
-                          /*ratchet_matches_state=*/true});
+                          /*ratchet_matches_state=*/true, file.read_from, std::nullopt});
   }
   if (out->cache_signer) {
     // Whose key vouched for the unchecked signatures is known only with the session's identity:
@@ -140,22 +140,37 @@ OpsResult<void> OpenVault::advance_ratchet() {
   return {};
 }
 
-OpsResult<FilesOnDisk> OpenVault::refresh_from_store() {
-  FilesOnDisk on_disk;
-  OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(vault_location));
-  on_disk.vault_read_from = contents.info;
+OpsResult<void> OpenVault::refresh_from_store() {
   OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, store::locate_ratchet(paths, root()));
+  auto unchanged = [](const std::optional<platform::FileInfo>& now, const std::optional<platform::FileInfo>& seen) {
+    return now && seen && platform::same_version(*now, *seen);
+  };
+  if (unchanged(vault_location.entry(), vault_seen) && ratchet_seen &&
+      unchanged(ratchet_at.entry(), ratchet_seen->info)) {
+    // Neither file changed since the session had them; only a journal could have appeared.
+    OSTREL_TRY_ASSIGN(const std::optional<store::TransactionV1> journal, store::load_transaction(paths, root()));
+    if (!journal) {
+      pending.reset();
+      return {};
+    }
+  }
+
+  OSTREL_TRY_ASSIGN(store::FileContents contents, store::read_vault_bytes(vault_location));
   OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> remembered, store::load_ratchet(ratchet_at, root()));
   std::optional<validate::RatchetState> remembered_state;
+  std::optional<store::FileContents> ratchet_file;
   if (remembered) {
     remembered_state = std::move(remembered->state);
-    on_disk.ratchet = std::move(remembered->file);
+    ratchet_file = std::move(remembered->file);
   }
   OSTREL_TRY_ASSIGN(RatchetWithPending loaded, with_pending_journal(paths, root(), std::move(remembered_state)));
   if (contents.bytes == *vault_bytes && loaded.ratchet == ratchet) {
     pending = std::move(loaded.pending);
-    return on_disk;
+    vault_seen = contents.info;
+    ratchet_seen = std::move(ratchet_file);
+    return {};
   }
+  const platform::FileInfo read_from = contents.info;
   auto shared = std::make_shared<const cord::Buffer>(std::move(contents.bytes));
   OSTREL_TRY_ASSIGN(store::VaultRecords next_records, decode(paths, shared));
   OSTREL_TRY_ASSIGN(HashValue file_root, trust::select_root(next_records.items()));
@@ -169,7 +184,9 @@ OpsResult<FilesOnDisk> OpenVault::refresh_from_store() {
   state = std::move(next_state);
   pending = std::move(loaded.pending);
   ratchet_matches_state = true;
-  return on_disk;
+  vault_seen = read_from;
+  ratchet_seen = std::move(ratchet_file);
+  return {};
 }
 
 OpsResult<void> OpenVault::ensure_valid() const {

@@ -20,13 +20,6 @@
 
 namespace ostrel::ops {
 
-// The state files as a refresh found them, for the write that follows under the same locks: what
-// the vault file looked like when it was read, and the ratchet file read (none when missing).
-struct FilesOnDisk {
-  platform::FileInfo vault_read_from;
-  std::optional<store::FileContents> ratchet;
-};
-
 struct OpenVault {
   validate::VaultState state;     // derived from `records` against the remembered ratchet
   store::WorkspacePaths paths;    // never changed after opening
@@ -59,6 +52,12 @@ struct OpenVault {
   // its new state from `state` by adding its record (validate::derive_with_added_record), taking
   // `ratchet` for the one `state` was derived against.
   bool ratchet_matches_state = false;
+  // The state files as the session last read or wrote them, so that a refresh that finds them
+  // unchanged (the same files, sizes and change times; every writer renames a new file into
+  // place) need not read them again: what the vault file (whose bytes are `vault_bytes`) looked
+  // like, and the ratchet file's bytes and look. Each is absent while unknown.
+  std::optional<platform::FileInfo> vault_seen;
+  std::optional<store::FileContents> ratchet_seen;
 
   // Reads and decodes the vault file, selects its root, completes interrupted writes of that
   // root, then under the root's shared state lock reads the file again, loads the ratchet (with
@@ -78,12 +77,13 @@ struct OpenVault {
   // write.
   OpsResult<void> advance_ratchet();
 
-  // Brings the vault up to date with the files: unchanged files only take over the pending
-  // summary; otherwise the new file is decoded, must name the same root, and is derived against
-  // the loaded ratchet with the current records' signatures taken as checked. On failure nothing
-  // changes. Returns what it found on disk. REQUIRES: the root's state lock is held exclusively,
-  // then the workspace lock.
-  OpsResult<FilesOnDisk> refresh_from_store();
+  // Brings the vault up to date with the files: files the session has seen unchanged since are
+  // not read again, and unchanged files only take over the pending summary; otherwise the new
+  // file is decoded, must name the same root, and is derived against the loaded ratchet with the
+  // current records' signatures taken as checked. Afterwards vault_seen and ratchet_seen describe
+  // the files on disk. On failure nothing changes. REQUIRES: the root's state lock is held
+  // exclusively, then the workspace lock.
+  OpsResult<void> refresh_from_store();
 
   // Nothing when the state has no validation issues, else Validation with a copy of them.
   OpsResult<void> ensure_valid() const;

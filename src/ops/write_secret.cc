@@ -114,7 +114,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   OSTREL_TRY_ASSIGN(store::WorkspaceLock workspace_lock, store::WorkspaceLock::acquire(open.paths));
 
   OSTREL_TRY(preflight_write(open.paths, root));
-  OSTREL_TRY_ASSIGN(const FilesOnDisk on_disk, open.refresh_from_store());
+  OSTREL_TRY(open.refresh_from_store());
   const validate::VaultState& state = open.state;
   if (!state.issues.empty()) return std::unexpected(validation_error(state));
   // A field edit is decided here, on the files as they are now: another process may have
@@ -129,7 +129,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   }
 
   // Without a journal (refused above) the refresh found the ratchet file, or failed.
-  if (!on_disk.ratchet) return std::unexpected(OpsError::missing_ratchet_state(open.paths.ratchet_path(root.bytes)));
+  if (!open.ratchet_seen) return std::unexpected(OpsError::missing_ratchet_state(open.paths.ratchet_path(root.bytes)));
   validate::RatchetState next_ratchet = open.ratchet;
   next_ratchet.advance(state.ratchet);
   store::VaultRecords candidate(open.records.items());
@@ -159,16 +159,16 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   next_ratchet.advance(next_state.ratchet);
 
   OSTREL_TRY_ASSIGN(cord::Buffer vault_after, store::encode_vault_file(candidate));
-  OSTREL_TRY_ASSIGN(const cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
+  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
   // The after-image becomes the session's bytes. The commit finds the candidate's records in it
   // and leaves them, and so every record the session holds, viewing it: once the session takes
   // it, the file it read before is let go.
   auto kept_vault = std::make_shared<const cord::Buffer>(std::move(vault_after));
   const AfterImageRecords adopted{&candidate, kept_vault};
   OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel,
-                                HeldFile(*open.vault_bytes, on_disk.vault_read_from),
-                                HeldFile(on_disk.ratchet->bytes, on_disk.ratchet->info), *kept_vault, ratchet_after,
-                                &adopted));
+                                HeldFile(*open.vault_bytes, open.vault_seen),
+                                HeldFile(open.ratchet_seen->bytes, open.ratchet_seen->info), *kept_vault,
+                                ratchet_after, &adopted));
 
   open.records = std::move(candidate);
   open.vault_bytes = std::move(kept_vault);
@@ -176,6 +176,13 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   open.state = std::move(next_state);
   open.pending.reset();
   open.ratchet_matches_state = true;
+  // What the files look like now that this process wrote them; a refresh that finds them so
+  // reads neither.
+  open.vault_seen = open.vault_location.entry();
+  open.ratchet_seen.reset();
+  if (auto ratchet_at = store::locate_ratchet(open.paths, root)) {
+    if (auto now = ratchet_at->entry()) open.ratchet_seen = store::FileContents{std::move(ratchet_after), *now};
+  }
   return WrittenSecret{std::move(built.secret_id), std::move(built.selector), std::move(built.payload)};
 }
 

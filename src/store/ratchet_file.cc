@@ -47,11 +47,33 @@ StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::pa
 }
 
 StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state) {
-  const cord::Set<core::RatchetElement> entries(state.to_elements());
-  cord::Buffer out = start_file(kRatchetFile);
+  // Each entry is encoded as it is made, into one scratch buffer, and the set is written from
+  // there: the same bytes as encoding a set of elements, without holding the elements.
+  using Element = cord::Codec<core::RatchetElement>;
+  cord::Buffer scratch;
+  std::vector<std::pair<std::size_t, std::size_t>> ranges;
+  ranges.reserve(state.counters.size() + 2 + state.raw_records.size());
+  cord::Serializer es(scratch);
+  cord::Status encoded;
+  state.visit_records([&](const core::RatchetRecordV1& record) {
+    if (!encoded) return;
+    const std::size_t start = scratch.size();
+    encoded = Element::encode_known(es, record);
+    ranges.emplace_back(start, scratch.size());
+  });
+  for (const cord::Bytes& raw : state.raw_records) {
+    if (!encoded) break;
+    const std::size_t start = scratch.size();
+    encoded = cord::encode(es, core::RatchetElement::raw(raw));
+    ranges.emplace_back(start, scratch.size());
+  }
+  if (!encoded) return std::unexpected(StoreError::from_cord(cord::Error::wrap_ser(std::move(encoded).error())));
+  cord::Buffer out = start_file(kRatchetFile, 8 + scratch.size());
   cord::Serializer s(out);
   s.write_u32(0);  // the store's variant V1
-  if (auto r = cord::encode(s, entries); !r) return std::unexpected(StoreError::from_cord(std::move(r).error()));
+  if (auto r = cord::serialize_encoded_set(s, scratch, ranges, cord::WidthHint::None); !r) {
+    return std::unexpected(StoreError::from_cord(std::move(r).error()));
+  }
   return out;
 }
 

@@ -199,6 +199,10 @@ OpsResult<void> RatchetState::merge(const RatchetState& other) {
   return {};
 }
 
+void RatchetState::visit_records(const std::function<void(const core::RatchetRecordV1&)>& visit) const {
+  for_each_record([&visit](core::RatchetRecordV1&& record) { visit(record); });
+}
+
 std::vector<core::RatchetRecordV1> RatchetState::to_records() const {
   std::vector<core::RatchetRecordV1> out;
   out.reserve(counters.size() + 2);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <span>
@@ -66,6 +67,9 @@ struct RatchetState {
   // One record per remembered counter in key order (with its binding), then FormatVersion when
   // not 0, then TrustedRoot last. Raw entries are not included.
   std::vector<core::RatchetRecordV1> to_records() const;
+
+  // Each record of to_records() in turn, without holding them all.
+  void visit_records(const std::function<void(const core::RatchetRecordV1&)>& visit) const;
 
   // The entries of a ratchet file: to_records(), then every raw entry verbatim.
   std::vector<core::RatchetElement> to_elements() const;
