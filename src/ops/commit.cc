@@ -91,8 +91,9 @@ namespace {
 
 // The after-images' checks: the vault decodes (or, when the caller holds its records, is found to
 // hold exactly them, which then view it) and its single self-signed root is `root`; the ratchet
-// parses for that root. Errors name the journal.
-OpsResult<validate::RatchetState> check_after_images(const std::filesystem::path& journal_path, const HashValue& root,
+// parses for that root. Returns the ratchet's state, except to a caller that holds the records
+// (and the state they came from): it is only checked then. Errors name the journal.
+OpsResult<std::optional<validate::RatchetState>> check_after_images(const std::filesystem::path& journal_path, const HashValue& root,
                                                      std::span<const std::uint8_t> next_vault,
                                                      std::span<const std::uint8_t> next_ratchet,
                                                      const AfterImageRecords* held) {
@@ -107,6 +108,12 @@ OpsResult<validate::RatchetState> check_after_images(const std::filesystem::path
     OSTREL_TRY_ASSIGN(found, trust::select_root(records->items()));
   }
   if (found != root) return std::unexpected(OpsError::recovery_mismatch());
+  if (held != nullptr) {
+    // Only the check is wanted here: the caller holds the state the after-image was made from.
+    OSTREL_TRY_ASSIGN(const HashValue named, store::check_ratchet_file(journal_path, next_ratchet));
+    if (named != root) return std::unexpected(OpsError::recovery_mismatch());
+    return std::nullopt;
+  }
   OSTREL_TRY_ASSIGN(validate::RatchetState ratchet, store::parse_ratchet_file(journal_path, next_ratchet));
   if (ratchet.trusted_root != root) return std::unexpected(OpsError::recovery_mismatch());
   return ratchet;
@@ -136,8 +143,10 @@ OpsResult<std::optional<platform::FileId>> still_held(const store::FileLocation&
 
 OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journal,
                                                       const store::WorkspacePaths& paths) {
-  return check_after_images(paths.transaction_path(journal.trusted_root.bytes), journal.trusted_root,
-                            journal.next_vault_bytes, journal.next_ratchet_bytes, nullptr);
+  OSTREL_TRY_ASSIGN(std::optional<validate::RatchetState> ratchet,
+                    check_after_images(paths.transaction_path(journal.trusted_root.bytes), journal.trusted_root,
+                                       journal.next_vault_bytes, journal.next_ratchet_bytes, nullptr));
+  return std::move(*ratchet);
 }
 
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,

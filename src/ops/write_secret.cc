@@ -99,6 +99,25 @@ OpsResult<std::optional<core::SecretValueV1>> changed_value(const validate::Vaul
   return value;
 }
 
+// A ratchet raised in place for a write: the raises are taken back when the write ends without
+// keep().
+class RaisedRatchet {
+ public:
+  explicit RaisedRatchet(validate::RatchetState& ratchet) : ratchet_(ratchet) {}
+  RaisedRatchet(const RaisedRatchet&) = delete;
+  RaisedRatchet& operator=(const RaisedRatchet&) = delete;
+  ~RaisedRatchet() {
+    for (auto it = raises_.rbegin(); it != raises_.rend(); ++it) ratchet_.take_back(std::move(*it));
+  }
+  void raise(const validate::RatchetView& view) { raises_.push_back(ratchet_.advance_noting(view)); }
+  void keep() { raises_.clear(); }
+  const validate::RatchetState& operator*() const { return ratchet_; }
+
+ private:
+  validate::RatchetState& ratchet_;
+  std::vector<validate::RatchetState::Advance> raises_;
+};
+
 // The write path shared by every change: locks, preflight, refresh, record, proof that it takes
 // effect, commit, adoption. None when a field removal found no such field (nothing written).
 OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, core::SecretSelectorV1 selector,
@@ -130,8 +149,11 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
 
   // Without a journal (refused above) the refresh found the ratchet file, or failed.
   if (!open.ratchet_seen) return std::unexpected(OpsError::missing_ratchet_state(open.paths.ratchet_path(root.bytes)));
-  validate::RatchetState next_ratchet = open.ratchet;
-  next_ratchet.advance(state.ratchet);
+  // The next ratchet is the session's, raised in place; a write that fails takes the raises back,
+  // so the session keeps the ratchet it refreshed.
+  RaisedRatchet next_ratchet(open.ratchet);
+  const bool matched = open.ratchet_matches_state;
+  next_ratchet.raise(state.ratchet);
   store::VaultRecords candidate(open.records.items());
 
   const bool deletion = std::holds_alternative<Deletion>(change);
@@ -142,12 +164,13 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
 
   const std::size_t added = store::move_last_into_file_order(candidate);
   // The new state is the refreshed one with the record added; only a record or a state the
-  // addition cannot account for exactly makes it derive the whole candidate set.
+  // addition cannot account for exactly makes it derive the whole candidate set. When the
+  // session's ratchet is its state's, raised by the state's own view, the raised ratchet stands
+  // for the one the state was derived against as well: both give the state's view.
   OSTREL_TRY_ASSIGN(validate::VaultState next_state,
-                    open.ratchet_matches_state
-                        ? validate::derive_with_added_record(state, open.ratchet, candidate.items(), added,
-                                                             next_ratchet)
-                        : validate::derive_state(candidate.items(), next_ratchet, state.record_hashes()));
+                    matched ? validate::derive_with_added_record(state, *next_ratchet, candidate.items(), added,
+                                                                 *next_ratchet)
+                            : validate::derive_state(candidate.items(), *next_ratchet, state.record_hashes()));
   if (!next_state.issues.empty()) return std::unexpected(validation_error(next_state));
   // The refreshed vault must take the record as the secret's current one: a writer whose right
   // was withdrawn meanwhile passes check_writable on its older state but fails here, and no
@@ -156,10 +179,10 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
     return std::unexpected(OpsError::not_effective(deletion ? OpsError::kSecretDeletionNotEffective
                                                             : OpsError::kSecretValueNotEffective));
   }
-  next_ratchet.advance(next_state.ratchet);
+  next_ratchet.raise(next_state.ratchet);
 
   OSTREL_TRY_ASSIGN(cord::Buffer vault_after, store::encode_vault_file(candidate));
-  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, store::encode_ratchet_file(next_ratchet));
+  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, store::encode_ratchet_file(*next_ratchet));
   // The after-image becomes the session's bytes. The commit finds the candidate's records in it
   // and leaves them, and so every record the session holds, viewing it: once the session takes
   // it, the file it read before is let go.
@@ -170,9 +193,9 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
                                 HeldFile(open.ratchet_seen->bytes, open.ratchet_seen->info), *kept_vault,
                                 ratchet_after, &adopted));
 
+  next_ratchet.keep();
   open.records = std::move(candidate);
   open.vault_bytes = std::move(kept_vault);
-  open.ratchet = std::move(next_ratchet);
   open.state = std::move(next_state);
   open.pending.reset();
   open.ratchet_matches_state = true;

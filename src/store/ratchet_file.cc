@@ -20,6 +20,15 @@ constexpr FileFormat kRatchetFile{.magic = {"ostrel-ratchet\0", 15}, .magic_name
                                   .max_bytes = kMaxRatchetFileBytes, .access = FileAccess::Private,
                                   .read_failed = io_read_failed, .invalid = io_refused};
 
+// Read where a file is only checked: each entry is decoded and dropped, and the trusted roots met
+// are counted by the check under way on this thread.
+struct CheckedEntry {};
+struct RootsMet {
+  std::size_t count = 0;
+  HashValue root;
+};
+thread_local RootsMet* roots_met = nullptr;
+
 static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
               "the ratchet file holds exactly the ratchet store");
 
@@ -32,6 +41,27 @@ StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& 
 }
 
 }  // namespace
+}  // namespace ostrel::store
+
+namespace ostrel::cord {
+
+template <>
+struct Codec<store::CheckedEntry> {
+  static Status decode(Deserializer& d, store::CheckedEntry&, WidthHint hint) {
+    core::RatchetElement entry;
+    OSTREL_TRY(cord::decode(d, entry, hint));
+    if (const core::RatchetRecordV1* record = entry.known()) {
+      if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
+        if (store::roots_met->count++ == 0) store::roots_met->root = t->root;
+      }
+    }
+    return {};
+  }
+};
+
+}  // namespace ostrel::cord
+
+namespace ostrel::store {
 
 StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes) {
@@ -44,6 +74,22 @@ StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::pa
   auto state = validate::RatchetState::from_store(std::get<0>(*store).items());
   if (!state) return invalid(std::move(state).error());
   return std::move(*state);
+}
+
+StoreResult<HashValue> check_ratchet_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes) {
+  auto invalid = [&path](cord::Error error) {
+    return std::unexpected(StoreError::ratchet_invalid(path, std::move(error)));
+  };
+  if (!has_magic(kRatchetFile, bytes)) return invalid(cord::Error::validation(missing_magic_message(kRatchetFile)));
+  RootsMet met;
+  roots_met = &met;
+  auto entries = cord::from_slice<std::variant<cord::Set<CheckedEntry>>>(bytes.subspan(kRatchetFile.magic.size()));
+  roots_met = nullptr;
+  if (!entries) return invalid(std::move(entries).error());
+  // The refusals of RatchetState::from_store, in its words.
+  if (met.count > 1) return invalid(cord::Error::validation("ratchet file has several trusted-root records"));
+  if (met.count == 0) return invalid(cord::Error::validation("ratchet file missing its trusted-root record"));
+  return met.root;
 }
 
 StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state) {

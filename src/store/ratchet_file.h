@@ -27,6 +27,11 @@ inline constexpr std::uint64_t kMaxRatchetFileBytes = 268'435'456;
 StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
                                                        std::span<const std::uint8_t> bytes);
 
+// The trusted root a complete ratchet file names, with the refusals of parse_ratchet_file, but
+// without making the state: the entries are read one at a time and only the trusted-root entries
+// are kept, so checking that a file parses holds none of it in memory.
+StoreResult<HashValue> check_ratchet_file(const std::filesystem::path& path, std::span<const std::uint8_t> bytes);
+
 // The complete file for `state`, magic included: its records and its kept raw entries, in
 // canonical order. An encoding failure is StoreError::Cord.
 StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state);

@@ -163,10 +163,37 @@ void RatchetState::apply_record(const core::RatchetRecordV1& record) {
   }
 }
 
-void RatchetState::advance(const RatchetView& view) {
-  for (const auto& [key, counter] : view.counters) raise(counters, key, counter);
-  for (const auto& [key, b] : view.bindings) bindings.try_emplace(key, b);
+void RatchetState::advance(const RatchetView& view) { (void)advance_noting(view); }
+
+RatchetState::Advance RatchetState::advance_noting(const RatchetView& view) {
+  Advance changes;
+  changes.format_version = format_version;
+  for (const auto& [key, counter] : view.counters) {
+    auto [it, inserted] = counters.try_emplace(key, counter);
+    if (inserted) {
+      changes.counters.emplace_back(key, std::nullopt);
+    } else if (counter > it->second) {
+      changes.counters.emplace_back(key, it->second);
+      it->second = counter;
+    }
+  }
+  for (const auto& [key, b] : view.bindings) {
+    if (bindings.try_emplace(key, b).second) changes.bindings.push_back(key);
+  }
   if (view.format_version) format_version = std::max(format_version, *view.format_version);
+  return changes;
+}
+
+void RatchetState::take_back(Advance&& changes) {
+  for (const EntityKey& key : changes.bindings) bindings.erase(key);
+  for (auto& [key, was] : changes.counters) {
+    if (was) {
+      counters[key] = *was;
+    } else {
+      counters.erase(key);
+    }
+  }
+  format_version = changes.format_version;
 }
 
 template <class Fn>

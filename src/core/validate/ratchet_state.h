@@ -59,6 +59,20 @@ struct RatchetState {
   // Raises the state to a derived state's view; never lowers anything, never replaces a binding.
   void advance(const RatchetView& view);
 
+  // What one advance changed, so that it can be taken back: the counters it raised or added (with
+  // the value each had, none when it was added), the bindings it added and the format version
+  // before it.
+  struct Advance {
+    std::vector<std::pair<EntityKey, std::optional<std::uint64_t>>> counters;
+    std::vector<EntityKey> bindings;
+    std::uint64_t format_version = 0;
+  };
+  // advance, noting what it changes: a writer raises the state in place, and takes the raise back
+  // when its write fails, instead of copying the whole state first.
+  Advance advance_noting(const RatchetView& view);
+  // Takes back what advance_noting changed. REQUIRES: nothing else changed the state since.
+  void take_back(Advance&& changes);
+
   // Takes in everything `other` remembers (counters and format version by maximum, our bindings
   // first, its raw entries not already kept). Fails with RecoveryMismatch, changing nothing,
   // when the two belong to different roots.

@@ -11,6 +11,7 @@
 #include "ops/list_secrets.h"
 #include "ops/read_secret.h"
 #include "ops/write_secret.h"
+#include "store/ratchet_file.h"
 #include "support/secret_text.h"
 #include "support/state_diff.h"
 #include "unit/ops/scene.h"
@@ -126,6 +127,24 @@ TEST(WriteSecret, RightWithdrawnMeanwhileIsNotEffectiveAndWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(ws.paths().transaction_path(scenario_root().bytes)));
   // The failed write kept the refreshed state, in which alice may no longer write.
   EXPECT_EQ(set_secret(setter, kNew, bytes("v")).error().message(), "secret is not writable by this identity");
+}
+
+// A write raises the session's ratchet in place; one that fails takes every raise back, so the
+// session keeps the ratchet its refresh loaded, as the files on disk hold it.
+TEST(WriteSecret, AFailedWriteLeavesTheSessionsRatchetAsRefreshed) {
+  OpsWorkspace ws;
+  ws.write(team());
+  VaultSession setter = must_open(ws.paths(), 2);
+  Json withdrawn = team();
+  withdrawn["records"].push_back(
+      Json::parse(R"({"kind": "GroupMemberDeleted", "group": "ops", "member": {"user": "alice"}, "counter": 2})"));
+  withdrawn.erase("ratchet");
+  ws.write(withdrawn);
+  ASSERT_FALSE(set_secret(setter, kNew, bytes("v")));
+  auto on_disk = store::load_ratchet(ws.paths(), scenario_root());
+  ASSERT_TRUE(on_disk && *on_disk);
+  EXPECT_TRUE(setter.open.ratchet == **on_disk);
+  EXPECT_FALSE(setter.state().ratchet.counters.empty());  // the refreshed state did raise it
 }
 
 TEST(WriteSecret, CounterCeilingAndNeverZero) {

@@ -104,7 +104,14 @@ TEST(RatchetFileParse, Failures) {
     ASSERT_TRUE(r.error().kind() == StoreError::RatchetInvalid) << c.name << ": " << r.error().message();
     EXPECT_EQ(r.error().path(), path) << c.name;
     EXPECT_EQ(r.error().message(), prefix + c.want) << c.name;
+    // Checking a file without making its state refuses it alike.
+    auto checked = check_ratchet_file(path, c.bytes);
+    ASSERT_FALSE(checked) << c.name;
+    EXPECT_EQ(checked.error().message(), r.error().message()) << c.name;
   }
+  auto valid = check_ratchet_file(path, file_of("00000000" "00000002" + kFormatVersion1 + root_entry(7)));
+  ASSERT_TRUE(valid) << valid.error().message();
+  EXPECT_EQ(*valid, h(7));
 }
 
 TEST(RatchetFileParse, SmallestFileAndUnknownEntries) {
