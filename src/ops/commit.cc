@@ -150,7 +150,7 @@ OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journ
 }
 
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
+                                   const HashValue& root, std::string_view operation_label, HeldFile held_vault,
                                    const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
                                    std::span<const std::uint8_t> next_ratchet, const AfterImageRecords* next_records) {
   OSTREL_TRY(refuse_join_commit(paths, root));
@@ -175,6 +175,7 @@ OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const sto
       .next_vault_bytes = {},
       .next_ratchet_bytes = {},
   };
+  held_vault = HeldFile({});  // the old vault's bytes are not needed any more
   const std::filesystem::path journal_path = paths.transaction_path(root.bytes);
   OSTREL_TRY(check_after_images(journal_path, root, next_vault, next_ratchet, next_records));
   // The journal and its folder are synced before the ratchet file is touched: a crash from here on

@@ -39,6 +39,9 @@ struct PendingTransactionSummary {
 struct HeldFile {
   std::span<const std::uint8_t> bytes;
   std::optional<platform::FileInfo> read_from;
+  // What keeps `bytes` alive, when the caller hands it over: the commit lets it go as soon as it
+  // no longer needs the bytes, so that an old file is not held through the whole write.
+  std::shared_ptr<const void> owner;
 
   HeldFile(std::span<const std::uint8_t> b, std::optional<platform::FileInfo> r = std::nullopt)  // NOLINT: bytes alone
       : bytes(b), read_from(r) {}
@@ -82,7 +85,7 @@ bool matches_after_image(std::span<const std::uint8_t> current, std::span<const 
 // end up viewing `next_vault` (AfterImageRecords).
 // REQUIRES: the root's state lock is held exclusively, then the workspace lock.
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
+                                   const HashValue& root, std::string_view operation_label, HeldFile held_vault,
                                    const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
                                    std::span<const std::uint8_t> next_ratchet,
                                    const AfterImageRecords* next_records = nullptr);

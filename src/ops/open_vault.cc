@@ -69,6 +69,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
   OSTREL_TRY(recover_pending_journals(paths, vault_at, root));
 
   std::optional<OpenVault> out;
+  std::optional<store::FileContents> ratchet_file;
   {
     OSTREL_TRY_ASSIGN(store::StateLock lock, state_lock(paths, root, /*exclusive=*/false));
     // What is derived must be the file as it stands under the lock: recovery or another writer
@@ -79,7 +80,16 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       file = {};
       OSTREL_TRY_ASSIGN(file, read_vault(paths, vault_at));
     }
-    OSTREL_TRY_ASSIGN(RatchetWithPending loaded, load_ratchet_with_pending(paths, root));
+    // The ratchet file read here is kept with its look, so that a first write finds it unchanged
+    // and need not read it again.
+    OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, store::locate_ratchet(paths, root));
+    OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> remembered, store::load_ratchet(ratchet_at, root));
+    std::optional<validate::RatchetState> remembered_state;
+    if (remembered) {
+      remembered_state = std::move(remembered->state);
+      ratchet_file = std::move(remembered->file);
+    }
+    OSTREL_TRY_ASSIGN(RatchetWithPending loaded, with_pending_journal(paths, root, std::move(remembered_state)));
     validate::VerifiedHashes verified;
     std::optional<std::vector<std::uint8_t>> cache_signer;
     // Whose cache the keychain's lookup names, to know later whether writing it would change it.
@@ -105,7 +115,8 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
                           std::move(loaded.pending), std::move(file.records),
                           cache_lists_state ? std::move(cache_user) : std::nullopt,
-                          /*ratchet_matches_state=*/true, file.read_from, std::nullopt});
+                          /*ratchet_matches_state=*/true, file.read_from,
+                          loaded.pending ? std::nullopt : std::move(ratchet_file)});
   }
   if (out->cache_signer) {
     // Whose key vouched for the unchecked signatures is known only with the session's identity:
@@ -134,6 +145,7 @@ OpsResult<void> OpenVault::advance_ratchet() {
   validate::RatchetState next = stored ? std::move(*stored) : validate::RatchetState::fresh(root());
   next.advance(state.ratchet);
   OSTREL_TRY(store::save_ratchet(paths, next));
+  ratchet_seen.reset();  // another file now: the next write reads it
   // Unless another process remembered more meanwhile, what was written is what memory holds.
   if (!(next == ratchet)) ratchet_matches_state = false;
   ratchet = std::move(next);

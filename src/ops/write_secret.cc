@@ -188,14 +188,17 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   // it, the file it read before is let go.
   auto kept_vault = std::make_shared<const cord::Buffer>(std::move(vault_after));
   const AfterImageRecords adopted{&candidate, kept_vault};
-  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel,
-                                HeldFile(*open.vault_bytes, open.vault_seen),
+  // The commit takes the old bytes over and lets them go once they are hashed; until the write
+  // succeeds the session's files count as unknown, so a refresh after a failed write reads them.
+  std::shared_ptr<const cord::Buffer> held = std::exchange(open.vault_bytes, kept_vault);
+  HeldFile held_vault(*held, std::exchange(open.vault_seen, std::nullopt));
+  held_vault.owner = std::move(held);
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, std::move(held_vault),
                                 HeldFile(open.ratchet_seen->bytes, open.ratchet_seen->info), *kept_vault,
                                 ratchet_after, &adopted));
 
   next_ratchet.keep();
   open.records = std::move(candidate);
-  open.vault_bytes = std::move(kept_vault);
   open.state = std::move(next_state);
   open.pending.reset();
   open.ratchet_matches_state = true;
