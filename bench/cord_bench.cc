@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "cord/cord.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "cord/codec.h"
 #include "core/validation_issue.h"
 #include "errors/frontend_error.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::core {
 

@@ -8,7 +8,7 @@
 #include <variant>
 
 #include "cord/codec.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::core {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "errors/core_error.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::core {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/ratchet_records.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 #include "platform/secret.h"
 
 namespace ostrel::core {

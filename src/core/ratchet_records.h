@@ -12,7 +12,7 @@
 #include "cord/evolving.h"
 #include "cord/set.h"
 #include "core/access.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::core {
 

@@ -16,8 +16,8 @@
 #include "core/access.h"
 #include "core/entity_key.h"
 #include "core/secret_value.h"
-#include "errors/identifiers.h"
 #include "errors/record_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::crypto {
 struct Identity;

@@ -21,8 +21,8 @@
 #include "crypto/content_cipher.h"
 #include "platform/secret.h"
 #include "errors/crypto_error.h"
-#include "errors/identifiers.h"
 #include "errors/ops_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::core {
 

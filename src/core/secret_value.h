@@ -8,8 +8,8 @@
 
 #include "cord/codec.h"
 #include "cord/set.h"
-#include "errors/identifiers.h"
 #include "errors/ops_error.h"
+#include "ids/identifiers.h"
 #include "platform/secret.h"
 
 namespace ostrel::crypto {

@@ -8,8 +8,8 @@
 
 #include "cord/codec.h"
 #include "errors/core_error.h"
-#include "errors/identifiers.h"
 #include "errors/try.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::crypto {
 

@@ -16,7 +16,7 @@
 #include "crypto/signing.h"
 #include "errors/core_error.h"
 #include "errors/crypto_error.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::crypto {
 

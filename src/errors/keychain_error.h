@@ -15,9 +15,9 @@
 #include "errors/cord_error.h"
 #include "errors/crypto_error.h"
 #include "errors/error_value.h"
-#include "errors/identifiers.h"
 #include "errors/shared_texts.h"
 #include "errors/store_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel {
 

@@ -16,11 +16,11 @@
 #include "errors/core_error.h"
 #include "errors/crypto_error.h"
 #include "errors/error_value.h"
-#include "errors/identifiers.h"
 #include "errors/keychain_error.h"
 #include "errors/record_error.h"
 #include "errors/shared_texts.h"
 #include "errors/store_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel {
 

@@ -8,8 +8,8 @@
 #include "platform/result.h"
 #include "errors/core_error.h"
 #include "errors/error_value.h"
-#include "errors/identifiers.h"
 #include "errors/shared_texts.h"
+#include "ids/identifiers.h"
 
 namespace ostrel {
 

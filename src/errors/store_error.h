@@ -14,8 +14,8 @@
 #include "errors/cord_error.h"
 #include "errors/core_error.h"
 #include "errors/error_value.h"
-#include "errors/identifiers.h"
 #include "errors/shared_texts.h"
+#include "ids/identifiers.h"
 
 namespace ostrel {
 

@@ -57,10 +57,6 @@ void append_unicode_escape(std::string& out, UChar32 c) {
 
 }  // namespace
 
-std::string decimal_bytes(std::span<const std::uint8_t> bytes) {
-  return bracketed(bytes, [](std::uint8_t b) { return std::to_string(b); });
-}
-
 void append_quoted(std::string& out, std::string_view text) {
   out.reserve(out.size() + text.size() + 2);
   out += '"';

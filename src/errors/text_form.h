@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "ids/id_bytes.h"
+
 namespace ostrel::errors {
 
 // Items joined by `separator`, each shown by `show`: "a, b".
@@ -36,8 +38,8 @@ std::string debug_list(const Range& items) {
   return bracketed(items, [](const auto& item) { return item.debug(); });
 }
 
-// Bytes as a list of decimal numbers: [0, 17, 255].
-std::string decimal_bytes(std::span<const std::uint8_t> bytes);
+// Bytes as a list of decimal numbers, [0, 17, 255]: the ids' Debug form (ids/id_bytes.h).
+using ostrel::decimal_bytes;
 
 // The quoted form of a text: between double quotes; `"` and `\` behind a backslash; tab, CR,
 // LF and NUL as \t, \r, \n, \0; every other control character, character that is not printable

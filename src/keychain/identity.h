@@ -7,8 +7,8 @@
 
 #include "crypto/identity.h"
 #include "platform/secret.h"
-#include "errors/identifiers.h"
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::keychain {
 

@@ -14,8 +14,8 @@
 #include <span>
 #include <vector>
 
-#include "errors/identifiers.h"
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 #include "keychain/stored.h"
 
 namespace ostrel::keychain {

@@ -6,8 +6,8 @@
 
 #include "core/validate/state.h"
 #include "crypto/identity.h"
-#include "errors/identifiers.h"
 #include "errors/ops_error.h"
+#include "ids/identifiers.h"
 #include "keychain/unlock_request.h"
 #include "store/paths.h"
 

@@ -12,8 +12,8 @@
 #include "core/records.h"
 #include "core/validate/state.h"
 #include "errors/frontend_error.h"
-#include "errors/identifiers.h"
 #include "errors/ops_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::keychain {
 

@@ -13,9 +13,9 @@
 #include "cord/codec.h"
 #include "cord/serializer.h"
 #include "cord/set.h"
-#include "errors/identifiers.h"
 #include "errors/keychain_error.h"
 #include "errors/store_error.h"
+#include "ids/identifiers.h"
 #include "store/paths.h"
 
 namespace ostrel::store {

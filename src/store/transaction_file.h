@@ -17,8 +17,8 @@
 
 #include "cord/codec.h"
 #include "cord/serializer.h"
-#include "errors/identifiers.h"
 #include "errors/store_error.h"
+#include "ids/identifiers.h"
 #include "store/paths.h"
 
 namespace ostrel::store {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/records.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::testing {
 

@@ -8,7 +8,7 @@
 
 #include "core/invite.h"
 #include "errors/frontend_error.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::frontend::invite {
 

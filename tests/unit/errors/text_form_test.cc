@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "errors/identifiers.h"
 #include "errors/text_form.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::errors {
 namespace {

@@ -1,6 +1,6 @@
 // HashValue and the identifier types that wrap it: plain values carried by records, by state and
-// by error payloads alike, so they sit with the errors at the bottom. Their derivations are core
-// functions (core/ids.h). Safe from any thread.
+// by error payloads alike, so they sit below everything that carries them, errors included. Their
+// derivations are core functions (core/ids.h). Safe from any thread.
 #pragma once
 
 #include <compare>
@@ -12,7 +12,7 @@
 #include <tuple>
 #include <vector>
 
-#include "errors/id_bytes.h"
+#include "ids/id_bytes.h"
 #include "platform/keyed_hash.h"
 
 namespace ostrel {

@@ -1,4 +1,4 @@
-#include "errors/id_bytes.h"
+#include "ids/id_bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "cord/codec.h"
-#include "errors/identifiers.h"
+#include "ids/identifiers.h"
 #include "support/hex.h"
 
 namespace ostrel {

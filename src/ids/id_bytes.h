@@ -10,6 +10,7 @@
 #include <cstring>
 #include <initializer_list>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace ostrel {
@@ -90,5 +91,8 @@ class IdBytes {
   alignas(std::uint32_t) std::uint8_t storage_[kInline] = {};
   std::uint32_t size_ = 0;
 };
+
+// Bytes as a list of decimal numbers, the Debug form ids and messages show: [0, 17, 255].
+std::string decimal_bytes(std::span<const std::uint8_t> bytes);
 
 }  // namespace ostrel

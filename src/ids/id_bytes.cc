@@ -1,7 +1,8 @@
-#include "errors/id_bytes.h"
+#include "ids/id_bytes.h"
 
 #include <limits>
 #include <stdexcept>
+#include <string>
 
 namespace ostrel {
 
@@ -21,6 +22,15 @@ void IdBytes::assign(std::span<const std::uint8_t> bytes) {
     std::memcpy(storage_, &p, sizeof p);
   }
   size_ = static_cast<std::uint32_t>(n);
+}
+
+std::string decimal_bytes(std::span<const std::uint8_t> bytes) {
+  std::string out = "[";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (i != 0) out += ", ";
+    out += std::to_string(bytes[i]);
+  }
+  return out + "]";
 }
 
 }  // namespace ostrel
