@@ -13,6 +13,7 @@
 #include "ops/read_secret.h"
 #include "store/lock_file.h"
 #include "store/ratchet_file.h"
+#include "store/transaction_file.h"
 
 namespace ostrel::ops {
 
@@ -193,7 +194,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   std::shared_ptr<const cord::Buffer> held = std::exchange(open.vault_bytes, kept_vault);
   HeldFile held_vault(*held, std::exchange(open.vault_seen, std::nullopt));
   held_vault.owner = std::move(held);
-  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, kVaultMutationLabel, std::move(held_vault),
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, store::kVaultMutationLabel, std::move(held_vault),
                                 HeldFile(open.ratchet_seen->bytes, open.ratchet_seen->info), *kept_vault,
                                 ratchet_after, &adopted));
 

@@ -20,8 +20,6 @@
 
 namespace ostrel::ops {
 
-// The label of every secret write's transaction.
-inline constexpr std::string_view kVaultMutationLabel = "vault mutation";
 // The highest Lamport counter a new record may carry.
 inline constexpr std::uint64_t kMaxRecordCounter = std::uint64_t{1} << 62;
 
