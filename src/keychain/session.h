@@ -8,7 +8,7 @@
 #include "crypto/identity.h"
 #include "errors/ops_error.h"
 #include "ids/identifiers.h"
-#include "keychain/unlock_request.h"
+#include "keychain/passphrase_keychain.h"
 #include "store/paths.h"
 
 namespace ostrel::keychain {

@@ -4,7 +4,7 @@
 // prompt waits.
 #pragma once
 
-#include "keychain/unlock_request.h"
+#include "keychain/passphrase_keychain.h"
 #include "ops/session.h"
 
 namespace ostrel::ops {

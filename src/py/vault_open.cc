@@ -14,7 +14,7 @@
 #include "frontend/invite/parse.h"
 #include "frontend/user/select.h"
 #include "keychain/layout.h"
-#include "keychain/unlock_request.h"
+#include "keychain/passphrase_keychain.h"
 #include "ops/invite_road.h"
 #include "ops/keychain_road.h"
 #include "ops/open_vault.h"

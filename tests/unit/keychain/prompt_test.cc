@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "keychain/unlock_request.h"
+#include "keychain/passphrase_keychain.h"
+#include "keychain/unlock_purpose.h"
 #include "support/secret_text.h"
 
 namespace ostrel::keychain {

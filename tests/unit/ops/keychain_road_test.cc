@@ -6,7 +6,7 @@
 
 #include <memory>
 
-#include "keychain/unlock_request.h"
+#include "keychain/passphrase_keychain.h"
 #include "ops/keychain_road.h"
 #include "ops/read_secret.h"
 #include "store/ratchet_file.h"
