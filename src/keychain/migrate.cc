@@ -1,6 +1,7 @@
 #include "keychain/migrate.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "errors/try.h"
@@ -131,22 +132,6 @@ KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, st
     return std::unexpected(KeychainError::invalid_file(legacy, KeychainError::kLegacyRewriteUnverified));
   }
   return {};
-}
-
-KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
-                                                               std::span<const std::uint8_t> root) {
-  OSTREL_TRY_ASSIGN(store::FileLock lock, lock_root(base, root));
-  OSTREL_TRY(split_combined_keychain(base, root));
-  auto selector = read_current_user_file(current_user_path(base, root));
-  lock.release();
-  return selector;
-}
-
-KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root) {
-  OSTREL_TRY_ASSIGN(const std::filesystem::path base, base_dir());
-  OSTREL_TRY_ASSIGN(const std::optional<CurrentUserV1> current, read_current_user(base, root.bytes));
-  if (!current) return std::nullopt;
-  return UserId(HashValue(current->user));
 }
 
 }  // namespace ostrel::keychain

@@ -1,21 +1,18 @@
 // Moving identities out of the two older keychain layouts (a combined keychain.cord per root, a
-// legacy keychain.cord per user) into one file per identity and a current-user.cord per root, and
-// the current-user lookup of a root that runs the first of them. A move writes a file only where
-// none exists, accepts an existing one only when it holds exactly the record being moved, checks
-// what it wrote, and only then removes or shrinks the older file, so a run interrupted anywhere
-// completes when run again. Records are visited in the file's canonical order, so which record
+// legacy keychain.cord per user) into one file per identity and a current-user.cord per root. A
+// move writes a file only where none exists, accepts an existing one only when it holds exactly
+// the record being moved, checks what it wrote, and only then removes or shrinks the older file,
+// so a run interrupted anywhere completes when run again. Records are visited in the file's canonical order, so which record
 // wins and which error is reported never vary between runs. Safe from any thread; the keychain
 // locks serialise processes.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "errors/keychain_error.h"
-#include "ids/identifiers.h"
 #include "keychain/stored.h"
 
 namespace ostrel::keychain {
@@ -36,15 +33,5 @@ KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, st
 std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, std::span<const std::uint8_t> root);
 // Every record that is not an identity of `root`.
 KeychainRecords remaining_records(KeychainRecords records, std::span<const std::uint8_t> root);
-
-// The root's current user, or none: under the root's keychain lock (taken and released here),
-// after splitting an older combined keychain of the root. Leaves the root's folder and an empty
-// keychain.lock behind.
-KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
-                                                               std::span<const std::uint8_t> root);
-
-// The id of the current user of `root` in the keychain base_dir() names (read_current_user), or
-// none. The current-user lookup of the verification cache, which counts a failure as no cache.
-KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root);
 
 }  // namespace ostrel::keychain

@@ -1,7 +1,7 @@
 #include "ops/invite_road.h"
 
 #include "errors/try.h"
-#include "keychain/migrate.h"
+#include "keychain/current_user.h"
 #include "ops/session_trust.h"
 
 namespace ostrel::ops {

@@ -6,7 +6,7 @@
 #include "core/validate/derive.h"
 #include "core/validate/trust.h"
 #include "errors/try.h"
-#include "keychain/migrate.h"
+#include "keychain/current_user.h"
 #include "ops/recovery.h"
 #include "store/lock_file.h"
 #include "store/ratchet_file.h"

@@ -4,7 +4,7 @@
 
 #include "errors/try.h"
 #include "frontend/invite/environment.h"
-#include "keychain/migrate.h"
+#include "keychain/current_user.h"
 
 namespace ostrel::frontend {
 namespace {

@@ -1,6 +1,5 @@
 // Moving identities out of the combined and legacy keychain.cord layouts: what each split
-// writes, keeps, refuses and removes, reruns from every interrupted state, and the current-user
-// lookup that runs the combined split.
+// writes, keeps, refuses and removes, and reruns from every interrupted state.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -187,37 +186,6 @@ TEST_F(CombinedSplit, EmptyFileIsRemoved) {
   plant({});
   ASSERT_TRUE(split_combined_keychain(base(), kRoot));
   EXPECT_FALSE(std::filesystem::exists(combined()));
-}
-
-TEST(ReadCurrentUser, NoFolderGivesNoneAndLeavesTheLock) {
-  ScratchDir dir;
-  auto got = read_current_user(dir.path(), kRoot);
-  ASSERT_TRUE(got) << got.error().message();
-  EXPECT_FALSE(*got);
-  EXPECT_EQ(testing::entries(root_lock_path(dir.path(), kRoot).parent_path()), std::vector<std::string>{"keychain.lock"});
-}
-
-TEST(ReadCurrentUser, SplitsACombinedKeychainFirst) {
-  ScratchDir dir;
-  testing::plant_file(combined_keychain_path(dir.path(), kRoot),
-                      testing::keychain_file(records_of({testing::current_user_record({kBob, "bob"})})));
-  auto got = read_current_user(dir.path(), kRoot);
-  ASSERT_TRUE(got && *got);
-  EXPECT_EQ(**got, (CurrentUserV1{kBob, "bob"}));
-  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRoot)));
-}
-
-TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
-  ScratchDir dir;
-  const HashValue root(kRoot);
-  testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", dir.path().string());
-  EXPECT_EQ(*current_user_id(root), std::nullopt);
-  testing::plant_file(current_user_path(dir.path(), kRoot), testing::current_user_file({kBob, "bob"}));
-  EXPECT_EQ(*current_user_id(root), UserId(HashValue(kBob)));
-  testing::plant_file(current_user_path(dir.path(), kRoot), std::vector<std::uint8_t>{1, 2, 3});
-  EXPECT_EQ(current_user_id(root).error().reason(), KeychainError::kMissingCurrentUserMagic);
-  testing::ScopedEnv no_dir("OSTREL_KEYCHAIN_DIR", std::nullopt), no_appdata("APPDATA", std::nullopt);
-  EXPECT_EQ(current_user_id(root).error().kind(), KeychainError::BackendUnavailable);
 }
 
 TEST(IdentitiesForRoot, CanonicalOrderWhateverTheInsertionOrder) {

@@ -1,14 +1,14 @@
-// The verification cache found through the keychain: the cache loaded at opening is the one of
-// the keychain's current user for the root (after an older combined keychain is split), and no
-// keychain means no cache.
+// The current user of a root: read under the root's lock after the combined split, found through
+// the keychain of the environment, and the verification cache loaded at opening, which is the
+// one of the keychain's current user for the root (no keychain means no cache).
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "crypto/signing.h"
+#include "keychain/current_user.h"
 #include "keychain/layout.h"
-#include "keychain/migrate.h"
 #include "store/cache_file.h"
 #include "support/identities.h"
 #include "support/keychain.h"
@@ -18,6 +18,43 @@ namespace ostrel::keychain {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::ScratchDir;
+
+const Bytes kRoot(32, 0x11);
+const Bytes kBob(32, 0x33);
+
+TEST(ReadCurrentUser, NoFolderGivesNoneAndLeavesTheLock) {
+  ScratchDir dir;
+  auto got = read_current_user(dir.path(), kRoot);
+  ASSERT_TRUE(got) << got.error().message();
+  EXPECT_FALSE(*got);
+  EXPECT_EQ(testing::entries(root_lock_path(dir.path(), kRoot).parent_path()), std::vector<std::string>{"keychain.lock"});
+}
+
+TEST(ReadCurrentUser, SplitsACombinedKeychainFirst) {
+  ScratchDir dir;
+  KeychainRecords records;
+  records.insert(testing::current_user_record({kBob, "bob"}));
+  testing::plant_file(combined_keychain_path(dir.path(), kRoot), testing::keychain_file(records));
+  auto got = read_current_user(dir.path(), kRoot);
+  ASSERT_TRUE(got && *got);
+  EXPECT_EQ(**got, (CurrentUserV1{kBob, "bob"}));
+  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRoot)));
+}
+
+TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
+  ScratchDir dir;
+  const HashValue root(kRoot);
+  testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", dir.path().string());
+  EXPECT_EQ(*current_user_id(root), std::nullopt);
+  testing::plant_file(current_user_path(dir.path(), kRoot), testing::current_user_file({kBob, "bob"}));
+  EXPECT_EQ(*current_user_id(root), UserId(HashValue(kBob)));
+  testing::plant_file(current_user_path(dir.path(), kRoot), std::vector<std::uint8_t>{1, 2, 3});
+  EXPECT_EQ(current_user_id(root).error().reason(), KeychainError::kMissingCurrentUserMagic);
+  testing::ScopedEnv no_dir("OSTREL_KEYCHAIN_DIR", std::nullopt), no_appdata("APPDATA", std::nullopt);
+  EXPECT_EQ(current_user_id(root).error().kind(), KeychainError::BackendUnavailable);
+}
+
 
 store::VerificationCacheV1 cache_of(const crypto::Identity& user, const HashValue& root, std::uint8_t hash_fill) {
   store::VerificationCacheV1 cache{root, 1, cord::Set<HashValue>({HashValue(Bytes(32, hash_fill))}), {}, {}};
