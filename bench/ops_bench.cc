@@ -53,7 +53,7 @@ struct Cleanup {
 const core::SecretSelectorV1 kBench{{"bench", "secret"}, {}};
 
 store::CurrentUserLookup root_is_current(const UserId& root) {
-  return [root](const HashValue&) -> KeychainResult<std::optional<UserId>> { return std::optional<UserId>(root); };
+  return [root](const HashValue&) -> std::optional<UserId> { return root; };
 }
 
 // Built once per size and kept for every benchmark of that size.

@@ -1,5 +1,7 @@
 #include "keychain/current_user.h"
 
+#include <utility>
+
 #include "errors/try.h"
 #include "keychain/files.h"
 #include "keychain/layout.h"
@@ -21,6 +23,11 @@ KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root) {
   OSTREL_TRY_ASSIGN(const std::optional<CurrentUserV1> current, read_current_user(base, root.bytes));
   if (!current) return std::nullopt;
   return UserId(HashValue(current->user));
+}
+
+std::optional<UserId> current_user_or_none(const HashValue& root) {
+  auto user = current_user_id(root);
+  return user ? std::move(*user) : std::nullopt;
 }
 
 }  // namespace ostrel::keychain

@@ -21,7 +21,12 @@ KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesy
                                                                std::span<const std::uint8_t> root);
 
 // The id of the current user of `root` in the keychain base_dir() names (read_current_user), or
-// none. The current-user lookup of the verification cache, which counts a failure as no cache.
+// none.
 KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root);
+
+// current_user_id with a failure counted as none: the current-user lookup the opening hands the
+// verification cache (store::CurrentUserLookup), for which a keychain that cannot say means no
+// cache.
+std::optional<UserId> current_user_or_none(const HashValue& root);
 
 }  // namespace ostrel::keychain

@@ -7,7 +7,7 @@
 namespace ostrel::ops {
 
 OpsResult<VaultSession> open_session_from_invite(const store::WorkspacePaths& paths, const core::Invite& invite) {
-  return open_session_from_invite(paths, invite, keychain::current_user_id);
+  return open_session_from_invite(paths, invite, keychain::current_user_or_none);
 }
 
 OpsResult<VaultSession> open_session_from_invite(const store::WorkspacePaths& paths, const core::Invite& invite,

@@ -59,7 +59,7 @@ bool raise_in_memory(OpenVault& open) {
 }  // namespace
 
 OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths) {
-  return open(paths, keychain::current_user_id);
+  return open(paths, keychain::current_user_or_none);
 }
 
 OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const store::CurrentUserLookup& current_user) {
@@ -95,8 +95,8 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     // Whose cache the keychain's lookup names, to know later whether writing it would change it.
     std::optional<UserId> cache_user;
     const store::CurrentUserLookup noting_user = [&](const HashValue& r) {
-      auto user = current_user ? current_user(r) : KeychainResult<std::optional<UserId>>(std::nullopt);
-      if (user && *user) cache_user = **user;
+      std::optional<UserId> user = current_user ? current_user(r) : std::nullopt;
+      if (user) cache_user = *user;
       return user;
     };
     if (auto cache = store::load_verification_cache(paths, root, noting_user)) {

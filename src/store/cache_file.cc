@@ -80,9 +80,9 @@ StoreResult<void> write_verification_cache(const WorkspacePaths& paths, const Us
 std::optional<VerificationCacheV1> load_verification_cache(const WorkspacePaths& paths, const HashValue& root,
                                                            const CurrentUserLookup& current_user) {
   if (!current_user) return std::nullopt;
-  auto user = current_user(root);
-  if (!user || !*user) return std::nullopt;
-  std::optional<VerificationCacheV1> cache = read_verification_cache(paths, root, **user);
+  const std::optional<UserId> user = current_user(root);
+  if (!user) return std::nullopt;
+  std::optional<VerificationCacheV1> cache = read_verification_cache(paths, root, *user);
   if (!cache || cache->trusted_root != root || cache->version != kVerificationCacheVersion) return std::nullopt;
   auto payload = encode_verification_payload(cache->trusted_root, kVerificationCacheVersion, cache->record_hashes);
   if (!payload) return std::nullopt;

@@ -13,7 +13,6 @@
 #include "cord/codec.h"
 #include "cord/serializer.h"
 #include "cord/set.h"
-#include "errors/keychain_error.h"
 #include "errors/store_error.h"
 #include "ids/identifiers.h"
 #include "store/paths.h"
@@ -63,14 +62,14 @@ std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths&
 StoreResult<void> write_verification_cache(const WorkspacePaths& paths, const UserId& user,
                                            const VerificationCacheV1& cache);
 
-// The keychain's current user for a root: the user's id, none when the keychain names none, or
-// the keychain's failure (a missing keychain directory included). The keychain sits above the
-// store, so the opening hands its lookup in.
-using CurrentUserLookup = std::function<KeychainResult<std::optional<UserId>>(const HashValue& root)>;
+// The keychain's current user for a root: the user's id, or none when the keychain names none or
+// cannot say (a missing keychain directory included). The keychain sits above the store, so the
+// opening hands its lookup in.
+using CurrentUserLookup = std::function<std::optional<UserId>(const HashValue& root)>;
 
 // The current user's cache for `root` when it is intact: it names `root`, carries version 1 and
 // its signature verifies under the key it names. Whose key that is the caller checks once the
-// session's identity is known. None for every failure, the lookup's included.
+// session's identity is known. None for every failure, and when the lookup names no user.
 std::optional<VerificationCacheV1> load_verification_cache(const WorkspacePaths& paths, const HashValue& root,
                                                            const CurrentUserLookup& current_user);
 

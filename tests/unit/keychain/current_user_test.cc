@@ -3,6 +3,7 @@
 // one of the keychain's current user for the root (no keychain means no cache).
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -56,6 +57,34 @@ TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
 }
 
 
+// The cache's lookup: whatever current_user_id fails with counts as no current user.
+TEST(CurrentUserOrNone, CountsEveryFailureAsNone) {
+  ScratchDir dir;
+  const HashValue root(kRoot);
+  struct Case {
+    const char* name;
+    std::optional<Bytes> file;  // current-user.cord's bytes, none for no file
+    bool keychain_dir;
+    std::optional<UserId> want;
+  };
+  const Case cases[] = {
+      {"no file", std::nullopt, true, std::nullopt},
+      {"bob", testing::current_user_file({kBob, "bob"}), true, UserId(HashValue(kBob))},
+      {"not a current-user file", Bytes{1, 2, 3}, true, std::nullopt},
+      {"no keychain folder", testing::current_user_file({kBob, "bob"}), false, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir / "keychain");
+    if (c.file) testing::plant_file(current_user_path(dir / "keychain", kRoot), *c.file);
+    testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR",
+                                    c.keychain_dir ? std::optional<std::string>((dir / "keychain").string()) : std::nullopt);
+    testing::ScopedEnv appdata("APPDATA", std::nullopt);
+    EXPECT_EQ(current_user_or_none(root), c.want);
+    EXPECT_EQ(current_user_id(root).has_value(), c.want.has_value() || !c.file);
+  }
+}
+
 store::VerificationCacheV1 cache_of(const crypto::Identity& user, const HashValue& root, std::uint8_t hash_fill) {
   store::VerificationCacheV1 cache{root, 1, cord::Set<HashValue>({HashValue(Bytes(32, hash_fill))}), {}, {}};
   auto payload = store::encode_verification_payload(cache.trusted_root, cache.version, cache.record_hashes);
@@ -77,21 +106,21 @@ TEST(VerificationCacheLookup, FollowsTheKeychainsCurrentUser) {
   ASSERT_TRUE(store::write_verification_cache(paths, bob.user_id, cache_of(bob, root, 2)));
 
   // No current user yet: no cache.
-  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_id));
+  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_or_none));
 
   // Bob is the current user in an older combined keychain, split on the way.
   KeychainRecords records;
   records.insert(testing::current_user_record({Bytes(bob.user_id.value.bytes.begin(), bob.user_id.value.bytes.end()),
                                                std::nullopt}));
   testing::plant_file(combined_keychain_path(dir / "keychain", root.bytes), testing::keychain_file(records));
-  auto loaded = store::load_verification_cache(paths, root, current_user_id);
+  auto loaded = store::load_verification_cache(paths, root, current_user_or_none);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(*loaded, cache_of(bob, root, 2));
   EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir / "keychain", root.bytes)));
 
   // Without a keychain folder the lookup fails, which counts as no cache.
   testing::ScopedEnv no_keychain("OSTREL_KEYCHAIN_DIR", std::nullopt);
-  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_id));
+  EXPECT_FALSE(store::load_verification_cache(paths, root, current_user_or_none));
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ inline const store::CurrentUserLookup kNoKeychain{};
 
 // A lookup that names `user` the current user of every root.
 inline store::CurrentUserLookup current_user_is(const UserId& user) {
-  return [user](const HashValue&) -> KeychainResult<std::optional<UserId>> { return std::optional<UserId>(user); };
+  return [user](const HashValue&) -> std::optional<UserId> { return user; };
 }
 
 inline OpsResult<VaultSession> session_of(const store::WorkspacePaths& paths, std::uint8_t fill,
