@@ -10,7 +10,7 @@
 namespace ostrel::keychain {
 
 KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
-                                                               std::span<const std::uint8_t> root) {
+                                                               const HashValue& root) {
   OSTREL_TRY_ASSIGN(store::FileLock lock, lock_root(base, root));
   OSTREL_TRY(split_combined_keychain(base, root));
   auto selector = read_current_user_file(current_user_path(base, root));
@@ -20,7 +20,7 @@ KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesy
 
 KeychainResult<std::optional<UserId>> current_user_id(const HashValue& root) {
   OSTREL_TRY_ASSIGN(const std::filesystem::path base, base_dir());
-  OSTREL_TRY_ASSIGN(const std::optional<CurrentUserV1> current, read_current_user(base, root.bytes));
+  OSTREL_TRY_ASSIGN(const std::optional<CurrentUserV1> current, read_current_user(base, root));
   if (!current) return std::nullopt;
   return UserId(HashValue(current->user));
 }

@@ -3,10 +3,8 @@
 // every call reads the file again. Safe from any thread; the keychain lock serialises processes.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <span>
 
 #include "errors/keychain_error.h"
 #include "ids/identifiers.h"
@@ -18,7 +16,7 @@ namespace ostrel::keychain {
 // after splitting an older combined keychain of the root. Leaves the root's folder and an empty
 // keychain.lock behind.
 KeychainResult<std::optional<CurrentUserV1>> read_current_user(const std::filesystem::path& base,
-                                                               std::span<const std::uint8_t> root);
+                                                               const HashValue& root);
 
 // The id of the current user of `root` in the keychain base_dir() names (read_current_user), or
 // none.

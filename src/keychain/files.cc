@@ -55,15 +55,18 @@ std::span<const std::uint8_t> payload_of(std::span<const std::uint8_t> bytes, co
   return bytes.subspan(format.magic.size());
 }
 
-KeychainResult<SealedIdentityV1> parse_identity(const std::filesystem::path& path,
-                                                std::span<const std::uint8_t> bytes,
-                                                std::span<const std::uint8_t> root,
-                                                std::span<const std::uint8_t> user) {
+// Whether the sealed identity names exactly this root and this user.
+bool belongs_to(const SealedIdentityV1& identity, const HashValue& root, const UserId& user) {
+  return std::ranges::equal(identity.root, root.bytes) && std::ranges::equal(identity.user, user.value.bytes);
+}
+
+KeychainResult<SealedIdentityV1> parse_identity(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,
+                                                const HashValue& root, const UserId& user) {
   if (!store::has_magic(kIdentityFile, bytes)) {
     return std::unexpected(KeychainError::invalid_file(path, KeychainError::kMissingIdentityMagic));
   }
   OSTREL_TRY_ASSIGN(SealedIdentityV1 identity, decode_identity_store(payload_of(bytes, kIdentityFile)));
-  if (!std::ranges::equal(identity.root, root) || !std::ranges::equal(identity.user, user)) {
+  if (!belongs_to(identity, root, user)) {
     return std::unexpected(KeychainError::invalid_file(path, KeychainError::kIdentityPathMismatch));
   }
   return identity;
@@ -123,22 +126,21 @@ KeychainResult<store::FileLock> acquire_lock(const std::filesystem::path& lock_f
   }
 }
 
-KeychainResult<store::FileLock> lock_root(const std::filesystem::path& base, std::span<const std::uint8_t> root) {
+KeychainResult<store::FileLock> lock_root(const std::filesystem::path& base, const HashValue& root) {
   return acquire_lock(root_lock_path(base, root));
 }
 
-KeychainResult<std::optional<SealedIdentityV1>> read_identity(const std::filesystem::path& path,
-                                                              std::span<const std::uint8_t> root,
-                                                              std::span<const std::uint8_t> user) {
+KeychainResult<std::optional<SealedIdentityV1>> read_identity(const std::filesystem::path& path, const HashValue& root,
+                                                              const UserId& user) {
   OSTREL_TRY_ASSIGN(const auto bytes, read_optional(path, kIdentityFile));
   if (!bytes) return std::nullopt;
   OSTREL_TRY_ASSIGN(SealedIdentityV1 identity, parse_identity(path, *bytes, root, user));
   return identity;
 }
 
-KeychainResult<void> write_identity(const std::filesystem::path& path, std::span<const std::uint8_t> root,
-                                    std::span<const std::uint8_t> user, const SealedIdentityV1& identity) {
-  if (!std::ranges::equal(identity.root, root) || !std::ranges::equal(identity.user, user)) {
+KeychainResult<void> write_identity(const std::filesystem::path& path, const HashValue& root, const UserId& user,
+                                    const SealedIdentityV1& identity) {
+  if (!belongs_to(identity, root, user)) {
     return std::unexpected(KeychainError::invalid_file(path, KeychainError::kIdentityPathMismatch));
   }
   OSTREL_TRY_ASSIGN(const cord::Buffer payload, encode_identity_store(identity));

@@ -17,6 +17,7 @@
 
 #include "cord/serializer.h"
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 #include "keychain/stored.h"
 #include "store/lock_file.h"
 
@@ -37,18 +38,17 @@ inline constexpr std::chrono::milliseconds kKeychainLockRetry{100};
 KeychainResult<store::FileLock> acquire_lock(const std::filesystem::path& lock_file,
                                              std::chrono::milliseconds wait = kKeychainLockWait);
 // acquire_lock on base / hex-root / keychain.lock.
-KeychainResult<store::FileLock> lock_root(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+KeychainResult<store::FileLock> lock_root(const std::filesystem::path& base, const HashValue& root);
 
 // The sealed identity at `path`, or none when there is no such file. A file whose root or user
 // differs from the ones asked for is InvalidFile ("identity does not match its root and user
 // path").
-KeychainResult<std::optional<SealedIdentityV1>> read_identity(const std::filesystem::path& path,
-                                                              std::span<const std::uint8_t> root,
-                                                              std::span<const std::uint8_t> user);
+KeychainResult<std::optional<SealedIdentityV1>> read_identity(const std::filesystem::path& path, const HashValue& root,
+                                                              const UserId& user);
 // Writes `identity` to `path` (refused before touching the disk unless it belongs to `root` and
 // `user`, or when the file would exceed its bound), then reads it back and requires it equal.
-KeychainResult<void> write_identity(const std::filesystem::path& path, std::span<const std::uint8_t> root,
-                                    std::span<const std::uint8_t> user, const SealedIdentityV1& identity);
+KeychainResult<void> write_identity(const std::filesystem::path& path, const HashValue& root, const UserId& user,
+                                    const SealedIdentityV1& identity);
 
 KeychainResult<std::optional<CurrentUserV1>> read_current_user_file(const std::filesystem::path& path);
 KeychainResult<void> write_current_user(const std::filesystem::path& path, const CurrentUserV1& selector);

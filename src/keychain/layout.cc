@@ -20,25 +20,24 @@ KeychainResult<std::filesystem::path> base_dir() {
       KeychainError::backend_unavailable(KeychainError::kPassphraseBackend, KeychainError::kNoKeychainDirectory));
 }
 
-std::filesystem::path identity_path(const std::filesystem::path& base, std::span<const std::uint8_t> root,
-                                    std::span<const std::uint8_t> user) {
-  return base / core::hex_encode(root) / "identities" / (core::hex_encode(user) + ".cord");
+std::filesystem::path identity_path(const std::filesystem::path& base, const HashValue& root, const UserId& user) {
+  return base / core::hex_encode(root.bytes) / "identities" / (core::hex_encode(user.value.bytes) + ".cord");
 }
 
-std::filesystem::path current_user_path(const std::filesystem::path& base, std::span<const std::uint8_t> root) {
-  return base / core::hex_encode(root) / "current-user.cord";
+std::filesystem::path current_user_path(const std::filesystem::path& base, const HashValue& root) {
+  return base / core::hex_encode(root.bytes) / "current-user.cord";
 }
 
-std::filesystem::path combined_keychain_path(const std::filesystem::path& base, std::span<const std::uint8_t> root) {
-  return base / core::hex_encode(root) / kKeychainFile;
+std::filesystem::path combined_keychain_path(const std::filesystem::path& base, const HashValue& root) {
+  return base / core::hex_encode(root.bytes) / kKeychainFile;
 }
 
-std::filesystem::path legacy_keychain_path(const std::filesystem::path& base, std::span<const std::uint8_t> user) {
-  return base / core::hex_encode(user) / kKeychainFile;
+std::filesystem::path legacy_keychain_path(const std::filesystem::path& base, const UserId& user) {
+  return base / core::hex_encode(user.value.bytes) / kKeychainFile;
 }
 
-std::filesystem::path root_lock_path(const std::filesystem::path& base, std::span<const std::uint8_t> root) {
-  return base / core::hex_encode(root) / kLockFile;
+std::filesystem::path root_lock_path(const std::filesystem::path& base, const HashValue& root) {
+  return base / core::hex_encode(root.bytes) / kLockFile;
 }
 
 }  // namespace ostrel::keychain

@@ -3,11 +3,10 @@
 // system is never touched. Safe from any thread while nothing changes the environment.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
-#include <span>
 
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 
 namespace ostrel::keychain {
 
@@ -15,17 +14,16 @@ namespace ostrel::keychain {
 // else KeychainError::BackendUnavailable ("passphrase", kNoKeychainDirectory).
 KeychainResult<std::filesystem::path> base_dir();
 
-// Ids are written as lower-case hex of whatever bytes are given.
+// Ids are written as lower-case hex of whatever bytes they hold.
 // base / hex-root / identities / hex-user.cord
-std::filesystem::path identity_path(const std::filesystem::path& base, std::span<const std::uint8_t> root,
-                                    std::span<const std::uint8_t> user);
+std::filesystem::path identity_path(const std::filesystem::path& base, const HashValue& root, const UserId& user);
 // base / hex-root / current-user.cord
-std::filesystem::path current_user_path(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+std::filesystem::path current_user_path(const std::filesystem::path& base, const HashValue& root);
 // base / hex-root / keychain.cord: the older combined keychain of one root.
-std::filesystem::path combined_keychain_path(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+std::filesystem::path combined_keychain_path(const std::filesystem::path& base, const HashValue& root);
 // base / hex-user / keychain.cord: the legacy keychain of one user, for any roots.
-std::filesystem::path legacy_keychain_path(const std::filesystem::path& base, std::span<const std::uint8_t> user);
+std::filesystem::path legacy_keychain_path(const std::filesystem::path& base, const UserId& user);
 // base / hex-root / keychain.lock
-std::filesystem::path root_lock_path(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+std::filesystem::path root_lock_path(const std::filesystem::path& base, const HashValue& root);
 
 }  // namespace ostrel::keychain

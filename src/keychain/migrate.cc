@@ -12,9 +12,12 @@
 namespace ostrel::keychain {
 namespace {
 
-bool belongs_to(const SealedIdentityV1& identity, std::span<const std::uint8_t> root) {
-  return std::ranges::equal(identity.root, root);
+bool belongs_to(const SealedIdentityV1& identity, const HashValue& root) {
+  return std::ranges::equal(identity.root, root.bytes);
 }
+
+// The user a sealed identity names, whatever the length of its bytes.
+UserId user_of(const SealedIdentityV1& identity) { return UserId(HashValue(identity.user)); }
 
 KeychainResult<void> remove_older_file(const std::filesystem::path& path) {
   OSTREL_TRY(store::remove_file_if_present(path));
@@ -23,18 +26,19 @@ KeychainResult<void> remove_older_file(const std::filesystem::path& path) {
 
 // Writes `identity` to its file unless the file already holds it; a different identity there is
 // InvalidFile with `conflict`.
-KeychainResult<void> move_identity(const std::filesystem::path& base, std::span<const std::uint8_t> root,
+KeychainResult<void> move_identity(const std::filesystem::path& base, const HashValue& root,
                                    const SealedIdentityV1& identity, std::string_view conflict) {
-  const std::filesystem::path path = identity_path(base, root, identity.user);
-  OSTREL_TRY_ASSIGN(const auto existing, read_identity(path, root, identity.user));
-  if (!existing) return write_identity(path, root, identity.user, identity);
+  const UserId user = user_of(identity);
+  const std::filesystem::path path = identity_path(base, root, user);
+  OSTREL_TRY_ASSIGN(const auto existing, read_identity(path, root, user));
+  if (!existing) return write_identity(path, root, user, identity);
   if (*existing != identity) return std::unexpected(KeychainError::invalid_file(path, conflict));
   return {};
 }
 
 }  // namespace
 
-std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, std::span<const std::uint8_t> root) {
+std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, const HashValue& root) {
   std::vector<SealedIdentityV1> out;
   for (const KeychainRecordV1* record : canonical_order(records)) {
     if (const SealedIdentityV1* identity = identity_of(*record); identity != nullptr && belongs_to(*identity, root)) {
@@ -44,7 +48,7 @@ std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records
   return out;
 }
 
-KeychainRecords remaining_records(KeychainRecords records, std::span<const std::uint8_t> root) {
+KeychainRecords remaining_records(KeychainRecords records, const HashValue& root) {
   std::vector<KeychainRecordV1>& items = records.items();
   std::erase_if(items, [&](const KeychainRecordV1& r) {
     const SealedIdentityV1* identity = identity_of(r);
@@ -53,7 +57,7 @@ KeychainRecords remaining_records(KeychainRecords records, std::span<const std::
   return records;
 }
 
-KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root) {
+KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, const HashValue& root) {
   const std::filesystem::path combined = combined_keychain_path(base, root);
   OSTREL_TRY_ASSIGN(const bool exists, path_exists(combined));
   if (!exists) return {};
@@ -91,8 +95,9 @@ KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, 
 
   // Everything moved is read once more before the only copy the older file holds goes away.
   for (const SealedIdentityV1& identity : identities) {
-    const std::filesystem::path path = identity_path(base, root, identity.user);
-    OSTREL_TRY_ASSIGN(const auto written, read_identity(path, root, identity.user));
+    const UserId user = user_of(identity);
+    const std::filesystem::path path = identity_path(base, root, user);
+    OSTREL_TRY_ASSIGN(const auto written, read_identity(path, root, user));
     if (!written || *written != identity) {
       return std::unexpected(KeychainError::invalid_file(path, KeychainError::kSplitIdentityUnverified));
     }
@@ -106,7 +111,7 @@ KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, 
   return remove_older_file(combined);
 }
 
-KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root,
+KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, const HashValue& root,
                                            const std::filesystem::path& legacy) {
   OSTREL_TRY_ASSIGN(const bool exists, path_exists(legacy));
   if (!exists) return {};

@@ -7,12 +7,11 @@
 // locks serialise processes.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
-#include <span>
 #include <vector>
 
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 #include "keychain/stored.h"
 
 namespace ostrel::keychain {
@@ -20,18 +19,18 @@ namespace ostrel::keychain {
 // Splits base / hex-root / keychain.cord, if there is one, and removes it. Refuses (InvalidFile
 // naming it) a file with an unknown record, with two selectors, or with another root's identity.
 // REQUIRES: the root's keychain lock is held.
-KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root);
+KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, const HashValue& root);
 
 // Moves the identities of `root` out of the legacy file at `legacy`, if there is one, under the
 // lock of the legacy file's folder; then removes the file or rewrites it with what remains. A
 // file with no identity of the root is left exactly as it is.
 // REQUIRES: the root's keychain lock is held.
-KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, std::span<const std::uint8_t> root,
+KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, const HashValue& root,
                                            const std::filesystem::path& legacy);
 
 // Copies of the set's identities of `root`, in canonical order.
-std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, std::span<const std::uint8_t> root);
+std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, const HashValue& root);
 // Every record that is not an identity of `root`.
-KeychainRecords remaining_records(KeychainRecords records, std::span<const std::uint8_t> root);
+KeychainRecords remaining_records(KeychainRecords records, const HashValue& root);
 
 }  // namespace ostrel::keychain

@@ -32,8 +32,8 @@ std::optional<std::string> last_component(const std::filesystem::path& path) {
 
 }  // namespace
 
-UnlockRequest UnlockRequest::make(const store::WorkspacePaths& paths, std::vector<std::uint8_t> root_id,
-                                  std::vector<std::uint8_t> user_id, UnlockPurpose purpose) {
+UnlockRequest UnlockRequest::make(const store::WorkspacePaths& paths, HashValue root_id, UserId user_id,
+                                  UnlockPurpose purpose) {
   return UnlockRequest{.workspace_root = paths.workspace_root,
                        .vault_file = paths.vault_file,
                        .root_id = std::move(root_id),
@@ -52,7 +52,7 @@ UnlockRequest UnlockRequest::with_names(std::optional<std::string> project, std:
 std::string UnlockRequest::user_label() const {
   if (user_name && !user_name->empty()) return *user_name;
   if (stores_identity(purpose)) return "this identity";
-  return short_hex(user_id);
+  return short_hex(user_id.value.bytes);
 }
 
 std::string UnlockRequest::project_label() const {
@@ -60,7 +60,7 @@ std::string UnlockRequest::project_label() const {
   if (stores_identity(purpose)) {
     if (auto name = last_component(workspace_root); name && errors::path_text(*name) == *name) return *name;
   }
-  return short_hex(root_id);
+  return short_hex(root_id.bytes);
 }
 
 std::string console_prompt(const UnlockRequest& request) {
@@ -86,8 +86,8 @@ KeychainResult<PassphraseKeychain> PassphraseKeychain::with_console_prompt() {
 }
 
 KeychainResult<crypto::Identity> PassphraseKeychain::load_identity(const UnlockRequest& request) const {
-  const std::span<const std::uint8_t> root = request.root_id;
-  const std::span<const std::uint8_t> user = request.user_id;
+  const HashValue& root = request.root_id;
+  const UserId& user = request.user_id;
   const std::filesystem::path path = identity_path(base, root, user);
 
   // Every early return below drops the lock with it.
@@ -98,12 +98,12 @@ KeychainResult<crypto::Identity> PassphraseKeychain::load_identity(const UnlockR
     OSTREL_TRY(split_legacy_keychain(base, root, legacy_keychain_path(base, user)));
     OSTREL_TRY_ASSIGN(sealed, read_identity(path, root, user));
   }
-  if (!sealed) return std::unexpected(KeychainError::no_safe_keychain(UserId(HashValue(user))));
+  if (!sealed) return std::unexpected(KeychainError::no_safe_keychain(user));
   // Never held while someone types a passphrase or Argon2id runs.
   lock.release();
 
   OSTREL_TRY_ASSIGN(const platform::SecretBytes passphrase, provider->passphrase(request));
-  OSTREL_TRY_ASSIGN(const LocalIdentityV1 local, unlock(passphrase.span(), root, user, *sealed));
+  OSTREL_TRY_ASSIGN(const LocalIdentityV1 local, unlock(passphrase.span(), root.bytes, user.value.bytes, *sealed));
   return identity_from_local(local);
 }
 

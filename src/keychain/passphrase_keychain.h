@@ -4,15 +4,14 @@
 // thread until a line is entered. Safe from any thread.
 #pragma once
 
-#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "crypto/identity.h"
 #include "errors/keychain_error.h"
+#include "ids/identifiers.h"
 #include "keychain/unlock_purpose.h"
 #include "platform/secret.h"
 #include "store/paths.h"
@@ -22,15 +21,15 @@ namespace ostrel::keychain {
 struct UnlockRequest {
   std::filesystem::path workspace_root;
   std::filesystem::path vault_file;  // for providers; neither provider here reads it
-  std::vector<std::uint8_t> root_id;
-  std::vector<std::uint8_t> user_id;
+  HashValue root_id;
+  UserId user_id;
   std::optional<std::string> project_name;
   std::optional<std::string> user_name;
   UnlockPurpose purpose;
 
   // Both names absent.
-  static UnlockRequest make(const store::WorkspacePaths& paths, std::vector<std::uint8_t> root_id,
-                            std::vector<std::uint8_t> user_id, UnlockPurpose purpose);
+  static UnlockRequest make(const store::WorkspacePaths& paths, HashValue root_id, UserId user_id,
+                            UnlockPurpose purpose);
   UnlockRequest with_names(std::optional<std::string> project, std::optional<std::string> user) &&;
 
   // The user name when not empty; "this identity" when storing one; else the first 8 hex digits

@@ -13,8 +13,6 @@ OpsResult<crypto::Identity> unlock_session_identity(const validate::VaultState& 
                                                     const PassphraseKeychain& keychain, const UserId& user,
                                                     UnlockPurpose purpose) {
   if (!state.root_key_id) return std::unexpected(OpsError::missing_effective_root());
-  const std::vector<std::uint8_t> root(state.root_key_id->bytes.begin(), state.root_key_id->bytes.end());
-  const std::vector<std::uint8_t> user_bytes(user.value.bytes.begin(), user.value.bytes.end());
 
   std::optional<std::string> project;
   if (const core::VaultHandleRecordV1* vault = vault_handle_name(state)) {
@@ -24,8 +22,8 @@ OpsResult<crypto::Identity> unlock_session_identity(const validate::VaultState& 
   if (const core::UserHandleRecordV1* named = user_handle_name(state, user)) {
     user_name = core::normalize_handle(named->handle.view());
   }
-  const UnlockRequest request =
-      UnlockRequest::make(paths, root, user_bytes, std::move(purpose)).with_names(std::move(project), std::move(user_name));
+  const UnlockRequest request = UnlockRequest::make(paths, *state.root_key_id, user, std::move(purpose))
+                                    .with_names(std::move(project), std::move(user_name));
 
   OSTREL_TRY_ASSIGN(auto identity, keychain.load_identity(request));
   if (identity.user_id != user) return std::unexpected(OpsError::keychain_identity_mismatch(identity.user_id, user));

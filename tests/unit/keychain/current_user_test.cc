@@ -23,24 +23,25 @@ using testing::ScratchDir;
 
 const Bytes kRoot(32, 0x11);
 const Bytes kBob(32, 0x33);
+const HashValue kRootId(kRoot);
 
 TEST(ReadCurrentUser, NoFolderGivesNoneAndLeavesTheLock) {
   ScratchDir dir;
-  auto got = read_current_user(dir.path(), kRoot);
+  auto got = read_current_user(dir.path(), kRootId);
   ASSERT_TRUE(got) << got.error().message();
   EXPECT_FALSE(*got);
-  EXPECT_EQ(testing::entries(root_lock_path(dir.path(), kRoot).parent_path()), std::vector<std::string>{"keychain.lock"});
+  EXPECT_EQ(testing::entries(root_lock_path(dir.path(), kRootId).parent_path()), std::vector<std::string>{"keychain.lock"});
 }
 
 TEST(ReadCurrentUser, SplitsACombinedKeychainFirst) {
   ScratchDir dir;
   KeychainRecords records;
   records.insert(testing::current_user_record({kBob, "bob"}));
-  testing::plant_file(combined_keychain_path(dir.path(), kRoot), testing::keychain_file(records));
-  auto got = read_current_user(dir.path(), kRoot);
+  testing::plant_file(combined_keychain_path(dir.path(), kRootId), testing::keychain_file(records));
+  auto got = read_current_user(dir.path(), kRootId);
   ASSERT_TRUE(got && *got);
   EXPECT_EQ(**got, (CurrentUserV1{kBob, "bob"}));
-  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRoot)));
+  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir.path(), kRootId)));
 }
 
 TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
@@ -48,9 +49,9 @@ TEST(CurrentUserId, ReadsTheKeychainOfTheEnvironment) {
   const HashValue root(kRoot);
   testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR", dir.path().string());
   EXPECT_EQ(*current_user_id(root), std::nullopt);
-  testing::plant_file(current_user_path(dir.path(), kRoot), testing::current_user_file({kBob, "bob"}));
+  testing::plant_file(current_user_path(dir.path(), kRootId), testing::current_user_file({kBob, "bob"}));
   EXPECT_EQ(*current_user_id(root), UserId(HashValue(kBob)));
-  testing::plant_file(current_user_path(dir.path(), kRoot), std::vector<std::uint8_t>{1, 2, 3});
+  testing::plant_file(current_user_path(dir.path(), kRootId), std::vector<std::uint8_t>{1, 2, 3});
   EXPECT_EQ(current_user_id(root).error().reason(), KeychainError::kMissingCurrentUserMagic);
   testing::ScopedEnv no_dir("OSTREL_KEYCHAIN_DIR", std::nullopt), no_appdata("APPDATA", std::nullopt);
   EXPECT_EQ(current_user_id(root).error().kind(), KeychainError::BackendUnavailable);
@@ -76,7 +77,7 @@ TEST(CurrentUserOrNone, CountsEveryFailureAsNone) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(dir / "keychain");
-    if (c.file) testing::plant_file(current_user_path(dir / "keychain", kRoot), *c.file);
+    if (c.file) testing::plant_file(current_user_path(dir / "keychain", kRootId), *c.file);
     testing::ScopedEnv keychain_dir("OSTREL_KEYCHAIN_DIR",
                                     c.keychain_dir ? std::optional<std::string>((dir / "keychain").string()) : std::nullopt);
     testing::ScopedEnv appdata("APPDATA", std::nullopt);
@@ -112,11 +113,11 @@ TEST(VerificationCacheLookup, FollowsTheKeychainsCurrentUser) {
   KeychainRecords records;
   records.insert(testing::current_user_record({Bytes(bob.user_id.value.bytes.begin(), bob.user_id.value.bytes.end()),
                                                std::nullopt}));
-  testing::plant_file(combined_keychain_path(dir / "keychain", root.bytes), testing::keychain_file(records));
+  testing::plant_file(combined_keychain_path(dir / "keychain", HashValue(root)), testing::keychain_file(records));
   auto loaded = store::load_verification_cache(paths, root, current_user_or_none);
   ASSERT_TRUE(loaded);
   EXPECT_EQ(*loaded, cache_of(bob, root, 2));
-  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir / "keychain", root.bytes)));
+  EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(dir / "keychain", HashValue(root))));
 
   // Without a keychain folder the lookup fails, which counts as no cache.
   testing::ScopedEnv no_keychain("OSTREL_KEYCHAIN_DIR", std::nullopt);

@@ -25,6 +25,9 @@ using testing::ScratchDir;
 const std::vector<std::uint8_t> kRoot(32, 0x11);
 const std::vector<std::uint8_t> kAlice(32, 0x22);
 const std::vector<std::uint8_t> kBob(32, 0x33);
+const HashValue kRootId(kRoot);
+const UserId kAliceId{HashValue(kAlice)};
+const UserId kBobId{HashValue(kBob)};
 
 SealedIdentityV1 sealed_for(const std::vector<std::uint8_t>& user, std::size_t ciphertext_bytes = 52) {
   return SealedIdentityV1{.root = kRoot, .user = user, .kdf = testing::cheap_kdf(),
@@ -64,23 +67,24 @@ TEST(KeychainBaseDir, FollowsTheEnvironment) {
 
 TEST(KeychainLayout, NamesFilesByHex) {
   const std::vector<std::uint8_t> root{0xab}, user{1, 2};
-  EXPECT_EQ(identity_path("base", root, user), std::filesystem::path("base/ab/identities/0102.cord"));
-  EXPECT_EQ(current_user_path("base", root), std::filesystem::path("base/ab/current-user.cord"));
-  EXPECT_EQ(combined_keychain_path("base", root), std::filesystem::path("base/ab/keychain.cord"));
-  EXPECT_EQ(legacy_keychain_path("base", user), std::filesystem::path("base/0102/keychain.cord"));
-  EXPECT_EQ(root_lock_path("base", root), std::filesystem::path("base/ab/keychain.lock"));
+  EXPECT_EQ(identity_path("base", HashValue(root), UserId(HashValue(user))),
+            std::filesystem::path("base/ab/identities/0102.cord"));
+  EXPECT_EQ(current_user_path("base", HashValue(root)), std::filesystem::path("base/ab/current-user.cord"));
+  EXPECT_EQ(combined_keychain_path("base", HashValue(root)), std::filesystem::path("base/ab/keychain.cord"));
+  EXPECT_EQ(legacy_keychain_path("base", UserId(HashValue(user))), std::filesystem::path("base/0102/keychain.cord"));
+  EXPECT_EQ(root_lock_path("base", HashValue(root)), std::filesystem::path("base/ab/keychain.lock"));
 }
 
 TEST(ReadIdentity, MissingFileOrFolderIsNoIdentity) {
   ScratchDir dir;
-  auto got = read_identity(identity_path(dir.path(), kRoot, kAlice), kRoot, kAlice);
+  auto got = read_identity(identity_path(dir.path(), kRootId, kAliceId), kRootId, kAliceId);
   ASSERT_TRUE(got) << got.error().message();
   EXPECT_FALSE(*got);
 }
 
 TEST(ReadIdentity, RefusesWhatIsNotThisUsersIdentity) {
   ScratchDir dir;
-  const auto path = identity_path(dir.path(), kRoot, kBob);
+  const auto path = identity_path(dir.path(), kRootId, kBobId);
   struct Case {
     const char* name;
     std::vector<std::uint8_t> bytes;
@@ -102,14 +106,14 @@ TEST(ReadIdentity, RefusesWhatIsNotThisUsersIdentity) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     testing::plant_file(path, c.bytes);
-    auto got = read_identity(path, kRoot, kBob);
+    auto got = read_identity(path, kRootId, kBobId);
     ASSERT_FALSE(got);
     EXPECT_EQ(got.error().kind(), c.kind);
     EXPECT_EQ(got.error().message(), c.message);
   }
   std::filesystem::remove(path);
   std::filesystem::create_directory(path);
-  auto folder = read_identity(path, kRoot, kBob);
+  auto folder = read_identity(path, kRootId, kBobId);
   ASSERT_FALSE(folder);
   EXPECT_EQ(folder.error().message(), "I/O error at " + path.string() + ": not a regular file");
 }
@@ -118,40 +122,40 @@ TEST(WriteIdentity, CreatesPrivateFoldersAndFilesAndReadsBack) {
   testing::ScopedUmask umask(0);
   ScratchDir dir;
   const auto base = dir / "kc";
-  const auto path = identity_path(base, kRoot, kAlice);
-  ASSERT_TRUE(write_identity(path, kRoot, kAlice, sealed_for(kAlice)));
+  const auto path = identity_path(base, kRootId, kAliceId);
+  ASSERT_TRUE(write_identity(path, kRootId, kAliceId, sealed_for(kAlice)));
   EXPECT_EQ(testing::mode_of(base), 0700u);
   EXPECT_EQ(testing::mode_of(path.parent_path().parent_path()), 0700u);
   EXPECT_EQ(testing::mode_of(path.parent_path()), 0700u);
   EXPECT_EQ(testing::mode_of(path), 0600u);
-  auto back = read_identity(path, kRoot, kAlice);
+  auto back = read_identity(path, kRootId, kAliceId);
   ASSERT_TRUE(back && *back);
   EXPECT_EQ(**back, sealed_for(kAlice));
 }
 
 TEST(WriteIdentity, RefusalsTouchNothing) {
   ScratchDir dir;
-  const auto path = identity_path(dir.path(), kRoot, kAlice);
+  const auto path = identity_path(dir.path(), kRootId, kAliceId);
   auto other_root = sealed_for(kAlice);
   other_root.root[0] ^= 1;
-  auto refused = write_identity(path, kRoot, kAlice, other_root);
+  auto refused = write_identity(path, kRootId, kAliceId, other_root);
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error().reason(), KeychainError::kIdentityPathMismatch);
   EXPECT_FALSE(std::filesystem::exists(path.parent_path()));
 
   // The largest identity file fits exactly; one byte more is refused and the old file stays.
   const SealedIdentityV1 largest = sealed_for(kAlice, kMaxIdentityFileBytes - 161);
-  ASSERT_TRUE(write_identity(path, kRoot, kAlice, largest));
+  ASSERT_TRUE(write_identity(path, kRootId, kAliceId, largest));
   EXPECT_EQ(std::filesystem::file_size(path), kMaxIdentityFileBytes);
-  auto too_large = write_identity(path, kRoot, kAlice, sealed_for(kAlice, kMaxIdentityFileBytes - 160));
+  auto too_large = write_identity(path, kRootId, kAliceId, sealed_for(kAlice, kMaxIdentityFileBytes - 160));
   ASSERT_FALSE(too_large);
   EXPECT_EQ(too_large.error().reason(), KeychainError::kIdentityTooLarge);
-  EXPECT_EQ(**read_identity(path, kRoot, kAlice), largest);
+  EXPECT_EQ(**read_identity(path, kRootId, kAliceId), largest);
 }
 
 TEST(CurrentUserFile, RoundTripsAndRefusesOtherMagic) {
   ScratchDir dir;
-  const auto path = current_user_path(dir.path(), kRoot);
+  const auto path = current_user_path(dir.path(), kRootId);
   EXPECT_FALSE(*read_current_user_file(path));
   const CurrentUserV1 selector{kAlice, "alice"};
   ASSERT_TRUE(write_current_user(path, selector));
@@ -166,7 +170,7 @@ TEST(CurrentUserFile, RoundTripsAndRefusesOtherMagic) {
 
 TEST(KeychainFile, MissingIsEmptyAndAnotherMagicIsACordError) {
   ScratchDir dir;
-  const auto path = combined_keychain_path(dir.path(), kRoot);
+  const auto path = combined_keychain_path(dir.path(), kRootId);
   auto empty = read_keychain_file(path);
   ASSERT_TRUE(empty);
   EXPECT_TRUE(empty->empty());
@@ -210,7 +214,7 @@ class LockHolder {
 
 TEST(KeychainLock, WaitsForAnotherProcess) {
   ScratchDir dir;
-  const auto lock_file = root_lock_path(dir.path(), kRoot);
+  const auto lock_file = root_lock_path(dir.path(), kRootId);
   LockHolder holder(lock_file, std::chrono::milliseconds(300));
   const auto start = std::chrono::steady_clock::now();
   auto lock = acquire_lock(lock_file);
@@ -221,7 +225,7 @@ TEST(KeychainLock, WaitsForAnotherProcess) {
 
 TEST(KeychainLock, TimesOutAfterWholeSleeps) {
   ScratchDir dir;
-  const auto lock_file = root_lock_path(dir.path(), kRoot);
+  const auto lock_file = root_lock_path(dir.path(), kRootId);
   LockHolder holder(lock_file, std::chrono::milliseconds(700));
   const auto start = std::chrono::steady_clock::now();
   // Tries at 0, 100, 200 and 300 ms: the wait of 250 ms runs out between two tries, and the
@@ -238,7 +242,7 @@ TEST(KeychainLock, TimesOutAfterWholeSleeps) {
 TEST(KeychainLock, LockFileThatMayOnlyBeReadStillLocks) {
   ScratchDir dir;
   std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
-  const auto lock_file = root_lock_path(dir.path(), kRoot);
+  const auto lock_file = root_lock_path(dir.path(), kRootId);
   std::filesystem::create_directories(lock_file.parent_path());
   testing::write_file(lock_file, "");
   ASSERT_EQ(::chmod(lock_file.c_str(), 0444), 0);
@@ -263,11 +267,11 @@ TEST(KeychainLock, FolderThatCannotBeMadeIsNamed) {
   EXPECT_EQ(lock.error().kind(), KeychainError::Io);
   EXPECT_EQ(lock.error().path(), dir / "blocker");
   // Made ones are private.
-  auto made = lock_root(dir / "kc", kRoot);
+  auto made = lock_root(dir / "kc", kRootId);
   ASSERT_TRUE(made);
   EXPECT_EQ(testing::mode_of(dir / "kc"), 0700u);
-  EXPECT_EQ(testing::mode_of(root_lock_path(dir / "kc", kRoot)), 0600u);
-  EXPECT_EQ(std::filesystem::file_size(root_lock_path(dir / "kc", kRoot)), 0u);
+  EXPECT_EQ(testing::mode_of(root_lock_path(dir / "kc", kRootId)), 0600u);
+  EXPECT_EQ(std::filesystem::file_size(root_lock_path(dir / "kc", kRootId)), 0u);
 }
 
 }  // namespace

@@ -23,6 +23,9 @@ const std::vector<std::uint8_t> kRoot(32, 0x11);
 const std::vector<std::uint8_t> kOtherRoot(32, 0x12);
 const std::vector<std::uint8_t> kAlice(32, 0x22);
 const std::vector<std::uint8_t> kBob(32, 0x33);
+const HashValue kRootId(kRoot);
+const UserId kAliceId{HashValue(kAlice)};
+const UserId kBobId{HashValue(kBob)};
 
 SealedIdentityV1 sealed(const std::vector<std::uint8_t>& root, const std::vector<std::uint8_t>& user,
                         std::uint8_t fill = 3) {
@@ -38,7 +41,8 @@ KeychainRecords records_of(std::vector<KeychainRecordV1> records) {
 }
 
 std::optional<SealedIdentityV1> identity_at(const std::filesystem::path& base, const std::vector<std::uint8_t>& user) {
-  auto got = read_identity(identity_path(base, kRoot, user), kRoot, user);
+  const UserId id{HashValue(user)};
+  auto got = read_identity(identity_path(base, kRootId, id), kRootId, id);
   if (!got) ADD_FAILURE() << got.error().message();
   return got ? *got : std::nullopt;
 }
@@ -46,7 +50,7 @@ std::optional<SealedIdentityV1> identity_at(const std::filesystem::path& base, c
 class CombinedSplit : public ::testing::Test {
  protected:
   std::filesystem::path base() const { return dir_.path(); }
-  std::filesystem::path combined() const { return combined_keychain_path(base(), kRoot); }
+  std::filesystem::path combined() const { return combined_keychain_path(base(), kRootId); }
   void plant(std::vector<KeychainRecordV1> records) {
     testing::plant_file(combined(), testing::keychain_file(records_of(std::move(records))));
   }
@@ -54,7 +58,7 @@ class CombinedSplit : public ::testing::Test {
 };
 
 TEST_F(CombinedSplit, NoFileReadsAndWritesNothing) {
-  ASSERT_TRUE(split_combined_keychain(base(), kRoot));
+  ASSERT_TRUE(split_combined_keychain(base(), kRootId));
   EXPECT_TRUE(testing::entries(base()).empty());
 }
 
@@ -63,14 +67,14 @@ TEST_F(CombinedSplit, MovesIdentitiesAndSelectorThenRemovesTheFile) {
   const CurrentUserV1 selector{kAlice, "alice"};
   plant({testing::identity_record(sealed(kRoot, kAlice)), testing::identity_record(sealed(kRoot, kBob)),
          testing::current_user_record(selector)});
-  ASSERT_TRUE(split_combined_keychain(base(), kRoot));
+  ASSERT_TRUE(split_combined_keychain(base(), kRootId));
   EXPECT_EQ(identity_at(base(), kAlice), sealed(kRoot, kAlice));
   EXPECT_EQ(identity_at(base(), kBob), sealed(kRoot, kBob));
-  EXPECT_EQ(**read_current_user_file(current_user_path(base(), kRoot)), selector);
+  EXPECT_EQ(**read_current_user_file(current_user_path(base(), kRootId)), selector);
   EXPECT_FALSE(std::filesystem::exists(combined()));
-  EXPECT_EQ(testing::mode_of(identity_path(base(), kRoot, kAlice)), 0600u);
-  EXPECT_EQ(testing::mode_of(identity_path(base(), kRoot, kAlice).parent_path()), 0700u);
-  EXPECT_EQ(testing::mode_of(current_user_path(base(), kRoot)), 0600u);
+  EXPECT_EQ(testing::mode_of(identity_path(base(), kRootId, kAliceId)), 0600u);
+  EXPECT_EQ(testing::mode_of(identity_path(base(), kRootId, kAliceId).parent_path()), 0700u);
+  EXPECT_EQ(testing::mode_of(current_user_path(base(), kRootId)), 0600u);
 }
 
 TEST_F(CombinedSplit, RerunsFromEveryInterruptedState) {
@@ -91,20 +95,20 @@ TEST_F(CombinedSplit, RerunsFromEveryInterruptedState) {
     ScratchDir dir;
     const auto& b = dir.path();
     if (c.combined_present) {
-      testing::plant_file(combined_keychain_path(b, kRoot),
+      testing::plant_file(combined_keychain_path(b, kRootId),
                           testing::keychain_file(records_of({testing::identity_record(sealed(kRoot, kAlice)),
                                                              testing::identity_record(sealed(kRoot, kBob)),
                                                              testing::current_user_record(selector)})));
     }
-    if (c.alice_written) testing::plant_file(identity_path(b, kRoot, kAlice), testing::identity_file(sealed(kRoot, kAlice)));
-    if (c.bob_written) testing::plant_file(identity_path(b, kRoot, kBob), testing::identity_file(sealed(kRoot, kBob)));
-    if (c.selector_written) testing::plant_file(current_user_path(b, kRoot), testing::current_user_file(selector));
-    ASSERT_TRUE(split_combined_keychain(b, kRoot));
-    ASSERT_TRUE(split_combined_keychain(b, kRoot));  // and once more: nothing left to do
+    if (c.alice_written) testing::plant_file(identity_path(b, kRootId, kAliceId), testing::identity_file(sealed(kRoot, kAlice)));
+    if (c.bob_written) testing::plant_file(identity_path(b, kRootId, kBobId), testing::identity_file(sealed(kRoot, kBob)));
+    if (c.selector_written) testing::plant_file(current_user_path(b, kRootId), testing::current_user_file(selector));
+    ASSERT_TRUE(split_combined_keychain(b, kRootId));
+    ASSERT_TRUE(split_combined_keychain(b, kRootId));  // and once more: nothing left to do
     EXPECT_EQ(identity_at(b, kAlice), sealed(kRoot, kAlice));
     EXPECT_EQ(identity_at(b, kBob), sealed(kRoot, kBob));
-    EXPECT_EQ(**read_current_user_file(current_user_path(b, kRoot)), selector);
-    EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(b, kRoot)));
+    EXPECT_EQ(**read_current_user_file(current_user_path(b, kRootId)), selector);
+    EXPECT_FALSE(std::filesystem::exists(combined_keychain_path(b, kRootId)));
   }
 }
 
@@ -129,9 +133,9 @@ TEST_F(CombinedSplit, RefusalsBeforeAnythingIsWritten) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    const auto path = combined_keychain_path(dir.path(), kRoot);
+    const auto path = combined_keychain_path(dir.path(), kRootId);
     testing::plant_file(path, testing::keychain_file(records_of(c.records)));
-    auto got = split_combined_keychain(dir.path(), kRoot);
+    auto got = split_combined_keychain(dir.path(), kRootId);
     ASSERT_FALSE(got);
     EXPECT_EQ(got.error().kind(), KeychainError::InvalidFile);
     EXPECT_EQ(got.error().path(), path);
@@ -147,13 +151,13 @@ TEST_F(CombinedSplit, WhichFailureIsReportedFollowsTheFileOrder) {
     SCOPED_TRACE(long_labels);
     const std::string label = long_labels ? std::string(200, 'x') : "";
     ScratchDir dir;
-    const auto path = combined_keychain_path(dir.path(), kRoot);
+    const auto path = combined_keychain_path(dir.path(), kRootId);
     testing::plant_file(path, testing::keychain_file(records_of(
                                   {testing::current_user_record({kAlice, label + "a"}),
                                    testing::current_user_record({kBob, label + "b"}),
                                    testing::identity_record(sealed(kOtherRoot, kAlice))})));
     for (int run = 0; run < 3; ++run) {
-      auto got = split_combined_keychain(dir.path(), kRoot);
+      auto got = split_combined_keychain(dir.path(), kRootId);
       ASSERT_FALSE(got);
       EXPECT_EQ(got.error().reason(),
                 long_labels ? KeychainError::kCombinedOtherRoot : KeychainError::kCombinedManyCurrentUsers);
@@ -164,10 +168,10 @@ TEST_F(CombinedSplit, WhichFailureIsReportedFollowsTheFileOrder) {
 TEST_F(CombinedSplit, TwoIdentitiesOfOneUserWriteTheFirstAndConflict) {
   const SealedIdentityV1 first = sealed(kRoot, kAlice, 3), second = sealed(kRoot, kAlice, 4);
   plant({testing::identity_record(second), testing::identity_record(first)});
-  auto got = split_combined_keychain(base(), kRoot);
+  auto got = split_combined_keychain(base(), kRootId);
   ASSERT_FALSE(got);
   EXPECT_EQ(got.error().reason(), KeychainError::kSplitIdentityConflict);
-  EXPECT_EQ(got.error().path(), identity_path(base(), kRoot, kAlice));
+  EXPECT_EQ(got.error().path(), identity_path(base(), kRootId, kAliceId));
   // Equal lengths: the smaller ciphertext comes first in the file.
   EXPECT_EQ(identity_at(base(), kAlice), first);
   EXPECT_TRUE(std::filesystem::exists(combined()));
@@ -175,8 +179,8 @@ TEST_F(CombinedSplit, TwoIdentitiesOfOneUserWriteTheFirstAndConflict) {
 
 TEST_F(CombinedSplit, ExistingDifferentSelectorConflicts) {
   plant({testing::current_user_record({kAlice, std::nullopt})});
-  testing::plant_file(current_user_path(base(), kRoot), testing::current_user_file({kAlice, ""}));
-  auto got = split_combined_keychain(base(), kRoot);
+  testing::plant_file(current_user_path(base(), kRootId), testing::current_user_file({kAlice, ""}));
+  auto got = split_combined_keychain(base(), kRootId);
   ASSERT_FALSE(got);
   EXPECT_EQ(got.error().reason(), KeychainError::kSplitCurrentUserConflict);
   EXPECT_TRUE(std::filesystem::exists(combined()));
@@ -184,7 +188,7 @@ TEST_F(CombinedSplit, ExistingDifferentSelectorConflicts) {
 
 TEST_F(CombinedSplit, EmptyFileIsRemoved) {
   plant({});
-  ASSERT_TRUE(split_combined_keychain(base(), kRoot));
+  ASSERT_TRUE(split_combined_keychain(base(), kRootId));
   EXPECT_FALSE(std::filesystem::exists(combined()));
 }
 
@@ -193,11 +197,11 @@ TEST(IdentitiesForRoot, CanonicalOrderWhateverTheInsertionOrder) {
   const auto b = testing::identity_record(sealed(kRoot, kBob, 1));
   const auto other = testing::identity_record(sealed(kOtherRoot, kAlice));
   for (const auto& set : {records_of({a, b, other}), records_of({other, b, a})}) {
-    const auto got = identities_for_root(set, kRoot);
+    const auto got = identities_for_root(set, kRootId);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(got[0], sealed(kRoot, kAlice, 9));  // alice's user bytes sort first
     EXPECT_EQ(got[1], sealed(kRoot, kBob, 1));
-    EXPECT_EQ(remaining_records(set, kRoot), records_of({other}));
+    EXPECT_EQ(remaining_records(set, kRootId), records_of({other}));
   }
 }
 
@@ -205,7 +209,7 @@ class LegacySplit : public ::testing::Test {
  protected:
   std::filesystem::path base() const { return dir_.path(); }
   // The legacy file found in alice's folder.
-  std::filesystem::path legacy() const { return legacy_keychain_path(base(), kAlice); }
+  std::filesystem::path legacy() const { return legacy_keychain_path(base(), kAliceId); }
   void plant(std::vector<KeychainRecordV1> records) {
     testing::plant_file(legacy(), testing::keychain_file(records_of(std::move(records))));
   }
@@ -215,14 +219,14 @@ class LegacySplit : public ::testing::Test {
 TEST_F(LegacySplit, OtherRootsOnlyLeavesTheFileAsItIs) {
   plant({testing::identity_record(sealed(kOtherRoot, kAlice)), testing::unknown_record(9, std::vector<std::uint8_t>{})});
   const std::string before = testing::read_file(legacy());
-  ASSERT_TRUE(split_legacy_keychain(base(), kRoot, legacy()));
+  ASSERT_TRUE(split_legacy_keychain(base(), kRootId, legacy()));
   EXPECT_EQ(testing::read_file(legacy()), before);
   EXPECT_FALSE(identity_at(base(), kAlice));
 }
 
 TEST_F(LegacySplit, MovesWhateverUserItHoldsAndRemovesTheFile) {
   plant({testing::identity_record(sealed(kRoot, kBob))});
-  ASSERT_TRUE(split_legacy_keychain(base(), kRoot, legacy()));
+  ASSERT_TRUE(split_legacy_keychain(base(), kRootId, legacy()));
   EXPECT_EQ(identity_at(base(), kBob), sealed(kRoot, kBob));
   EXPECT_FALSE(identity_at(base(), kAlice));
   EXPECT_FALSE(std::filesystem::exists(legacy()));
@@ -234,7 +238,7 @@ TEST_F(LegacySplit, RewritesWhatRemainsByteForByte) {
   const auto selector = testing::current_user_record({kAlice, std::nullopt});
   const auto foreign = testing::identity_record(sealed(kOtherRoot, kAlice));
   plant({testing::identity_record(sealed(kRoot, kAlice)), unknown, selector, foreign});
-  ASSERT_TRUE(split_legacy_keychain(base(), kRoot, legacy()));
+  ASSERT_TRUE(split_legacy_keychain(base(), kRootId, legacy()));
   EXPECT_EQ(identity_at(base(), kAlice), sealed(kRoot, kAlice));
   const auto rest = testing::keychain_file(records_of({unknown, selector, foreign}));
   EXPECT_EQ(testing::read_file(legacy()), std::string(rest.begin(), rest.end()));
@@ -256,7 +260,7 @@ TEST_F(LegacySplit, RerunsFromEveryInterruptedState) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    const auto path = legacy_keychain_path(dir.path(), kAlice);
+    const auto path = legacy_keychain_path(dir.path(), kAliceId);
     if (c.legacy_rewritten) {
       testing::plant_file(path, rest);
     } else {
@@ -264,10 +268,10 @@ TEST_F(LegacySplit, RerunsFromEveryInterruptedState) {
                                                                    selector})));
     }
     if (c.identity_written) {
-      testing::plant_file(identity_path(dir.path(), kRoot, kAlice), testing::identity_file(sealed(kRoot, kAlice)));
+      testing::plant_file(identity_path(dir.path(), kRootId, kAliceId), testing::identity_file(sealed(kRoot, kAlice)));
     }
-    ASSERT_TRUE(split_legacy_keychain(dir.path(), kRoot, path));
-    ASSERT_TRUE(split_legacy_keychain(dir.path(), kRoot, path));
+    ASSERT_TRUE(split_legacy_keychain(dir.path(), kRootId, path));
+    ASSERT_TRUE(split_legacy_keychain(dir.path(), kRootId, path));
     EXPECT_EQ(identity_at(dir.path(), kAlice), sealed(kRoot, kAlice));
     EXPECT_EQ(testing::read_file(path), std::string(rest.begin(), rest.end()));
   }
@@ -275,8 +279,8 @@ TEST_F(LegacySplit, RerunsFromEveryInterruptedState) {
 
 TEST_F(LegacySplit, ConflictKeepsBothFiles) {
   plant({testing::identity_record(sealed(kRoot, kAlice, 3))});
-  testing::plant_file(identity_path(base(), kRoot, kAlice), testing::identity_file(sealed(kRoot, kAlice, 4)));
-  auto got = split_legacy_keychain(base(), kRoot, legacy());
+  testing::plant_file(identity_path(base(), kRootId, kAliceId), testing::identity_file(sealed(kRoot, kAlice, 4)));
+  auto got = split_legacy_keychain(base(), kRootId, legacy());
   ASSERT_FALSE(got);
   EXPECT_EQ(got.error().reason(), KeychainError::kSplitIdentityLegacyConflict);
   EXPECT_TRUE(std::filesystem::exists(legacy()));
@@ -293,7 +297,7 @@ TEST_F(LegacySplit, TakesTheFoldersLock) {
     held->release();
   });
   const auto start = std::chrono::steady_clock::now();
-  auto got = split_legacy_keychain(base(), kRoot, legacy());
+  auto got = split_legacy_keychain(base(), kRootId, legacy());
   const auto waited = std::chrono::steady_clock::now() - start;
   release.join();
   ASSERT_TRUE(got) << got.error().message();

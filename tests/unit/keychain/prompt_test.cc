@@ -22,7 +22,8 @@ namespace {
 
 UnlockRequest request_for(UnlockPurpose purpose, std::filesystem::path workspace = "/work/acme") {
   store::WorkspacePaths paths(workspace, workspace / ".ostrel");
-  return UnlockRequest::make(paths, std::vector<std::uint8_t>(32, 0xab), std::vector<std::uint8_t>(32, 0xcd),
+  return UnlockRequest::make(paths, HashValue(std::vector<std::uint8_t>(32, 0xab)),
+                             UserId(HashValue(std::vector<std::uint8_t>(32, 0xcd))),
                              std::move(purpose));
 }
 

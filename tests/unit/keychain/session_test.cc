@@ -20,6 +20,7 @@ namespace {
 using testing::ScratchDir;
 
 const std::vector<std::uint8_t> kRoot(32, 0x11);
+const HashValue kRootId(kRoot);
 
 std::vector<std::uint8_t> bytes(const UserId& id) { return {id.value.bytes.begin(), id.value.bytes.end()}; }
 std::vector<std::uint8_t> seed_of(std::uint8_t fill) { return std::vector<std::uint8_t>(32, fill); }
@@ -52,12 +53,12 @@ class LoadIdentity : public ::testing::Test {
   PassphraseKeychain keychain() const { return {dir_.path(), provider_}; }
   UnlockRequest request() const {
     store::WorkspacePaths paths(dir_ / "ws", dir_ / "ws" / ".ostrel");
-    return UnlockRequest::make(paths, kRoot, bytes(alice_.user_id), UnlockPurpose{UnlockPurpose::VerifyVault{}});
+    return UnlockRequest::make(paths, kRootId, alice_.user_id, UnlockPurpose{UnlockPurpose::VerifyVault{}});
   }
   SealedIdentityV1 sealed_alice(std::string_view passphrase = "pw") const {
     return testing::seal_identity(seed_of(0xa1), kRoot, bytes(alice_.user_id), passphrase, testing::cheap_kdf());
   }
-  std::filesystem::path alice_file() const { return identity_path(dir_.path(), kRoot, bytes(alice_.user_id)); }
+  std::filesystem::path alice_file() const { return identity_path(dir_.path(), kRootId, alice_.user_id); }
 
   ScratchDir dir_;
   crypto::Identity alice_;
@@ -100,8 +101,8 @@ TEST_F(LoadIdentity, MigratesOlderLayoutsOnTheWay) {
     for (const auto& e : std::filesystem::directory_iterator(dir_.path())) std::filesystem::remove_all(e.path());
     KeychainRecords records;
     records.insert(testing::identity_record(sealed_alice()));
-    const auto older = c.combined ? combined_keychain_path(dir_.path(), kRoot)
-                                  : legacy_keychain_path(dir_.path(), bytes(alice_.user_id));
+    const auto older = c.combined ? combined_keychain_path(dir_.path(), kRootId)
+                                  : legacy_keychain_path(dir_.path(), alice_.user_id);
     testing::plant_file(older, testing::keychain_file(records));
     auto got = keychain().load_identity(request());
     ASSERT_TRUE(got) << got.error().message();
@@ -116,7 +117,7 @@ TEST_F(LoadIdentity, LegacyFileOfOtherRootsEndsWithNoIdentity) {
   records.insert(testing::identity_record(
       testing::seal_identity(seed_of(0xa1), std::vector<std::uint8_t>(32, 9), bytes(alice_.user_id), "pw",
                              testing::cheap_kdf())));
-  const auto legacy = legacy_keychain_path(dir_.path(), bytes(alice_.user_id));
+  const auto legacy = legacy_keychain_path(dir_.path(), alice_.user_id);
   testing::plant_file(legacy, testing::keychain_file(records));
   const std::string before = testing::read_file(legacy);
   auto got = keychain().load_identity(request());

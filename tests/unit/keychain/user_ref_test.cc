@@ -26,6 +26,7 @@ const std::string kBobHex = "12345678" + std::string(56, '1');
 const std::string kCarolHex = "cafe" + std::string(60, '2');
 const std::string kGhostHex = std::string(64, '9');
 const std::vector<std::uint8_t> kRoot(32, 0x77);
+const HashValue kRootId(kRoot);
 
 UserId id(const std::string& hex) { return UserId(HashValue(from_hex(hex))); }
 
@@ -129,7 +130,7 @@ class SelectUser : public ::testing::Test {
         invite_("OSTREL_UNSAFE_INVITE", std::nullopt), invite_file_("OSTREL_UNSAFE_INVITE_FILE", std::nullopt) {}
 
   void set_current_user(std::vector<std::uint8_t> user) {
-    testing::plant_file(current_user_path(dir_.path(), kRoot), testing::current_user_file({std::move(user), std::nullopt}));
+    testing::plant_file(current_user_path(dir_.path(), kRootId), testing::current_user_file({std::move(user), std::nullopt}));
   }
 
   testing::ScratchDir dir_;
