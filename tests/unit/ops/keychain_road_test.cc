@@ -1,17 +1,21 @@
 // The keychain road on real files: a keychain written by the fixture tool, the current user's
 // verification cache read at opening, the identity unlocked with a given passphrase, and the
 // refusals (wrong passphrase, an identity only for another root, not a member, a pending
-// transaction for a writing purpose).
+// transaction for a writing purpose); and the unlock of the session's identity for a state.
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
+#include "core/ids.h"
 #include "keychain/passphrase_keychain.h"
-#include "ops/keychain_road.h"
 #include "ops/read_secret.h"
+#include "ops/session.h"
 #include "store/ratchet_file.h"
 #include "support/fixture/keychain_writer.h"
+#include "support/keychain.h"
 #include "support/secret_text.h"
+#include "unit/keychain/alice_keychain.h"
 #include "unit/ops/scene.h"
 
 namespace ostrel::ops::test {
@@ -107,6 +111,70 @@ TEST_F(KeychainRoad, PendingTransactionRefusesAWritingPurposeOnly) {
   auto reading = authenticate(2, "pw", {keychain::UnlockPurpose::VerifyVault{}});
   ASSERT_TRUE(reading) << reading.error().message();
   EXPECT_TRUE(reading->open.pending);
+}
+
+// The keychain's share of the road: the identity unlocked for a state, named in the prompt by
+// the state's display handles.
+using keychain::UnlockPurpose;
+using keychain::test::bytes;
+using keychain::test::kRoot;
+using keychain::test::seed_of;
+
+class UnlockSessionIdentity : public keychain::test::AliceKeychain {};
+
+// A state with an effective root, alice and bob in effect, handles for the prompt.
+validate::VaultState state_with(const std::vector<const crypto::Identity*>& users) {
+  validate::VaultState state;
+  state.root_key_id = HashValue(kRoot);
+  for (const crypto::Identity* u : users) state.users.emplace(u->user_id, core::RecordPart<core::UserRecordV1>());
+  const auto add_handle = [&](const crypto::Identity& u, const char* h) {
+    const UserHandleId id = *core::derive_user_handle_id(h);
+    state.user_handles.emplace(id, core::RecordPart<core::UserHandleRecordV1>::made({id, cord::Text(h), u.user_id, 1}));
+  };
+  add_handle(*users.front(), "Zed");
+  add_handle(*users.front(), "Alice");
+  const VaultHandleId vault = *core::derive_vault_handle_id("acme");
+  state.vault_handles.emplace(vault, core::RecordPart<core::VaultHandleRecordV1>::made({vault, cord::Text(" Acme"), 1}));
+  return state;
+}
+
+TEST_F(UnlockSessionIdentity, NamesVaultAndUserInThePrompt) {
+  testing::plant_file(alice_file(), testing::identity_file(sealed_alice()));
+  const validate::VaultState state = state_with({&alice_});
+  store::WorkspacePaths paths(dir_ / "ws", dir_ / "ws" / ".ostrel");
+  auto got = unlock_session_identity(state, paths, keychain(), alice_.user_id,
+                                     UnlockPurpose{UnlockPurpose::Custom{"use it"}});
+  ASSERT_TRUE(got) << got.error().message();
+  EXPECT_EQ(got->user_id, alice_.user_id);
+  EXPECT_EQ(provider_->prompt, "Unlock Ostrel keychain for user \"alice\" in project \"acme\" to use it: ");
+}
+
+TEST_F(UnlockSessionIdentity, AnotherUsersIdentityIsRefused) {
+  // The file of alice holds bob's seed, sealed for alice's name.
+  const crypto::Identity bob = testing::identity_of(0xb0);
+  testing::plant_file(alice_file(), testing::identity_file(testing::seal_identity(
+                                        seed_of(0xb0), kRoot, bytes(alice_.user_id), "pw", testing::cheap_kdf())));
+  store::WorkspacePaths paths(dir_ / "ws", dir_ / "ws" / ".ostrel");
+  auto got = unlock_session_identity(state_with({&alice_}), paths, keychain(), alice_.user_id,
+                                     UnlockPurpose{UnlockPurpose::VerifyVault{}});
+  ASSERT_FALSE(got);
+  EXPECT_EQ(got.error().kind(), OpsError::KeychainIdentityMismatch);
+  EXPECT_EQ(got.error().message(), "keychain returned identity " + bob.user_id.debug() + ", expected " +
+                                       alice_.user_id.debug());
+}
+
+TEST_F(UnlockSessionIdentity, NeedsAnEffectiveRootAndCarriesKeychainErrors) {
+  store::WorkspacePaths paths(dir_ / "ws", dir_ / "ws" / ".ostrel");
+  validate::VaultState rootless = state_with({&alice_});
+  rootless.root_key_id.reset();
+  auto no_root = unlock_session_identity(rootless, paths, keychain(), alice_.user_id, {UnlockPurpose::VerifyVault{}});
+  ASSERT_FALSE(no_root);
+  EXPECT_EQ(no_root.error().message(), "validated vault is missing an effective root");
+  auto missing = unlock_session_identity(state_with({&alice_}), paths, keychain(), alice_.user_id,
+                                         {UnlockPurpose::VerifyVault{}});
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.error().kind(), OpsError::Keychain);
+  EXPECT_EQ(missing.error().message(), "no safe identity keychain is available for " + alice_.user_id.debug());
 }
 
 }  // namespace

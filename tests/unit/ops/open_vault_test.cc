@@ -7,7 +7,7 @@
 
 #include "core/ids.h"
 #include "ops/read_secret.h"
-#include "ops/invite_road.h"
+#include "ops/session.h"
 #include "ops/write_secret.h"
 #include "store/ratchet_file.h"
 #include "support/secret_text.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ids.h"
-#include "ops/session_trust.h"
+#include "ops/trust.h"
 #include "support/identities.h"
 #include "unit/ops/scene.h"
 

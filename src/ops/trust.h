@@ -1,7 +1,8 @@
 // Trust from an invitation: the first time a root is met through an invitation, the ratchet
 // remembered for it is seeded from the invitation's baseline, and only for a vault that has not
 // been rolled back past that baseline, has no validation issues and counts the invited identity
-// as a member. Safe from any thread; the root's state lock serialises it across processes.
+// as a member. (Which root a vault file names is trust::select_root, core/validate/trust.h.)
+// Safe from any thread; the root's state lock serialises it across processes.
 #pragma once
 
 #include <span>

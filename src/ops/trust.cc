@@ -1,4 +1,4 @@
-#include "ops/session_trust.h"
+#include "ops/trust.h"
 
 #include "core/validate/derive.h"
 #include "core/validate/trust.h"
