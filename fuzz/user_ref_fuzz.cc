@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "core/ids.h"
-#include "keychain/user_ref.h"
+#include "frontend/user/user_ref.h"
 
 using namespace ostrel;
 
@@ -33,9 +33,9 @@ const validate::VaultState& sample_state() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  auto parsed = keychain::UserRef::parse(text);
+  auto parsed = frontend::UserRef::parse(text);
   if (parsed) {
-    if (const auto* h = std::get_if<keychain::UserRef::Handle>(&parsed->ref)) {
+    if (const auto* h = std::get_if<frontend::UserRef::Handle>(&parsed->ref)) {
       if (!core::is_valid_handle(h->handle) || core::normalize_handle(h->handle) != h->handle) std::abort();
     } else if (std::get<UserId>(parsed->ref).value.bytes.size() != 32) {
       std::abort();
@@ -43,13 +43,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (parsed.error().kind() != FrontendError::InvalidUserHandle) {
     std::abort();
   }
-  if (auto prefix = keychain::UserRef::parse_id_prefix(text)) {
+  if (auto prefix = frontend::UserRef::parse_id_prefix(text)) {
     if (prefix->size() < 8) std::abort();
     for (char c : *prefix) {
       if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) std::abort();
     }
   }
-  auto resolved = keychain::resolve_user_text(sample_state(), text);
+  auto resolved = frontend::resolve_user_text(sample_state(), text);
   if (resolved && !sample_state().users.contains(resolved->user_id)) std::abort();
   return 0;
 }

@@ -1,8 +1,10 @@
 #include "ops/open_vault.h"
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
+#include "core/ids.h"
 #include "core/validate/derive.h"
 #include "core/validate/trust.h"
 #include "errors/try.h"
@@ -40,6 +42,22 @@ OpsResult<VaultFile> read_vault(const store::WorkspacePaths& paths, const store:
 OpsResult<store::StateLock> state_lock(const store::WorkspacePaths& paths, const HashValue& root, bool exclusive) {
   OSTREL_TRY_ASSIGN(auto lock, store::StateLock::acquire(paths, root.bytes, exclusive));
   return lock;
+}
+
+// The entry of `map` whose normalised handle is smallest; the earlier one on a tie.
+template <class Map, class Keep>
+auto smallest_handle(const Map& map, Keep&& keep) -> decltype(map.begin()->second.get()) {
+  decltype(map.begin()->second.get()) best = nullptr;
+  std::string best_handle;
+  for (const auto& [id, part] : map) {
+    if (!keep(*part)) continue;
+    std::string handle = core::normalize_handle(part->handle.view());
+    if (best == nullptr || handle < best_handle) {
+      best = part.get();
+      best_handle = std::move(handle);
+    }
+  }
+  return best;
 }
 
 }  // namespace
@@ -252,6 +270,14 @@ OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity&
   }
   open.cache_signer.reset();
   return {};
+}
+
+const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state) {
+  return smallest_handle(state.vault_handles, [](const core::VaultHandleRecordV1&) { return true; });
+}
+
+const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user) {
+  return smallest_handle(state.user_handles, [&](const core::UserHandleRecordV1& r) { return r.user_id == user; });
 }
 
 }  // namespace ostrel::ops

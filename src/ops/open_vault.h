@@ -97,6 +97,13 @@ struct OpenVault {
 // Validation with a copy of the state's issues.
 OpsError validation_error(const validate::VaultState& state);
 
+// The display handles, which the passphrase prompt shows and a resolved user carries: the
+// vault-handle record whose normalised handle is smallest (the earliest in key order on a tie),
+// as stored; none without vault handles.
+const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state);
+// The same among the user-handle records bound to `user`.
+const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user);
+
 // Once the identity of a session is known: a cache trusted at opening that another key signed
 // makes the state be derived again with every signature checked, from the ratchet as it was
 // before the opening raised it (its failure and its issues are returned, and nothing is

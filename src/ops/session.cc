@@ -7,7 +7,6 @@
 #include "core/ids.h"
 #include "errors/try.h"
 #include "keychain/current_user.h"
-#include "keychain/user_ref.h"
 #include "ops/trust.h"
 
 namespace ostrel::ops {
@@ -39,11 +38,11 @@ OpsResult<crypto::Identity> unlock_session_identity(const validate::VaultState& 
   if (!state.root_key_id) return std::unexpected(OpsError::missing_effective_root());
 
   std::optional<std::string> project;
-  if (const core::VaultHandleRecordV1* vault = keychain::vault_handle_name(state)) {
+  if (const core::VaultHandleRecordV1* vault = vault_handle_name(state)) {
     project = core::normalize_handle(vault->handle.view());
   }
   std::optional<std::string> user_name;
-  if (const core::UserHandleRecordV1* named = keychain::user_handle_name(state, user)) {
+  if (const core::UserHandleRecordV1* named = user_handle_name(state, user)) {
     user_name = core::normalize_handle(named->handle.view());
   }
   const keychain::UnlockRequest request =

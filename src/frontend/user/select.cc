@@ -18,20 +18,19 @@ FrontendResult<std::optional<UserId>> default_user_id(const HashValue& root) {
 
 }  // namespace
 
-FrontendResult<keychain::SelectedUser> select_user(const validate::VaultState& state,
-                                                   std::optional<std::string_view> text) {
+FrontendResult<SelectedUser> select_user(const validate::VaultState& state, std::optional<std::string_view> text) {
   if (text) {
-    OSTREL_TRY_ASSIGN(keychain::ResolvedUser user, keychain::resolve_user_text(state, *text));
+    OSTREL_TRY_ASSIGN(ResolvedUser user, resolve_user_text(state, *text));
     if (!state.root_key_id) return std::unexpected(FrontendError(OpsError::missing_effective_root()));
-    return keychain::SelectedUser{std::move(user), *state.root_key_id, true};
+    return SelectedUser{std::move(user), *state.root_key_id, true};
   }
   if (!state.root_key_id) return std::unexpected(FrontendError(OpsError::missing_effective_root()));
   OSTREL_TRY_ASSIGN(const std::optional<UserId> id, default_user_id(*state.root_key_id));
   if (!id) return std::unexpected(FrontendError(FrontendError::NoDefaultIdentity));
   // The stored id as it is: written out as hex and read back as text, an id that is not 32 bytes
   // would turn into a prefix search or a handle and could name someone else.
-  OSTREL_TRY_ASSIGN(keychain::ResolvedUser user, keychain::UserRef{*id}.resolve(state));
-  return keychain::SelectedUser{std::move(user), *state.root_key_id, false};
+  OSTREL_TRY_ASSIGN(ResolvedUser user, UserRef{*id}.resolve(state));
+  return SelectedUser{std::move(user), *state.root_key_id, false};
 }
 
 }  // namespace ostrel::frontend

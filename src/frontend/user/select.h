@@ -9,7 +9,7 @@
 
 #include "core/validate/state.h"
 #include "errors/frontend_error.h"
-#include "keychain/user_ref.h"
+#include "frontend/user/user_ref.h"
 
 namespace ostrel::frontend {
 
@@ -17,7 +17,6 @@ namespace ostrel::frontend {
 // first (MissingEffectiveRoot before the keychain is asked), then the default user. A default
 // user is resolved as exactly the id stored (never as a prefix or a handle): one who is not in
 // effect is UserMissing with that id. Neither source: NoDefaultIdentity.
-FrontendResult<keychain::SelectedUser> select_user(const validate::VaultState& state,
-                                                   std::optional<std::string_view> text);
+FrontendResult<SelectedUser> select_user(const validate::VaultState& state, std::optional<std::string_view> text);
 
 }  // namespace ostrel::frontend

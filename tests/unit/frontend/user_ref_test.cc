@@ -8,15 +8,16 @@
 #include "core/ids.h"
 #include "frontend/invite/parse.h"
 #include "frontend/user/select.h"
+#include "frontend/user/user_ref.h"
 #include "keychain/files.h"
-#include "keychain/layout.h"
-#include "keychain/user_ref.h"
 #include "keychain/identity.h"
+#include "keychain/layout.h"
+#include "ops/open_vault.h"
 #include "support/hex.h"
 #include "support/keychain.h"
 #include "unit/store/scratch.h"
 
-namespace ostrel::keychain {
+namespace ostrel::frontend {
 namespace {
 
 using testing::from_hex;
@@ -112,14 +113,14 @@ TEST(UserRef, ParseKeepsIdsAndHandlesApart) {
 
 TEST(DisplayHandles, SmallestNormalisedWins) {
   validate::VaultState state = sample_state();
-  EXPECT_EQ(user_handle_name(state, id(kBobHex))->handle.view(), "Bob");
-  EXPECT_EQ(user_handle_name(state, id("ff" + std::string(62, '0'))), nullptr);
-  EXPECT_EQ(vault_handle_name(state), nullptr);
+  EXPECT_EQ(ops::user_handle_name(state, id(kBobHex))->handle.view(), "Bob");
+  EXPECT_EQ(ops::user_handle_name(state, id("ff" + std::string(62, '0'))), nullptr);
+  EXPECT_EQ(ops::vault_handle_name(state), nullptr);
   for (const char* h : {"zeta", " Acme", "beta"}) {
     const VaultHandleId vid = *core::derive_vault_handle_id(h);
     state.vault_handles.emplace(vid, core::RecordPart<core::VaultHandleRecordV1>::made({vid, cord::Text(h), 1}));
   }
-  EXPECT_EQ(vault_handle_name(state)->handle.view(), " Acme");
+  EXPECT_EQ(ops::vault_handle_name(state)->handle.view(), " Acme");
 }
 
 // The default-user chain reads the keychain and the environment.
@@ -130,7 +131,7 @@ class SelectUser : public ::testing::Test {
         invite_("OSTREL_UNSAFE_INVITE", std::nullopt), invite_file_("OSTREL_UNSAFE_INVITE_FILE", std::nullopt) {}
 
   void set_current_user(std::vector<std::uint8_t> user) {
-    testing::plant_file(current_user_path(dir_.path(), kRootId), testing::current_user_file({std::move(user), std::nullopt}));
+    testing::plant_file(keychain::current_user_path(dir_.path(), kRootId), testing::current_user_file({std::move(user), std::nullopt}));
   }
 
   testing::ScratchDir dir_;
@@ -173,7 +174,7 @@ TEST_F(SelectUser, InvitationIsTheLastFallback) {
 
   // An invitation whose seed makes a user who is in effect.
   const std::vector<std::uint8_t> seed(32, 0x5e);
-  const UserId invited = user_id_from_seed(seed)->user_id;
+  const UserId invited = keychain::user_id_from_seed(seed)->user_id;
   validate::VaultState state = sample_state();
   state.users.emplace(invited, core::RecordPart<core::UserRecordV1>());
   const core::Invite invite = core::InviteV2{platform::SecretBytes::copy_of(seed), HashValue(kRoot), std::nullopt};
@@ -194,4 +195,4 @@ TEST_F(SelectUser, RootIsRequiredBeforeTheKeychainIsAsked) {
 }
 
 }  // namespace
-}  // namespace ostrel::keychain
+}  // namespace ostrel::frontend

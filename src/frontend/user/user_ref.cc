@@ -1,4 +1,4 @@
-#include "keychain/user_ref.h"
+#include "frontend/user/user_ref.h"
 
 #include <algorithm>
 #include <utility>
@@ -7,8 +7,9 @@
 #include "core/ids.h"
 #include "errors/shared_texts.h"
 #include "errors/try.h"
+#include "ops/open_vault.h"
 
-namespace ostrel::keychain {
+namespace ostrel::frontend {
 namespace {
 
 constexpr std::size_t kUserIdBytes = 32;
@@ -16,22 +17,6 @@ constexpr std::size_t kUserIdDigits = 2 * kUserIdBytes;
 constexpr std::size_t kMinPrefixDigits = 8;
 
 bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
-
-// The entry of `map` whose normalised handle is smallest; the earlier one on a tie.
-template <class Map, class Keep>
-auto smallest_handle(const Map& map, Keep&& keep) -> decltype(map.begin()->second.get()) {
-  decltype(map.begin()->second.get()) best = nullptr;
-  std::string best_handle;
-  for (const auto& [id, part] : map) {
-    if (!keep(*part)) continue;
-    std::string handle = core::normalize_handle(part->handle.view());
-    if (best == nullptr || handle < best_handle) {
-      best = part.get();
-      best_handle = std::move(handle);
-    }
-  }
-  return best;
-}
 
 }  // namespace
 
@@ -72,7 +57,7 @@ OpsResult<ResolvedUser> UserRef::resolve(const validate::VaultState& state) cons
   if (const UserId* id = std::get_if<UserId>(&ref)) {
     if (!state.users.contains(*id)) return std::unexpected(OpsError::user_missing(*id));
     std::optional<std::string> handle;
-    if (const core::UserHandleRecordV1* named = user_handle_name(state, *id)) {
+    if (const core::UserHandleRecordV1* named = ops::user_handle_name(state, *id)) {
       handle = core::normalize_handle(named->handle.view());
     }
     return ResolvedUser{*id, std::move(handle)};
@@ -118,12 +103,4 @@ FrontendResult<ResolvedUser> resolve_user_text(const validate::VaultState& state
   return resolved;
 }
 
-const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state) {
-  return smallest_handle(state.vault_handles, [](const core::VaultHandleRecordV1&) { return true; });
-}
-
-const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user) {
-  return smallest_handle(state.user_handles, [&](const core::UserHandleRecordV1& r) { return r.user_id == user; });
-}
-
-}  // namespace ostrel::keychain
+}  // namespace ostrel::frontend

@@ -1,6 +1,6 @@
 // Naming a user: a handle behind '@', the full id in hex (64 digits, optionally behind 0x), or a
-// hex prefix of at least 8 digits; their resolution against a validated state; and the display
-// handles the passphrase prompt shows. Pure functions over values; safe from any thread.
+// hex prefix of at least 8 digits, and their resolution against a validated state. Pure functions
+// over values; safe from any thread.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +15,7 @@
 #include "errors/ops_error.h"
 #include "ids/identifiers.h"
 
-namespace ostrel::keychain {
+namespace ostrel::frontend {
 
 // A user as resolved: the id, and its normalised display handle when it has one.
 struct ResolvedUser {
@@ -65,10 +65,4 @@ std::optional<UserId> next_user_with_id_prefix(const validate::VaultState& state
 // (NoUserMatches, UserAmbiguous, both naming the text); everything else is parsed. Then resolved.
 FrontendResult<ResolvedUser> resolve_user_text(const validate::VaultState& state, std::string_view text);
 
-// The vault-handle record whose normalised handle is smallest (the earliest in key order on a
-// tie), as stored; none without vault handles.
-const core::VaultHandleRecordV1* vault_handle_name(const validate::VaultState& state);
-// The same among the user-handle records bound to `user`.
-const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& state, const UserId& user);
-
-}  // namespace ostrel::keychain
+}  // namespace ostrel::frontend
