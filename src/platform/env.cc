@@ -1,6 +1,7 @@
 #include "platform/env.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace ostrel::platform {
 
@@ -8,6 +9,12 @@ std::optional<std::string> env_var(const char* name) {
   const char* value = std::getenv(name);
   if (value == nullptr) return std::nullopt;
   return std::string(value);
+}
+
+std::optional<SecretBytes> secret_env_var(const char* name) {
+  const char* value = std::getenv(name);
+  if (value == nullptr) return std::nullopt;
+  return SecretBytes::copy_of({reinterpret_cast<const std::uint8_t*>(value), std::strlen(value)});
 }
 
 std::filesystem::path temp_dir() {

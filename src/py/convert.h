@@ -23,13 +23,7 @@ struct SelectorArg {
 };
 
 // An invitation before decoding: its text form or its byte form, kept in wiping memory.
-struct InviteInput {
-  enum class Form { Text, Bytes };
-  Form form;
-  platform::SecretBytes data;
-
-  InviteInput clone() const { return {form, data.clone()}; }
-};
+using frontend::invite::InviteInput;
 
 // How many read() results extract_invite follows before it gives up.
 inline constexpr int kMaxInviteReads = 4;

@@ -1,7 +1,8 @@
-// Vault(path=".ostrel", *, auth=None): the workspace paths, one of the three roads to a session
-// (keychain, invitation, invitation named by the environment), and the refusal of a vault with
-// unresolved conflicts. Runs with the interpreter lock held from start to end, also while the
-// keychain prompts for a passphrase.
+// Vault(path=".ostrel", *, auth=None): the arguments, the front end's road to a session for the
+// Auth choice (keychain, invitation, invitation named by the environment; frontend/session/open.h)
+// with its failures made the module's exceptions, and the refusal of a vault with unresolved
+// conflicts. Runs with the interpreter lock held from start to end, also while the keychain
+// prompts for a passphrase.
 #pragma once
 
 #include "ops/session.h"

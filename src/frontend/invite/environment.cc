@@ -1,33 +1,46 @@
 #include "frontend/invite/environment.h"
 
 #include <filesystem>
-#include <string>
+#include <utility>
 
 #include "cord/text.h"
 #include "errors/try.h"
 #include "frontend/invite/parse.h"
 #include "keychain/identity.h"
 #include "platform/env.h"
-#include "platform/secure_memory.h"
 
 namespace ostrel::frontend::invite {
+namespace {
+
+// getenv cannot look such a name up: it would read a shorter name, or a name and a value.
+bool can_look_up(std::string_view name) {
+  return !name.empty() && name.find('\0') == std::string_view::npos && name.find('=') == std::string_view::npos;
+}
+
+}  // namespace
+
+InviteVariables read_invite_variables(std::string_view text_variable, std::string_view file_variable) {
+  InviteVariables out;
+  if (can_look_up(text_variable)) {
+    out.text = platform::secret_env_var(std::string(text_variable).c_str());
+    if (out.text && !cord::is_valid_utf8({reinterpret_cast<const char*>(out.text->data()), out.text->size()})) {
+      out.text.reset();
+      out.text_not_utf8 = true;
+    }
+  }
+  if (can_look_up(file_variable)) out.file = platform::env_var(std::string(file_variable).c_str());
+  return out;
+}
 
 FrontendResult<std::optional<core::Invite>> from_environment() {
-  std::optional<std::string> text = platform::env_var(kInviteVariable);
-  // Our copy of the text carries the seed: wiped on every way out. The environment's own stays
-  // the caller's business.
-  struct Wipe {
-    std::optional<std::string>& text;
-    ~Wipe() {
-      if (text) platform::secure_wipe(text->data(), text->size());
-    }
-  } wipe{text};
-  if (text && !cord::is_valid_utf8(*text)) return std::unexpected(FrontendError::env_not_utf8(kInviteVariable));
-  std::optional<std::string> file = platform::env_var(kInviteFileVariable);
-  if (text && file) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
-  if (!text && !file) return std::optional<core::Invite>();
+  InviteVariables variables = read_invite_variables(kInviteVariable, kInviteFileVariable);
+  if (variables.text_not_utf8) return std::unexpected(FrontendError::env_not_utf8(kInviteVariable));
+  if (variables.text && variables.file) return std::unexpected(FrontendError(FrontendError::InviteSourceCount));
+  if (!variables.text && !variables.file) return std::optional<core::Invite>();
 
-  OSTREL_TRY_ASSIGN(auto invite, text ? parse(*text, std::nullopt) : parse(std::nullopt, std::filesystem::path(*file)));
+  OSTREL_TRY_ASSIGN(auto invite, variables.text
+                                     ? parse_input(InviteInput{InviteInput::Form::Text, std::move(*variables.text)})
+                                     : parse(std::nullopt, std::filesystem::path(*variables.file)));
   return std::optional<core::Invite>(std::move(invite));
 }
 

@@ -34,6 +34,11 @@ FrontendResult<core::Invite> parse_file_bytes(std::span<const std::uint8_t> byte
   return decode_payload(bytes.subspan(kMagic.size()));
 }
 
+FrontendResult<core::Invite> parse_input(const InviteInput& input) {
+  if (input.form == InviteInput::Form::Bytes) return parse_file_bytes(input.data.span());
+  return parse(std::string_view(reinterpret_cast<const char*>(input.data.data()), input.data.size()), std::nullopt);
+}
+
 FrontendResult<std::string> to_text(const core::Invite& invite) {
   OSTREL_TRY_ASSIGN(auto payload, cord::to_vec(invite));
   return encode_text(payload);

@@ -13,6 +13,7 @@
 #include "core/invite.h"
 #include "cord/serializer.h"
 #include "errors/frontend_error.h"
+#include "platform/secret.h"
 
 namespace ostrel::frontend::invite {
 
@@ -31,6 +32,19 @@ FrontendResult<core::Invite> parse(std::optional<std::string_view> text,
 // magic alone is a truncated Invite, FrontendError::Cord); the rest must be one Invite and nothing
 // after it.
 FrontendResult<core::Invite> parse_file_bytes(std::span<const std::uint8_t> bytes);
+
+// An invitation as a caller hands it over, before decoding: its text form or its byte form, kept
+// in wiping memory.
+struct InviteInput {
+  enum class Form { Text, Bytes };
+  Form form;
+  platform::SecretBytes data;
+
+  InviteInput clone() const { return {form, data.clone()}; }
+};
+
+// parse of the text form (as text, no file) or parse_file_bytes of the byte form.
+FrontendResult<core::Invite> parse_input(const InviteInput& input);
 
 // The canonical forms of an invitation, for the tools that hand invitations out: the text (or
 // FrontendError::InviteTooLargeForText) and the bytes. An Invite that cannot be encoded (a string
