@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "py/frame.h"
+#include "py/gil.h"
 
 namespace ostrel::py {
 namespace {
