@@ -28,9 +28,9 @@ PyObject* fresh_object() { return PyList_New(0); }
 TEST_F(Interpreter, FramesCountTheLockThatAReleaseOfItSetsToZeroAndGivesBack) {
   std::vector<int> seen;
   EXPECT_EQ(gil_count(), 0);
-  PyObject* made = object_frame([&]() -> Result<Ref> {
+  PyObject* made = object_frame("outer", [&]() -> Result<Ref> {
     seen.push_back(gil_count());
-    Ref inner = Ref::steal(object_frame([&]() -> Result<Ref> {
+    Ref inner = Ref::steal(object_frame("inner", [&]() -> Result<Ref> {
       seen.push_back(gil_count());
       return Ref::steal(fresh_object());
     }));
@@ -50,7 +50,7 @@ TEST_F(Interpreter, FramesCountTheLockThatAReleaseOfItSetsToZeroAndGivesBack) {
 // A failure that unwinds through a release of the lock takes the lock and the count back on its
 // way, so the frame raises it (and releases the body's references) with the lock held.
 TEST_F(Interpreter, AFailureWhileTheLockIsReleasedReachesTheFrameWithTheLockHeld) {
-  PyObject* made = object_frame([&]() -> Result<Ref> {
+  PyObject* made = object_frame("failing", [&]() -> Result<Ref> {
     Ref held = Ref::steal(fresh_object());
     AllowThreads released;
     throw std::runtime_error("failed while released");
@@ -76,7 +76,7 @@ TEST_F(InterpreterDeathTest, AReferenceReleasedOutsideEveryFrameStopsTheProcess)
 }
 
 TEST_F(InterpreterDeathTest, AReferenceReleasedWhileItsFrameHasReleasedTheLockStopsTheProcess) {
-  EXPECT_DEATH(object_frame(
+  EXPECT_DEATH(object_frame("releasing",
                             [&]() -> Result<Ref> {
                               Ref held = Ref::steal(fresh_object());
                               AllowThreads released;
