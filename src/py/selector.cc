@@ -177,6 +177,19 @@ core::SecretSelectorV1 SelectorValue::as_record() const {
 
 std::string SelectorValue::canonical_text() const { return frontend::selector::format(as_record()); }
 
+bool SelectorValue::holds(const core::SecretSelectorV1& record) const {
+  if (record.tuple.size() != path.size() || record.labels.size() != labels.size()) return false;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (record.tuple[i].view() != path[i]) return false;
+  }
+  auto label = record.labels.begin();
+  for (const auto& [name, value] : labels) {
+    if (label->key.view() != name || label->value.view() != value) return false;
+    ++label;
+  }
+  return true;
+}
+
 Result<PyObject*> selector_type() { return class_cell_get(selector_cell, create_selector_type); }
 
 const SelectorValue* selector_value(PyObject* object) {

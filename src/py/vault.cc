@@ -143,12 +143,13 @@ Result<core::SecretRead> locked_read(VaultObject* v, const SelectorArg& selector
   });
 }
 
-// A write under the session mutex: `op` (session) → OpsResult of what was written, or of a field
-// edit's outcome; None, or the mapped failure.
+// A write under the session mutex: `op` (session, selector) → OpsResult of what was written, or of
+// a field edit's outcome; None, or the mapped failure. The operation takes the converted selector
+// itself, not a copy; its text stays here for the messages.
 template <class Op>
-Result<Ref> locked_write(VaultObject* v, const SelectorArg& selector, std::string_view key, Op&& op) {
+Result<Ref> locked_write(VaultObject* v, SelectorArg selector, std::string_view key, Op&& op) {
   auto done = locked(v, &selector.selector, [&](ops::VaultSession& s) -> Result<void> {
-    auto written = op(s);
+    auto written = op(s, std::move(selector.selector));
     if (!written) return std::unexpected(secret_op_error(written.error(), selector.text));
     if constexpr (std::is_same_v<std::decay_t<decltype(*written)>, ops::FieldEdit>) {
       if (*written == ops::FieldEdit::NoSuchField) return std::unexpected(no_such_field(selector.text, key));
@@ -215,8 +216,8 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
   return vault_method("Vault.set", kSetParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
     OSTREL_TRY_ASSIGN(auto value, extract_secret_value(given[1]));
-    return locked_write(v, selector, {}, [&](ops::VaultSession& s) {
-      return ops::set_secret(s, selector.selector, value.span());
+    return locked_write(v, std::move(selector), {}, [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+      return ops::set_secret(s, std::move(named), value.span());
     });
   });
 }
@@ -224,8 +225,8 @@ PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
   return vault_method("Vault.delete", kDeleteParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
-    return locked_write(v, selector, {}, [&](ops::VaultSession& s) {
-      return ops::delete_secret(s, selector.selector);
+    return locked_write(v, std::move(selector), {}, [](ops::VaultSession& s, core::SecretSelectorV1 named) {
+      return ops::delete_secret(s, std::move(named));
     });
   });
 }
@@ -236,9 +237,10 @@ PyObject* vault_set_field(PyObject* self, PyObject* args, PyObject* kwargs) {
                         OSTREL_TRY_ASSIGN(auto key, str_arg(given[1], "key"));
                         OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
                         OSTREL_TRY_ASSIGN(auto value, extract_secret_value(given[2]));
-                        return locked_write(v, selector, key, [&](ops::VaultSession& s) {
-                          return ops::set_secret_field(s, selector.selector, key, value.span());
-                        });
+                        return locked_write(v, std::move(selector), key,
+                                            [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+                                              return ops::set_secret_field(s, std::move(named), key, value.span());
+                                            });
                       });
 }
 
@@ -247,9 +249,10 @@ PyObject* vault_delete_field(PyObject* self, PyObject* args, PyObject* kwargs) {
                       [](VaultObject* v, auto& given) -> Result<Ref> {
                         OSTREL_TRY_ASSIGN(auto key, str_arg(given[1], "key"));
                         OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
-                        return locked_write(v, selector, key, [&](ops::VaultSession& s) {
-                          return ops::delete_secret_field(s, selector.selector, key);
-                        });
+                        return locked_write(v, std::move(selector), key,
+                                            [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+                                              return ops::delete_secret_field(s, std::move(named), key);
+                                            });
                       });
 }
 
