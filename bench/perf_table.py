@@ -1,8 +1,10 @@
 """The performance table of README.md, from one run of the benchmarks on this machine: opening
 (cold and warm) against one bare Ed25519 verification and against decoding and hashing the file,
-a read against one HPKE open, a write against a warm open, the heap at the peak of opening against
-the file's size, and gets per second from Python on 1 and 4 threads. The table replaces what
-stands between the two marker comments of README.md.
+and against reading the file and hashing each record, a read against one HPKE open, a write
+against a warm open, the heap at the peak of opening against the file's size, opening and one
+write from Python in fresh processes (times and peak resident memory), and gets per second from
+Python on 1 and 4 threads. The table replaces what stands between the two marker comments of
+README.md.
 
     python bench/perf_table.py BUILD_DIR README   (./dev perf)
 """
@@ -25,6 +27,7 @@ import ostrel
 
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parent))
 import python_get  # noqa: E402  (the Python benchmark's workspace and thread loop)
+import python_open_set  # noqa: E402  (opening and one set from Python, in fresh processes)
 
 BEGIN = "<!-- perf-table:begin (written by bench/perf_table.py; do not edit) -->"
 END = "<!-- perf-table:end -->"
@@ -99,7 +102,12 @@ def fmt_us(us: float) -> str:
     return f"{us:,.2f} µs" if us < 10 else f"{us:,.1f} µs"
 
 
-def table(ops: dict[Any, Any], crypto: dict[Any, Any], derive: dict[Any, Any], py: dict[str, float]) -> str:
+# The Python figures of opening and writing use the largest vault a run can still add records to.
+PY_SIZES = {16384: 16384, 262144: 262080}
+
+
+def table(ops: dict[Any, Any], crypto: dict[Any, Any], derive: dict[Any, Any], py: dict[str, float],
+          open_set: dict[str, Any]) -> str:
     verify_us = crypto[("BM_VerifySignature", None)]["us"]
     hpke_us = ops[("BM_HpkeOpenOnce", None)]["us"]
     set_arg = {16384: 16384, 262144: 262128}  # the write benchmark leaves room under the record limit
@@ -117,6 +125,10 @@ def table(ops: dict[Any, Any], crypto: dict[Any, Any], derive: dict[Any, Any], p
         row(f"{kind} open ÷ decoding and hashing the file",
             lambda n, name=name: f"{ops[(name, n)]['us'] / ops[('BM_DecodeAndHash', n)]['us']:.2f}×")
     row("decoding and hashing the file", lambda n: fmt_us(ops[("BM_DecodeAndHash", n)]["us"]))
+    row("reading the file and SHA-256 of every record (libsodium's, not decoded)",
+        lambda n: fmt_us(ops[("BM_ReadAndSha256Records", n)]["us"]))
+    row("warm open ÷ reading the file and SHA-256 of every record",
+        lambda n: f"{ops[('BM_OpenWarm', n)]['us'] / ops[('BM_ReadAndSha256Records', n)]['us']:.2f}×")
     row("`get` (library read)", lambda n: fmt_us(ops[("BM_ReadSecret", n)]["us"]))
     row(f"`get` ÷ one HPKE open ({fmt_us(hpke_us)})", lambda n: f"{ops[('BM_ReadSecret', n)]['us'] / hpke_us:.2f}×")
     row("`Vault.get` from Python", lambda n: fmt_us(py["get_us"]) if n == python_get.RECORDS else "–")
@@ -126,13 +138,27 @@ def table(ops: dict[Any, Any], crypto: dict[Any, Any], derive: dict[Any, Any], p
     row("peak heap of opening (file, records and state)",
         lambda n: f"{derive[('BM_DeriveCold', n)]['peak_total_x_file'] * derive[('BM_DeriveCold', n)]['file_MiB']:,.1f} MiB")
     row("peak heap ÷ file size", lambda n: f"{derive[('BM_DeriveCold', n)]['peak_total_x_file']:.2f}×")
+    sizes = open_set["sizes"]
+
+    def py_cell(field: str, fmt: Any) -> Any:
+        return lambda n: fmt(sizes[str(PY_SIZES[n])][field])
+
+    row("from Python: records of the vault opened and written", lambda n: f"{PY_SIZES[n]:,}")
+    row("from Python: warm open (keychain road, `Vault(...)`)", py_cell("warm_open_s", lambda s: fmt_us(s * 1e6)))
+    row("from Python: `set`", py_cell("set_s", lambda s: fmt_us(s * 1e6)))
+    row("from Python: `set` ÷ warm open", py_cell("set_per_warm_open", lambda x: f"{x:.2f}×"))
+    row("from Python: peak RSS of a process that opens, above a tiny vault's, ÷ file",
+        py_cell("open_rss_above_tiny_per_file", lambda x: f"{x:.2f}×"))
+    row("from Python: peak RSS of a process that opens and does one `set`, above a tiny vault's, ÷ file",
+        py_cell("set_rss_above_tiny_per_file", lambda x: f"{x:.2f}×"))
     row("gets per second from Python, 1 thread (1 `Vault`)",
         lambda n: f"{py['one']:,.0f}" if n == python_get.RECORDS else "–")
     row("gets per second from Python, 4 threads (4 `Vault`s)",
         lambda n: f"{py['four']:,.0f} ({py['four'] / py['one']:.2f}×)" if n == python_get.RECORDS else "–")
 
     lines = [f"Measured on {machine()}, by `./dev perf` (bench/perf_table.py) in one run; "
-             "the verification, HPKE and `get` figures are medians of 5 runs.", "",
+             "the verification, HPKE and `get` figures are medians of 5 runs, the figures from Python "
+             "medians of 5 rounds of fresh processes (bench/python_open_set.py).", "",
              "| | 16,384 records | 262,144 records |", "|---|---:|---:|"]
     lines += [f"| {label} | {' | '.join(cells)} |" for label, cells in rows]
     return "\n".join(lines)
@@ -144,11 +170,12 @@ def main(build: pathlib.Path, readme: pathlib.Path) -> None:
         sys.exit(f"{readme} has no {BEGIN} ... {END} markers")
     bench = build / "bench"
     crypto = run_benchmarks(bench / "crypto_bench", "^BM_VerifySignature$", repetitions=5)
-    ops = run_benchmarks(bench / "ops_bench", "^BM_(OpenCold|OpenWarm|DecodeAndHash|SetSecret)")
+    ops = run_benchmarks(bench / "ops_bench", "^BM_(OpenCold|OpenWarm|DecodeAndHash|ReadAndSha256Records|SetSecret)")
     ops |= run_benchmarks(bench / "ops_bench", "^BM_(ReadSecret|HpkeOpenOnce)", repetitions=5)
     derive = run_benchmarks(bench / "derive_bench", "^BM_DeriveCold/(16384|262144)")
     py = python_figures(str(build / "tests" / "ostrel-fixture"))
-    generated = table(ops, crypto, derive, py)
+    open_set = python_open_set.measure(str(build / "tests" / "ostrel-fixture"), list(PY_SIZES.values()), rounds=5)
+    generated = table(ops, crypto, derive, py, open_set)
     head, rest = text.split(BEGIN, 1)
     _, tail = rest.split(END, 1)
     readme.write_text(f"{head}{BEGIN}\n{generated}\n{END}{tail}")

@@ -135,7 +135,9 @@ OpsResult<std::optional<platform::FileId>> still_held(const store::FileLocation&
     if (const auto now = at.entry(); now && platform::same_version(*now, *held.read_from)) return now->id;
   }
   OSTREL_TRY_ASSIGN(const std::optional<store::FileContents> now, read_state_file(at));
-  if (!same_bytes(now, held.bytes)) return std::nullopt;
+  const bool same = held.digest ? now && store::transaction_file_digest(now->bytes) == *held.digest
+                                : same_bytes(now, held.bytes);
+  if (!same) return std::nullopt;
   return id_of(now);
 }
 
@@ -170,8 +172,10 @@ OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const sto
       .trusted_root = root,
       .vault_path = std::move(vault_path),
       .operation_label = std::string(operation_label),
-      .vault_before = FilePreconditionV1::Digest{store::transaction_file_digest(held_vault.bytes)},
-      .ratchet_before = FilePreconditionV1::Digest{store::transaction_file_digest(expected_ratchet.bytes)},
+      .vault_before = FilePreconditionV1::Digest{held_vault.digest ? *held_vault.digest
+                                                 : store::transaction_file_digest(held_vault.bytes)},
+      .ratchet_before = FilePreconditionV1::Digest{expected_ratchet.digest ? *expected_ratchet.digest
+                                                   : store::transaction_file_digest(expected_ratchet.bytes)},
       .next_vault_bytes = {},
       .next_ratchet_bytes = {},
   };

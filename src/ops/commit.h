@@ -42,6 +42,14 @@ struct HeldFile {
   // What keeps `bytes` alive, when the caller hands it over: the commit lets it go as soon as it
   // no longer needs the bytes, so that an old file is not held through the whole write.
   std::shared_ptr<const void> owner;
+  // The bytes' transaction file digest, when the caller kept only that: `bytes` is then empty.
+  std::optional<HashValue> digest;
+
+  static HeldFile by_digest(HashValue d, std::optional<platform::FileInfo> r) {
+    HeldFile held({}, r);
+    held.digest = std::move(d);
+    return held;
+  }
 
   HeldFile(std::span<const std::uint8_t> b, std::optional<platform::FileInfo> r = std::nullopt)  // NOLINT: bytes alone
       : bytes(b), read_from(r) {}

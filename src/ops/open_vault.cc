@@ -87,7 +87,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
   OSTREL_TRY(recover_pending_journals(paths, vault_at, root));
 
   std::optional<OpenVault> out;
-  std::optional<store::FileContents> ratchet_file;
+  std::optional<SeenFile> ratchet_read;
   {
     OSTREL_TRY_ASSIGN(store::StateLock lock, state_lock(paths, root, /*exclusive=*/false));
     // What is derived must be the file as it stands under the lock: recovery or another writer
@@ -105,8 +105,9 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     std::optional<validate::RatchetState> remembered_state;
     if (remembered) {
       remembered_state = std::move(remembered->state);
-      ratchet_file = std::move(remembered->file);
+      ratchet_read = SeenFile::of(remembered->file);
     }
+    remembered.reset();
     OSTREL_TRY_ASSIGN(RatchetWithPending loaded, with_pending_journal(paths, root, std::move(remembered_state)));
     validate::VerifiedHashes verified;
     std::optional<std::vector<std::uint8_t>> cache_signer;
@@ -125,6 +126,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       cache_user.reset();
     }
     OSTREL_TRY_ASSIGN(auto state, validate::derive_state(file.records.items(), loaded.ratchet, verified));
+    loaded.ratchet.share_bindings(state);
     // The cache lists exactly this state's records when it lists as many and each of them.
     const bool cache_lists_state =
         cache_signer && state.issues.empty() && state.records.size() == verified.size() &&
@@ -134,13 +136,14 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
                           std::move(loaded.pending), std::move(file.records),
                           cache_lists_state ? std::move(cache_user) : std::nullopt,
                           /*ratchet_matches_state=*/true, file.read_from,
-                          loaded.pending ? std::nullopt : std::move(ratchet_file)});
+                          loaded.pending ? std::nullopt : std::move(ratchet_read)});
   }
   if (out->cache_signer) {
     // Whose key vouched for the unchecked signatures is known only with the session's identity:
     // until then the raise stays in memory, and the ratchet it started from is kept.
-    out->ratchet_before_cache = out->ratchet;
-    raise_in_memory(*out);
+    const bool raises = out->state.issues.empty() && !out->state.ratchet.counters.empty();  // as raise_in_memory
+    out->unchecked_raise = raises ? out->ratchet.advance_noting(out->state.ratchet)
+                                  : validate::RatchetState::Advance{{}, {}, out->ratchet.format_version};
     return std::move(*out);
   }
   OSTREL_TRY(out->advance_ratchet());
@@ -197,7 +200,7 @@ OpsResult<void> OpenVault::refresh_from_store() {
   if (contents.bytes == *vault_bytes && loaded.ratchet == ratchet) {
     pending = std::move(loaded.pending);
     vault_seen = contents.info;
-    ratchet_seen = std::move(ratchet_file);
+    ratchet_seen = ratchet_file ? std::optional(SeenFile::of(*ratchet_file)) : std::nullopt;
     return {};
   }
   const platform::FileInfo read_from = contents.info;
@@ -208,6 +211,7 @@ OpsResult<void> OpenVault::refresh_from_store() {
     return std::unexpected(OpsError(StoreError::trust_root_mismatch(std::move(file_root), root())));
   }
   OSTREL_TRY_ASSIGN(auto next_state, validate::derive_state(next_records.items(), loaded.ratchet, state.record_hashes()));
+  loaded.ratchet.share_bindings(next_state);
   records = std::move(next_records);
   vault_bytes = std::move(shared);
   ratchet = std::move(loaded.ratchet);
@@ -215,7 +219,7 @@ OpsResult<void> OpenVault::refresh_from_store() {
   pending = std::move(loaded.pending);
   ratchet_matches_state = true;
   vault_seen = read_from;
-  ratchet_seen = std::move(ratchet_file);
+  ratchet_seen = ratchet_file ? std::optional(SeenFile::of(*ratchet_file)) : std::nullopt;
   return {};
 }
 
@@ -236,23 +240,22 @@ OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity&
   const bool cache_current = open.cache_signer && std::ranges::equal(*open.cache_signer, own_key) &&
                              open.cache_unchanged_for == identity.user_id;
   open.cache_unchanged_for.reset();
-  const bool ratchet_deferred = open.ratchet_before_cache.has_value();
+  const bool ratchet_deferred = open.unchecked_raise.has_value();
   if (open.cache_signer && !std::ranges::equal(*open.cache_signer, own_key)) {
     // Another key vouched for the skipped signatures: check every one before trusting the state,
     // against the ratchet as it was before the unchecked records raised it.
-    const validate::RatchetState& before = ratchet_deferred ? *open.ratchet_before_cache : open.ratchet;
-    OSTREL_TRY_ASSIGN(auto checked, validate::derive_state_fresh(open.records.items(), before));
+    if (ratchet_deferred) open.ratchet.take_back(std::move(*open.unchecked_raise));
+    open.unchecked_raise.reset();
+    OSTREL_TRY_ASSIGN(auto checked, validate::derive_state_fresh(open.records.items(), open.ratchet));
     open.state = std::move(checked);
-    if (ratchet_deferred) open.ratchet = std::move(*open.ratchet_before_cache);
     open.ratchet_matches_state = true;  // derived against exactly the ratchet it now holds
-    open.ratchet_before_cache.reset();
     open.cache_signer.reset();
     if (!open.state.issues.empty()) return std::unexpected(validation_error(open.state));
   }
   if (ratchet_deferred) {
     // The opening's ratchet write, now that the state rests on this identity's own cache or on
     // signatures checked here.
-    open.ratchet_before_cache.reset();
+    open.unchecked_raise.reset();
     open.cache_signer.reset();
     OSTREL_TRY(open.advance_ratchet());
   }

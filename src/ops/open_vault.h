@@ -20,6 +20,17 @@
 
 namespace ostrel::ops {
 
+// A state file as a session last read or wrote it: what it looked like, and the transaction file
+// digest of its bytes.
+struct SeenFile {
+  platform::FileInfo info;
+  HashValue digest;
+
+  static SeenFile of(const store::FileContents& file) {
+    return SeenFile{file.info, store::transaction_file_digest(file.bytes)};
+  }
+};
+
 struct OpenVault {
   validate::VaultState state;     // derived from `records` against the remembered ratchet
   store::WorkspacePaths paths;    // never changed after opening
@@ -36,10 +47,10 @@ struct OpenVault {
   // The signing key of the verification cache whose hashes were trusted at opening; cleared once
   // the session's identity is known.
   std::optional<std::vector<std::uint8_t>> cache_signer;
-  // Present while an opening that trusted a cache has raised `ratchet` in memory only: the
-  // ratchet as loaded, before records whose signatures were not checked raised it. Cleared by
-  // save_verification_cache.
-  std::optional<validate::RatchetState> ratchet_before_cache;
+  // Present while an opening that trusted a cache has raised `ratchet` in memory only: what that
+  // raise changed, to take it back should the records whose signatures were not checked turn out
+  // to rest on another key's word. Cleared by save_verification_cache.
+  std::optional<validate::RatchetState::Advance> unchecked_raise;
   // A transaction of this root still pending when the ratchet was last loaded; absent after every
   // commit.
   std::optional<PendingTransactionSummary> pending;
@@ -55,9 +66,10 @@ struct OpenVault {
   // The state files as the session last read or wrote them, so that a refresh that finds them
   // unchanged (the same files, sizes and change times; every writer renames a new file into
   // place) need not read them again: what the vault file (whose bytes are `vault_bytes`) looked
-  // like, and the ratchet file's bytes and look. Each is absent while unknown.
+  // like, and the ratchet file's look and its transaction file digest. Each is absent while
+  // unknown.
   std::optional<platform::FileInfo> vault_seen;
-  std::optional<store::FileContents> ratchet_seen;
+  std::optional<SeenFile> ratchet_seen;
 
   // Reads and decodes the vault file, selects its root, completes interrupted writes of that
   // root, then under the root's shared state lock reads the file again, loads the ratchet (with
@@ -109,7 +121,7 @@ const core::UserHandleRecordV1* user_handle_name(const validate::VaultState& sta
 // before the opening raised it (its failure and its issues are returned, and nothing is
 // written); then the ratchet raise the opening deferred is written (advance_ratchet, whose
 // failure is returned); then, for a state without issues, the cache of this identity is written
-// (a write failure is ignored). Clears cache_signer and ratchet_before_cache.
+// (a write failure is ignored). Clears cache_signer and unchecked_raise.
 OpsResult<void> save_verification_cache(OpenVault& open, const crypto::Identity& identity);
 
 }  // namespace ostrel::ops

@@ -195,7 +195,7 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   HeldFile held_vault(*held, std::exchange(open.vault_seen, std::nullopt));
   held_vault.owner = std::move(held);
   OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, store::kVaultMutationLabel, std::move(held_vault),
-                                HeldFile(open.ratchet_seen->bytes, open.ratchet_seen->info), *kept_vault,
+                                HeldFile::by_digest(open.ratchet_seen->digest, open.ratchet_seen->info), *kept_vault,
                                 ratchet_after, &adopted));
 
   next_ratchet.keep();
@@ -208,7 +208,9 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   open.vault_seen = open.vault_location.entry();
   open.ratchet_seen.reset();
   if (auto ratchet_at = store::locate_ratchet(open.paths, root)) {
-    if (auto now = ratchet_at->entry()) open.ratchet_seen = store::FileContents{std::move(ratchet_after), *now};
+    if (auto now = ratchet_at->entry()) {
+      open.ratchet_seen = SeenFile{*now, store::transaction_file_digest(ratchet_after)};
+    }
   }
   return WrittenSecret{std::move(built.secret_id), std::move(built.selector), std::move(built.payload)};
 }

@@ -20,8 +20,8 @@ struct AuthObject {
 
 const AuthChoice& choice_of(PyObject* self) { return *reinterpret_cast<AuthObject*>(self)->choice; }
 
-Result<Ref> make_auth(PyObject* cls, AuthChoice choice) {
-  auto made = new_instance(reinterpret_cast<PyTypeObject*>(cls));
+Result<Ref> make_auth(PyTypeObject* cls, AuthChoice choice) {
+  auto made = new_instance(cls);
   if (!made) return made;
   reinterpret_cast<AuthObject*>(made->get())->choice = new AuthChoice(std::move(choice));
   return made;
@@ -31,53 +31,56 @@ constexpr std::array<Param, 2> kKeychainParams{{{"user", false, false}, {"passph
 constexpr std::array<Param, 1> kInviteParams{{{"invite", true, false}}};
 constexpr std::array<Param, 2> kEnvParams{{{"invite", false, true}, {"invite_file", false, true}}};
 
-PyObject* from_keychain(PyObject* cls, PyObject* args, PyObject* kwargs) {
-  return object_frame([&]() -> Result<Ref> {
-    std::array<PyObject*, 2> given{};
-    OSTREL_TRY(match_args("Auth.from_keychain", kKeychainParams, args, kwargs, given));
-    OSTREL_TRY_ASSIGN(auto user, optional_str_arg(given[0], "user"));
-    KeychainChoice choice{std::move(user), std::nullopt};
-    if (given[1] != nullptr && given[1] != Py_None) {
-      if (!PyUnicode_Check(given[1])) {
-        return std::unexpected(
-            argument_error("passphrase", "'" + type_name(given[1]) + "' object cannot be converted to 'str'"));
-      }
-      auto text = secret_utf8(given[1]);
-      if (!text) return std::unexpected(argument_error("passphrase", "the text cannot be encoded as UTF-8"));
-      choice.passphrase = std::move(*text);
+// Auth.from_keychain(user=None, *, passphrase=None)
+Result<Ref> from_keychain(PyTypeObject* cls, const Given<2>& given) {
+  OSTREL_TRY_ASSIGN(auto user, optional_str_arg(given[0], "user"));
+  KeychainChoice choice{std::move(user), std::nullopt};
+  if (given[1] != nullptr && given[1] != Py_None) {
+    if (!PyUnicode_Check(given[1])) {
+      return std::unexpected(
+          argument_error("passphrase", "'" + type_name(given[1]) + "' object cannot be converted to 'str'"));
     }
-    return make_auth(cls, std::move(choice));
-  });
+    auto text = secret_utf8(given[1]);
+    if (!text) return std::unexpected(argument_error("passphrase", "the text cannot be encoded as UTF-8"));
+    choice.passphrase = std::move(*text);
+  }
+  return make_auth(cls, std::move(choice));
 }
 
-PyObject* from_invite(PyObject* cls, PyObject* args, PyObject* kwargs) {
-  return object_frame([&]() -> Result<Ref> {
-    std::array<PyObject*, 1> given{};
-    OSTREL_TRY(match_args("Auth.from_invite", kInviteParams, args, kwargs, given));
-    OSTREL_TRY_ASSIGN(auto invite, extract_invite(given[0]));
-    return make_auth(cls, std::move(invite));
-  });
+// Auth.from_invite(invite)
+Result<Ref> from_invite(PyTypeObject* cls, const Given<1>& given) {
+  OSTREL_TRY_ASSIGN(auto invite, extract_invite(given[0]));
+  return make_auth(cls, std::move(invite));
 }
 
-PyObject* from_env(PyObject* cls, PyObject* args, PyObject* kwargs) {
-  return object_frame([&]() -> Result<Ref> {
-    std::array<PyObject*, 2> given{};
-    OSTREL_TRY(match_args("Auth.from_env", kEnvParams, args, kwargs, given));
-    EnvChoice choice{frontend::invite::kInviteVariable, frontend::invite::kInviteFileVariable};
-    if (given[0] != nullptr) {
-      OSTREL_TRY_ASSIGN(auto name, str_arg(given[0], "invite"));
-      choice.invite = std::move(name);
-    }
-    if (given[1] != nullptr) {
-      OSTREL_TRY_ASSIGN(auto name, str_arg(given[1], "invite_file"));
-      choice.invite_file = std::move(name);
-    }
-    return make_auth(cls, std::move(choice));
-  });
+// Auth.from_env(*, invite=..., invite_file=...)
+Result<Ref> from_env(PyTypeObject* cls, const Given<2>& given) {
+  EnvChoice choice{frontend::invite::kInviteVariable, frontend::invite::kInviteFileVariable};
+  if (given[0] != nullptr) {
+    OSTREL_TRY_ASSIGN(auto name, str_arg(given[0], "invite"));
+    choice.invite = std::move(name);
+  }
+  if (given[1] != nullptr) {
+    OSTREL_TRY_ASSIGN(auto name, str_arg(given[1], "invite_file"));
+    choice.invite_file = std::move(name);
+  }
+  return make_auth(cls, std::move(choice));
+}
+
+PyObject* from_keychain_entry(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return class_method_frame("Auth.from_keychain", kKeychainParams, cls, args, kwargs, from_keychain);
+}
+
+PyObject* from_invite_entry(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return class_method_frame("Auth.from_invite", kInviteParams, cls, args, kwargs, from_invite);
+}
+
+PyObject* from_env_entry(PyObject* cls, PyObject* args, PyObject* kwargs) {
+  return class_method_frame("Auth.from_env", kEnvParams, cls, args, kwargs, from_env);
 }
 
 PyObject* auth_repr(PyObject* self) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("Auth.__repr__", [&]() -> Result<Ref> {
     static constexpr std::array<const char*, 3> kShown{"Auth.from_keychain(...)", "Auth.from_invite(...)",
                                                        "Auth.from_env(...)"};
     Ref text = Ref::steal(PyUnicode_FromString(kShown[choice_of(self).index()]));
@@ -87,7 +90,7 @@ PyObject* auth_repr(PyObject* self) {
 }
 
 void auth_dealloc(PyObject* self) {
-  dealloc_frame([&] {
+  dealloc_frame("Auth.tp_dealloc", [&] {
     // The choice's secret buffers wipe themselves here.
     delete std::exchange(reinterpret_cast<AuthObject*>(self)->choice, nullptr);
     free_instance(self);
@@ -95,11 +98,11 @@ void auth_dealloc(PyObject* self) {
 }
 
 PyMethodDef auth_methods[] = {
-    {"from_keychain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_keychain)),
+    {"from_keychain", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_keychain_entry)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_keychain($cls, user=None, *, passphrase=None)\n--\n\n"},
-    {"from_invite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_invite)),
+    {"from_invite", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_invite_entry)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_invite($cls, invite)\n--\n\n"},
-    {"from_env", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_env)),
+    {"from_env", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(from_env_entry)),
      METH_VARARGS | METH_KEYWORDS | METH_CLASS, "from_env($cls, *, invite=..., invite_file=...)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };

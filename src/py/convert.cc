@@ -22,6 +22,18 @@ Result<SelectorArg> with_canonical_text(FrontendResult<core::SecretSelectorV1> p
   return SelectorArg{std::move(*parsed), std::move(text)};
 }
 
+// A Selector's value as a caller's selector: its record made once and its text formatted once.
+// That text is the Selector as given, which the refusal of two label names that become one names;
+// it is the canonical text too unless bringing the texts to NFC changed one of them.
+Result<SelectorArg> selector_arg(const SelectorValue& value) {
+  core::SecretSelectorV1 record = value.as_record();
+  std::string text = frontend::selector::format(record);
+  auto selector = core::SecretSelectorV1::from_input(std::move(record.tuple), std::move(record.labels), text);
+  if (!selector) return std::unexpected(classify_text(selector.error().message()));
+  if (!value.holds(*selector)) text = frontend::selector::format(*selector);
+  return SelectorArg{std::move(*selector), std::move(text)};
+}
+
 // Whether `object` is registered as a collections.abc.Sequence. The check may run the object's
 // own code (its __class__); what that raises counts as "no" unless it is outside Exception.
 Result<bool> is_registered_sequence(PyObject* object) {
@@ -106,11 +118,7 @@ Result<SelectorArg> extract_selector(PyObject* object) {
     if (!text) return std::unexpected(Error::ostrel(std::string(messages::kExpectedSelector)));
     return with_canonical_text(frontend::selector::parse(*text));
   }
-  if (const SelectorValue* value = selector_value(object)) {
-    core::SecretSelectorV1 record = value->as_record();
-    return with_canonical_text(
-        core::SecretSelectorV1::from_input(std::move(record.tuple), std::move(record.labels), value->canonical_text()));
-  }
+  if (const SelectorValue* value = selector_value(object)) return selector_arg(*value);
   return std::unexpected(Error::ostrel(std::string(messages::kExpectedSelector)));
 }
 

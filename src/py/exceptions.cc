@@ -5,16 +5,10 @@
 
 #include "core/validate/state.h"
 #include "py/class_cell.h"
-#include "py/frame.h"
 #include "py/messages.h"
 
 namespace ostrel::py {
 namespace {
-
-// Thrown inside the once-initialisation so that a failed creation leaves the cell unfilled.
-struct CreationFailed {
-  Error error;
-};
 
 std::array<ClassCell, 6> exception_cells;
 ClassCell panic_cell;
@@ -48,29 +42,6 @@ PyObject* get_or_panic(ClassCell& cell, ClassCreator create) {
 
 }  // namespace
 
-Result<PyObject*> class_cell_get(ClassCell& cell, ClassCreator create) {
-  if (PyObject* ready = cell.object.load(std::memory_order_acquire)) return ready;
-  AllowThreads released;
-  if (PyObject* ready = cell.object.load(std::memory_order_acquire)) return ready;
-  try {
-    std::call_once(cell.once, [&] {
-      released.reacquire();
-      // Whatever happens below, the lock is given up again before call_once returns, so that a
-      // waiting thread re-takes it itself.
-      struct Release {
-        AllowThreads& a;
-        ~Release() { a.release_again(); }
-      } release{released};
-      auto made = create();
-      if (!made) throw CreationFailed{std::move(made.error())};
-      cell.object.store(*made, std::memory_order_release);
-    });
-  } catch (CreationFailed& failed) {
-    return std::unexpected(std::move(failed.error));
-  }
-  return cell.object.load(std::memory_order_acquire);
-}
-
 PyObject* exception_type(ErrorClass cls) {
   const auto i = static_cast<std::size_t>(cls);
   if (i >= exception_cells.size()) throw Panic("not an exception class of the module");
@@ -78,24 +49,6 @@ PyObject* exception_type(ErrorClass cls) {
 }
 
 PyObject* panic_exception_type() { return get_or_panic(panic_cell, create_panic_exception); }
-
-void Error::raise() const {
-  // A KeyboardInterrupt, SystemExit or other exception outside Exception that the caller's own
-  // code raised on the way to this error stands instead of it (see clear_ordinary_exception).
-  if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_Exception)) return;
-  PyObject* type = nullptr;
-  switch (cls) {
-    case ErrorClass::AlreadySet:
-      if (PyErr_Occurred() == nullptr) throw Panic("an error was reported without an exception");
-      return;
-    case ErrorClass::TypeError: type = PyExc_TypeError; break;
-    case ErrorClass::RuntimeError: type = PyExc_RuntimeError; break;
-    default: type = exception_type(cls); break;
-  }
-  Ref text = Ref::steal(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
-  if (!text) return;  // the interpreter's own error stands
-  PyErr_SetObject(type, text.get());
-}
 
 Error classify_text(std::string text) {
   if (text.find("validation failed") != std::string::npos) return Error::validation(std::move(text));

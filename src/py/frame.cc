@@ -9,8 +9,6 @@
 namespace ostrel::py {
 namespace {
 
-thread_local int tls_gil_count = 0;
-
 constexpr const char* kUncaught = "uncaught panic at ffi boundary";
 constexpr const char* kNoMessage = "internal failure without a message";
 
@@ -41,32 +39,7 @@ void set_panic(std::exception_ptr failure) {
 
 }  // namespace
 
-int gil_count() { return tls_gil_count; }
-
-AllowThreads::AllowThreads() : count_(tls_gil_count) {
-  tls_gil_count = 0;
-  saved_ = PyEval_SaveThread();
-}
-
-AllowThreads::~AllowThreads() {
-  PyEval_RestoreThread(saved_);
-  tls_gil_count = count_;
-}
-
-void AllowThreads::reacquire() {
-  PyEval_RestoreThread(saved_);
-  tls_gil_count = count_;
-}
-
-void AllowThreads::release_again() {
-  tls_gil_count = 0;
-  saved_ = PyEval_SaveThread();
-}
-
 namespace detail {
-
-FrameCount::FrameCount() { ++tls_gil_count; }
-FrameCount::~FrameCount() { --tls_gil_count; }
 
 void raise_panic(std::exception_ptr failure) noexcept {
   try {

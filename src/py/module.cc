@@ -48,7 +48,7 @@ Result<void> module_body(PyObject* module) {
 }
 
 int module_exec(PyObject* module) {
-  return exec_frame([&]() -> Result<void> {
+  return exec_frame("Py_mod_exec", [&]() -> Result<void> {
     if (!PyObject_TypeCheck(module, &PyModule_Type)) {
       return std::unexpected(Error::type_error("the object is not an instance of the module type"));
     }

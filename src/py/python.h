@@ -1,7 +1,7 @@
 // The one include of the interpreter's headers, on the limited API of CPython 3.10, and `Ref`,
 // the owner of one strong reference. A Ref is released only while its thread holds the
 // interpreter lock; every Ref of this module lives inside a call frame (py/frame.h) and never
-// across a release of the lock.
+// across a release of the lock, and the release checks it (the nesting count of py/gil.h).
 #pragma once
 
 #ifndef Py_LIMITED_API
@@ -13,6 +13,12 @@
 #include <utility>
 
 namespace ostrel::py {
+
+namespace detail {
+// Drops one reference. Aborts with "a Python reference was released without the interpreter
+// lock" unless the calling thread's nesting count (py/gil.h) shows the lock held.
+void release_reference(PyObject* object) noexcept;
+}  // namespace detail
 
 class Ref {
  public:
@@ -33,7 +39,9 @@ class Ref {
   }
   Ref(const Ref&) = delete;
   Ref& operator=(const Ref&) = delete;
-  ~Ref() { Py_XDECREF(object_); }
+  ~Ref() {
+    if (object_ != nullptr) detail::release_reference(object_);
+  }
 
   PyObject* get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }

@@ -65,25 +65,26 @@ Result<std::map<std::string, std::string>> labels_arg(PyObject* object) {
   return labels;
 }
 
+// Selector(path, labels=None)
+Result<Ref> make_selector(PyTypeObject* type, const Given<2>& given) {
+  OSTREL_TRY_ASSIGN(auto path, path_arg(given[0]));
+  OSTREL_TRY_ASSIGN(auto labels, labels_arg(given[1]));
+  if (path.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
+  test_failure_trigger(path.front());
+  for (const auto& segment : path) {
+    if (segment.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
+  }
+  for (const auto& [name, value] : labels) {
+    if (name.empty() || value.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorLabels)));
+  }
+  auto made = new_instance(type);
+  if (!made) return made;
+  reinterpret_cast<SelectorObject*>(made->get())->value = new SelectorValue{std::move(path), std::move(labels)};
+  return made;
+}
+
 PyObject* selector_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return object_frame([&]() -> Result<Ref> {
-    std::array<PyObject*, 2> given{};
-    OSTREL_TRY(match_args("Selector.__new__", kNewParams, args, kwargs, given));
-    OSTREL_TRY_ASSIGN(auto path, path_arg(given[0]));
-    OSTREL_TRY_ASSIGN(auto labels, labels_arg(given[1]));
-    if (path.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
-    test_failure_trigger(path.front());
-    for (const auto& segment : path) {
-      if (segment.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorPath)));
-    }
-    for (const auto& [name, value] : labels) {
-      if (name.empty() || value.empty()) return std::unexpected(Error::ostrel(std::string(messages::kSelectorLabels)));
-    }
-    auto made = new_instance(type);
-    if (!made) return made;
-    reinterpret_cast<SelectorObject*>(made->get())->value = new SelectorValue{std::move(path), std::move(labels)};
-    return made;
-  });
+  return new_frame("Selector.__new__", kNewParams, type, args, kwargs, make_selector);
 }
 
 Result<Ref> text_object(const std::string& text) {
@@ -93,11 +94,12 @@ Result<Ref> text_object(const std::string& text) {
 }
 
 PyObject* selector_str(PyObject* self) {
-  return object_frame([&]() -> Result<Ref> { return text_object(value_of(self).canonical_text()); });
+  return object_frame("Selector.__str__",
+                      [&]() -> Result<Ref> { return text_object(value_of(self).canonical_text()); });
 }
 
 PyObject* selector_repr(PyObject* self) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("Selector.__repr__", [&]() -> Result<Ref> {
     const SelectorValue& v = value_of(self);
     std::string text = "Selector(" + errors::quoted_list(v.path);
     if (!v.labels.empty()) text += ", labels=" + errors::quoted_map(v.labels);
@@ -107,7 +109,7 @@ PyObject* selector_repr(PyObject* self) {
 }
 
 PyObject* selector_path(PyObject* self, void*) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("Selector.path", [&]() -> Result<Ref> {
     const auto& path = value_of(self).path;
     Ref tuple = Ref::steal(PyTuple_New(static_cast<Py_ssize_t>(path.size())));
     if (!tuple) return std::unexpected(Error::already_set());
@@ -121,7 +123,7 @@ PyObject* selector_path(PyObject* self, void*) {
 }
 
 PyObject* selector_labels(PyObject* self, void*) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("Selector.labels", [&]() -> Result<Ref> {
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return std::unexpected(Error::already_set());
     for (const auto& [name, value] : value_of(self).labels) {
@@ -136,7 +138,7 @@ PyObject* selector_labels(PyObject* self, void*) {
 }
 
 void selector_dealloc(PyObject* self) {
-  dealloc_frame([&] {
+  dealloc_frame("Selector.tp_dealloc", [&] {
     delete std::exchange(reinterpret_cast<SelectorObject*>(self)->value, nullptr);
     free_instance(self);
   });
@@ -174,6 +176,19 @@ core::SecretSelectorV1 SelectorValue::as_record() const {
 }
 
 std::string SelectorValue::canonical_text() const { return frontend::selector::format(as_record()); }
+
+bool SelectorValue::holds(const core::SecretSelectorV1& record) const {
+  if (record.tuple.size() != path.size() || record.labels.size() != labels.size()) return false;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (record.tuple[i].view() != path[i]) return false;
+  }
+  auto label = record.labels.begin();
+  for (const auto& [name, value] : labels) {
+    if (label->key.view() != name || label->value.view() != value) return false;
+    ++label;
+  }
+  return true;
+}
 
 Result<PyObject*> selector_type() { return class_cell_get(selector_cell, create_selector_type); }
 

@@ -21,6 +21,8 @@ struct SelectorValue {
   core::SecretSelectorV1 as_record() const;
   // The canonical selector text.
   std::string canonical_text() const;
+  // Whether `record` holds exactly these texts in this order (nothing normalised or reordered).
+  bool holds(const core::SecretSelectorV1& record) const;
 };
 
 // The class object, created on first use.

@@ -11,7 +11,7 @@ namespace {
 
 // __new__ of a class that has no constructor of its own.
 PyObject* refuse_new(PyTypeObject* type, PyObject*, PyObject*) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("refuse_new", [&]() -> Result<Ref> {
     Ref module = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__module__"));
     Ref name = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
     if (!module || !name) return std::unexpected(Error::already_set());

@@ -107,15 +107,13 @@ auto locked(VaultObject* v, const core::SecretSelectorV1* selector, Op&& op) -> 
   return std::forward<Op>(op)(cell.session);
 }
 
-// Every method's frame: match the arguments, take the shared hold, run the body.
+// A method's frame (py/frame.h) that also takes the shared hold on the object for the call.
 template <std::size_t N, class Body>
-PyObject* method_frame(PyObject* self, PyObject* args, PyObject* kwargs, std::string_view name,
-                       const std::array<Param, N>& params, Body&& body) {
-  return object_frame([&]() -> Result<Ref> {
-    std::array<PyObject*, N> given{};
-    OSTREL_TRY(match_args(name, params, args, kwargs, given));
-    OSTREL_TRY_ASSIGN(auto hold, SharedHold::take(vault_of(self)));
-    return body(vault_of(self), given);
+PyObject* vault_method(std::string_view entry, const std::array<Param, N>& params, PyObject* self, PyObject* args,
+                       PyObject* kwargs, Body&& body) {
+  return method_frame(entry, params, self, args, kwargs, [&](PyObject* object, Given<N>& given) -> Result<Ref> {
+    OSTREL_TRY_ASSIGN(auto hold, SharedHold::take(vault_of(object)));
+    return body(vault_of(object), given);
   });
 }
 
@@ -145,12 +143,13 @@ Result<core::SecretRead> locked_read(VaultObject* v, const SelectorArg& selector
   });
 }
 
-// A write under the session mutex: `op` (session) → OpsResult of what was written, or of a field
-// edit's outcome; None, or the mapped failure.
+// A write under the session mutex: `op` (session, selector) → OpsResult of what was written, or of
+// a field edit's outcome; None, or the mapped failure. The operation takes the converted selector
+// itself, not a copy; its text stays here for the messages.
 template <class Op>
-Result<Ref> locked_write(VaultObject* v, const SelectorArg& selector, std::string_view key, Op&& op) {
+Result<Ref> locked_write(VaultObject* v, SelectorArg selector, std::string_view key, Op&& op) {
   auto done = locked(v, &selector.selector, [&](ops::VaultSession& s) -> Result<void> {
-    auto written = op(s);
+    auto written = op(s, std::move(selector.selector));
     if (!written) return std::unexpected(secret_op_error(written.error(), selector.text));
     if constexpr (std::is_same_v<std::decay_t<decltype(*written)>, ops::FieldEdit>) {
       if (*written == ops::FieldEdit::NoSuchField) return std::unexpected(no_such_field(selector.text, key));
@@ -168,12 +167,13 @@ constexpr std::array<Param, 1> kDeleteParams{{{"selector", true, false}}};
 constexpr std::array<Param, 3> kSetFieldParams{{{"selector", true, false}, {"key", true, false}, {"value", true, false}}};
 constexpr std::array<Param, 2> kDeleteFieldParams{{{"selector", true, false}, {"key", true, false}}};
 constexpr std::array<Param, 1> kListParams{{{"selector", false, false}}};
+constexpr std::array<Param, 2> kNewParams{{{"path", false, false}, {"auth", false, true}}};
 constexpr std::array<Param, 3> kExitParams{{{"_exc_type", true, false}, {"_exc_value", true, false}, {"_traceback", true, false}}};
 
 Result<bool> as_bytes_arg(PyObject* given) { return given == nullptr ? Result<bool>(false) : bool_arg(given, "as_bytes"); }
 
 PyObject* vault_get(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.get", kGetParams, [](VaultObject* v, auto& given) -> Result<Ref> {
+  return vault_method("Vault.get", kGetParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto as_bytes, as_bytes_arg(given[1]));
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
     OSTREL_TRY_ASSIGN(auto secret, locked_read(v, selector));
@@ -182,7 +182,7 @@ PyObject* vault_get(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vault_fields(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.fields", kGetParams, [](VaultObject* v, auto& given) -> Result<Ref> {
+  return vault_method("Vault.fields", kGetParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto as_bytes, as_bytes_arg(given[1]));
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
     OSTREL_TRY_ASSIGN(auto secret, locked_read(v, selector));
@@ -200,7 +200,7 @@ PyObject* vault_fields(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vault_get_field(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.get_field", kGetFieldParams,
+  return vault_method("Vault.get_field", kGetFieldParams, self, args, kwargs,
                       [](VaultObject* v, auto& given) -> Result<Ref> {
                         OSTREL_TRY_ASSIGN(auto key, str_arg(given[1], "key"));
                         OSTREL_TRY_ASSIGN(auto as_bytes, as_bytes_arg(given[2]));
@@ -213,44 +213,46 @@ PyObject* vault_get_field(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vault_set(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.set", kSetParams, [](VaultObject* v, auto& given) -> Result<Ref> {
+  return vault_method("Vault.set", kSetParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
     OSTREL_TRY_ASSIGN(auto value, extract_secret_value(given[1]));
-    return locked_write(v, selector, {}, [&](ops::VaultSession& s) {
-      return ops::set_secret(s, selector.selector, value.span());
+    return locked_write(v, std::move(selector), {}, [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+      return ops::set_secret(s, std::move(named), value.span());
     });
   });
 }
 
 PyObject* vault_delete(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.delete", kDeleteParams, [](VaultObject* v, auto& given) -> Result<Ref> {
+  return vault_method("Vault.delete", kDeleteParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
-    return locked_write(v, selector, {}, [&](ops::VaultSession& s) {
-      return ops::delete_secret(s, selector.selector);
+    return locked_write(v, std::move(selector), {}, [](ops::VaultSession& s, core::SecretSelectorV1 named) {
+      return ops::delete_secret(s, std::move(named));
     });
   });
 }
 
 PyObject* vault_set_field(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.set_field", kSetFieldParams,
+  return vault_method("Vault.set_field", kSetFieldParams, self, args, kwargs,
                       [](VaultObject* v, auto& given) -> Result<Ref> {
                         OSTREL_TRY_ASSIGN(auto key, str_arg(given[1], "key"));
                         OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
                         OSTREL_TRY_ASSIGN(auto value, extract_secret_value(given[2]));
-                        return locked_write(v, selector, key, [&](ops::VaultSession& s) {
-                          return ops::set_secret_field(s, selector.selector, key, value.span());
-                        });
+                        return locked_write(v, std::move(selector), key,
+                                            [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+                                              return ops::set_secret_field(s, std::move(named), key, value.span());
+                                            });
                       });
 }
 
 PyObject* vault_delete_field(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.delete_field", kDeleteFieldParams,
+  return vault_method("Vault.delete_field", kDeleteFieldParams, self, args, kwargs,
                       [](VaultObject* v, auto& given) -> Result<Ref> {
                         OSTREL_TRY_ASSIGN(auto key, str_arg(given[1], "key"));
                         OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
-                        return locked_write(v, selector, key, [&](ops::VaultSession& s) {
-                          return ops::delete_secret_field(s, selector.selector, key);
-                        });
+                        return locked_write(v, std::move(selector), key,
+                                            [&](ops::VaultSession& s, core::SecretSelectorV1 named) {
+                                              return ops::delete_secret_field(s, std::move(named), key);
+                                            });
                       });
 }
 
@@ -260,7 +262,7 @@ struct Listed {
 };
 
 PyObject* vault_list(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.list", kListParams, [](VaultObject* v, auto& given) -> Result<Ref> {
+  return vault_method("Vault.list", kListParams, self, args, kwargs, [](VaultObject* v, auto& given) -> Result<Ref> {
     std::optional<SelectorArg> filter;
     if (given[0] != nullptr && given[0] != Py_None) {
       OSTREL_TRY_ASSIGN(auto selector, extract_selector(given[0]));
@@ -292,7 +294,7 @@ PyObject* vault_list(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* vault_enter(PyObject* self, PyObject*) {
-  return object_frame([&]() -> Result<Ref> {
+  return object_frame("Vault.__enter__", [&]() -> Result<Ref> {
     VaultObject* v = vault_of(self);
     std::size_t idle = 0;
     if (!v->borrow.compare_exchange_strong(idle, kExclusive, std::memory_order_acquire)) {
@@ -305,24 +307,27 @@ PyObject* vault_enter(PyObject* self, PyObject*) {
 }
 
 PyObject* vault_exit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return method_frame(self, args, kwargs, "Vault.__exit__", kExitParams,
+  return vault_method("Vault.__exit__", kExitParams, self, args, kwargs,
                       [](VaultObject*, auto&) -> Result<Ref> { return Ref::borrow(Py_False); });
 }
 
+// Vault(path=".ostrel", *, auth=None)
+Result<Ref> open_vault(PyTypeObject* type, const Given<2>& given) {
+  OSTREL_TRY_ASSIGN(auto session, open_vault_session(given));
+  auto made = new_instance(type);
+  if (!made) return made;  // the session is dropped, its secrets wiped
+  VaultObject* v = vault_of(made->get());
+  new (&v->borrow) BorrowCount(0);
+  v->cell = new SessionCell(std::move(session));
+  return made;
+}
+
 PyObject* vault_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return object_frame([&]() -> Result<Ref> {
-    OSTREL_TRY_ASSIGN(auto session, open_vault_session(args, kwargs));
-    auto made = new_instance(type);
-    if (!made) return made;  // the session is dropped, its secrets wiped
-    VaultObject* v = vault_of(made->get());
-    new (&v->borrow) BorrowCount(0);
-    v->cell = new SessionCell(std::move(session));
-    return made;
-  });
+  return new_frame("Vault.__new__", kNewParams, type, args, kwargs, open_vault);
 }
 
 void vault_dealloc(PyObject* self) {
-  dealloc_frame([&] {
+  dealloc_frame("Vault.tp_dealloc", [&] {
     // The session's identity wipes its seed and keys as it goes.
     delete std::exchange(vault_of(self)->cell, nullptr);
     vault_of(self)->borrow.~BorrowCount();

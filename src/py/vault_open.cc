@@ -16,7 +16,6 @@
 namespace ostrel::py {
 namespace {
 
-constexpr std::array<Param, 2> kParams{{{"path", false, false}, {"auth", false, true}}};
 constexpr std::string_view kDefaultPath = ".ostrel";
 
 // The environment road's failures: the variables' refusals and an unreadable file they name in
@@ -58,9 +57,7 @@ Result<ops::VaultSession> take_road(const std::string& path, AuthChoice choice) 
 
 }  // namespace
 
-Result<ops::VaultSession> open_vault_session(PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 2> given{};
-  OSTREL_TRY(match_args("Vault.__new__", kParams, args, kwargs, given));
+Result<ops::VaultSession> open_vault_session(const std::array<PyObject*, 2>& given) {
   std::string path(kDefaultPath);
   if (given[0] != nullptr) {
     OSTREL_TRY_ASSIGN(auto text, str_arg(given[0], "path"));

@@ -5,13 +5,16 @@
 // prompts for a passphrase.
 #pragma once
 
+#include <array>
+
 #include "ops/session.h"
 #include "py/error.h"
 #include "py/python.h"
 
 namespace ostrel::py {
 
-// The established session of the constructor's arguments.
-Result<ops::VaultSession> open_vault_session(PyObject* args, PyObject* kwargs);
+// The established session of the constructor's arguments as its frame matched them: `path`, then
+// `auth` (null when omitted).
+Result<ops::VaultSession> open_vault_session(const std::array<PyObject*, 2>& given);
 
 }  // namespace ostrel::py

@@ -200,6 +200,35 @@ def test_selector_texts_and_objects(env: Workspace) -> None:
         v.get(Selector(["app", "db"], {"none": "x"}))
 
 
+def test_a_selector_in_another_normal_form_is_taken_as_its_text_would_be(scratch: pathlib.Path) -> None:
+    """A Selector's texts are brought to NFC like a selector text's: the same secret, the same
+    canonical text in messages (labels in the order of their normalised names), and the same
+    refusal of two label names that become one, which names the Selector as it was given."""
+    w = Workspace(scratch, members())
+    with w.environment():
+        v = Vault(str(w.vault_dir), auth=Auth.from_invite(w.invite_bytes("alice").read_bytes()))
+    decomposed = Selector(["app", "Cafe\u0301"], {"e\u0301x": "1", "\u00e9": "v\u0301"})
+    canonical = "app/Caf\u00e9@\u00e9=v\u0301&\u00e9x=1"
+    v.set(decomposed, "x")
+    assert v.get(canonical) == "x"
+    assert [str(s) for s in v.list(Selector(["app", "Cafe\u0301"]))] == [canonical]
+    with pytest.raises(NotFound) as caught:
+        v.delete_field(decomposed, "k")
+    assert str(caught.value) == f'secret {canonical} has no field "k"'
+
+    cases = [
+        (["nope", "Cafe\u0301"], {"e\u0301x": "1", "\u00e9": "2"}, "nope/Cafe\u0301@e\u0301x=1&\u00e9=2",
+         NotFound, "secret nope/Caf\u00e9@\u00e9=2&\u00e9x=1 not found"),
+        (["app"], {"e\u0301": "1", "\u00e9": "2"}, "app@e\u0301=1&\u00e9=2",
+         OstrelError, 'invalid selector "app@e\\u{301}=1&\u00e9=2": a label key may appear only once'),
+    ]
+    for path, labels, text, cls, message in cases:
+        for given in (Selector(path, labels), text):
+            with pytest.raises(cls) as caught:
+                v.get(given)
+            assert (type(caught.value), str(caught.value)) == (cls, message)
+
+
 def test_missing_denied_and_undecryptable(env: Workspace) -> None:
     v = bob(env)
     assert v.get("app/db") == "hunter2"

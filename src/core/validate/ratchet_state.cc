@@ -196,6 +196,17 @@ void RatchetState::take_back(Advance&& changes) {
   format_version = changes.format_version;
 }
 
+void RatchetState::share_bindings(const VaultState& state) {
+  for (auto& [key, binding] : bindings) {
+    const auto* secret = std::get_if<core::entity::Secret>(&key.variant());
+    if (secret == nullptr) continue;
+    const EffectiveRecord* record = state.current_secret_record(secret->secret_id);
+    if (record == nullptr) continue;
+    std::optional<EntityBinding> stated = EntityBinding::of_body(record->record, record->body());
+    if (stated && *stated == binding) binding = std::move(*stated);
+  }
+}
+
 template <class Fn>
 void RatchetState::for_each_record(Fn&& fn) const {
   // Both maps are ordered by the same key, so one forward walk finds each counter's binding.

@@ -73,6 +73,11 @@ struct RatchetState {
   // Takes back what advance_noting changed. REQUIRES: nothing else changed the state since.
   void take_back(Advance&& changes);
 
+  // Makes each remembered secret binding that a record of `state` states alike refer to that record
+  // instead of owning a copy: the same content, held once. A ratchet read from its file owns a
+  // copy of every secret's selector, which its vault's records hold already.
+  void share_bindings(const VaultState& state);
+
   // Takes in everything `other` remembers (counters and format version by maximum, our bindings
   // first, its raw entries not already kept). Fails with RecoveryMismatch, changing nothing,
   // when the two belong to different roots.

@@ -43,6 +43,30 @@ struct Scene {
 
 std::string issues_text(const VaultState& s) { return errors::debug_list(s.issues); }
 
+// A ratchet read from its file owns a copy of each secret's selector; sharing them with the state
+// makes each equal binding refer to a record's own selector, and leaves every other one alone.
+TEST(Derive, RememberedBindingsSharedWithTheRecordsThatStateThem) {
+  Scene sc;
+  const auto& written = sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id});
+  RatchetState remembered = sc.fresh();
+  remembered.apply_record(SecretRatchetRecordV1{*derive_secret_id(sc.db), 2, sc.db});
+  const SecretSelectorV1 other{{"app", "gone"}, {}};
+  remembered.apply_record(SecretRatchetRecordV1{*derive_secret_id(other), 1, other});
+  const VaultState state = sc.derive(remembered);
+  const RatchetState before = remembered;
+
+  remembered.share_bindings(state);
+  EXPECT_TRUE(remembered == before);  // the same content
+  const EntityKey db_key(entity::Secret{*derive_secret_id(sc.db)});
+  const auto* record = state.current_secret_record(*derive_secret_id(sc.db));
+  ASSERT_NE(record, nullptr);
+  EXPECT_EQ(record->record, written);
+  EXPECT_EQ(&remembered.bindings.at(db_key).selector(), &std::get<SecretRecordV1>(record->body()).selector);
+  // A secret no record states keeps its own copy.
+  const EntityKey other_key(entity::Secret{*derive_secret_id(other)});
+  EXPECT_EQ(&remembered.bindings.at(other_key).selector(), &before.bindings.at(other_key).selector());
+}
+
 TEST(Derive, CleanVault) {
   Scene sc;
   const auto& rec = sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id, sc.bob.user_id});
