@@ -6,6 +6,7 @@
 // take and release the cross-process locks their steps need, and block while a prompt waits.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string_view>
