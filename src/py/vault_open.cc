@@ -18,6 +18,12 @@ namespace {
 
 constexpr std::string_view kDefaultPath = ".ostrel";
 
+// A road's session, or its failure classified by its text.
+Result<ops::VaultSession> classified(FrontendResult<ops::VaultSession> session) {
+  if (!session) return std::unexpected(classify_text(session.error().message()));
+  return std::move(*session);
+}
+
 // The environment road's failures: the variables' refusals and an unreadable file they name in
 // the module's own words, as IdentityError; everything else by the text classification.
 Error environment_error(const frontend::EnvironmentRoadError& error, const EnvChoice& choice) {
@@ -39,15 +45,11 @@ Result<ops::VaultSession> take_road(const std::string& path, AuthChoice choice) 
   // The session writes through these paths for as long as it lives.
   const auto paths = frontend::workspace_paths(path);
   if (auto* keychain = std::get_if<KeychainChoice>(&choice)) {
-    auto session = frontend::open_session_from_keychain(paths, keychain->user, std::move(keychain->passphrase),
-                                                        messages::kUnlockPurpose);
-    if (!session) return std::unexpected(classify_text(session.error().message()));
-    return std::move(*session);
+    return classified(frontend::open_session_from_keychain(paths, keychain->user, std::move(keychain->passphrase),
+                                                           messages::kUnlockPurpose));
   }
   if (auto* invite = std::get_if<InviteInput>(&choice)) {
-    auto session = frontend::open_session_from_invite(paths, std::move(*invite));
-    if (!session) return std::unexpected(classify_text(session.error().message()));
-    return std::move(*session);
+    return classified(frontend::open_session_from_invite(paths, std::move(*invite)));
   }
   const EnvChoice& env = std::get<EnvChoice>(choice);
   auto session = frontend::open_session_from_environment(paths, env.invite, env.invite_file);
