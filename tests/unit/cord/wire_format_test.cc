@@ -1,10 +1,17 @@
 // The bytes of each construct, written and read back: worked examples and boundaries.
 #include <gtest/gtest.h>
 
+#include <type_traits>
+
+#include "cord/serializer.h"
+#include "platform/secure_memory.h"
 #include "test_types.h"
 
 namespace ostrel::cord::testing {
 namespace {
+
+// Encoded bytes may hold secrets: every buffer lives on the secret heap, which wipes what it leaves.
+static_assert(std::is_same_v<Buffer::allocator_type, platform::WipingAllocator<std::uint8_t>>);
 
 using ostrel::testing::from_hex;
 using ostrel::testing::to_hex;

@@ -16,7 +16,7 @@
 #include "frontend/invite/text_form.h"
 #include "keychain/identity.h"
 #include "support/identities.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::frontend::invite {
 namespace {

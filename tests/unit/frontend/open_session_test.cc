@@ -20,9 +20,9 @@
 #include "support/hex.h"
 #include "support/identities.h"
 #include "support/keychain.h"
+#include "support/scratch.h"
 #include "support/secret_text.h"
 #include "support/vault_builder.h"
-#include "unit/store/scratch.h"
 
 namespace ostrel::frontend {
 namespace {

@@ -15,7 +15,7 @@
 #include "ops/open_vault.h"
 #include "support/hex.h"
 #include "support/keychain.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::frontend {
 namespace {

@@ -17,8 +17,8 @@
 #include "keychain/passphrase_keychain.h"
 #include "support/identities.h"
 #include "support/keychain.h"
+#include "support/scratch.h"
 #include "support/secret_text.h"
-#include "unit/store/scratch.h"
 
 namespace ostrel::keychain::test {
 

@@ -13,7 +13,7 @@
 #include "store/cache_file.h"
 #include "support/identities.h"
 #include "support/keychain.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::keychain {
 namespace {

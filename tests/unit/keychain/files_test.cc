@@ -14,7 +14,7 @@
 #include "keychain/layout.h"
 #include "support/hex.h"
 #include "support/keychain.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::keychain {
 namespace {

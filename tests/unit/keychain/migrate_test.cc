@@ -12,7 +12,7 @@
 #include "keychain/layout.h"
 #include "keychain/migrate.h"
 #include "support/keychain.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::keychain {
 namespace {

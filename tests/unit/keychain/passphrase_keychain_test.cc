@@ -9,8 +9,8 @@
 #include "keychain/layout.h"
 #include "keychain/passphrase_keychain.h"
 #include "support/keychain.h"
+#include "support/scratch.h"
 #include "unit/keychain/alice_keychain.h"
-#include "unit/store/scratch.h"
 
 namespace ostrel::keychain {
 namespace {

@@ -19,8 +19,8 @@
 #include "store/transaction_file.h"
 #include "store/vault_file.h"
 #include "support/identities.h"
+#include "support/scratch.h"
 #include "support/vault_builder.h"
-#include "unit/store/scratch.h"
 
 namespace ostrel::ops::test {
 

@@ -10,8 +10,8 @@
 #include "ops/session.h"
 #include "ops/write_secret.h"
 #include "store/ratchet_file.h"
+#include "support/scratch.h"
 #include "support/secret_text.h"
-#include "unit/store/scratch.h"
 #include "unit/ops/scene.h"
 
 namespace ostrel::ops::test {

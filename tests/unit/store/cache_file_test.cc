@@ -11,7 +11,7 @@
 
 #include "crypto/signing.h"
 #include "support/identities.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "store/io.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

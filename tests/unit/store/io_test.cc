@@ -10,7 +10,7 @@
 #include <csignal>
 #include <regex>
 
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

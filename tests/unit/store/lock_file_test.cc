@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <functional>
 
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "store/lock_file.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

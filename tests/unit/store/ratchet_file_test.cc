@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/hex.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "errors/ops_error.h"
 #include "store/io.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "store/join_commit_file.h"
 #include "support/hex.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

@@ -15,7 +15,7 @@
 #include "core/record_sign.h"
 #include "support/hex.h"
 #include "support/identities.h"
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {

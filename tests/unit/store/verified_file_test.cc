@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "unit/store/scratch.h"
+#include "support/scratch.h"
 
 namespace ostrel::store {
 namespace {
