@@ -1,7 +1,6 @@
 #include "keychain/files.h"
 
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "errors/try.h"
@@ -112,18 +111,13 @@ KeychainResult<store::FileLock> acquire_lock(const std::filesystem::path& lock_f
   auto file = store::open_lock_file(lock_file, store::FileAccess::Private);
   if (!file) return std::unexpected(KeychainError::io(lock_file, std::move(file).error()));
 
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    auto attempt = store::try_lock_exclusive(*file);
-    if (attempt) return store::FileLock(std::move(*file));
-    if (attempt.error().kind() != IoError::WouldBlock) {
-      return std::unexpected(KeychainError::io(lock_file, std::move(attempt).error()));
-    }
-    if (std::chrono::steady_clock::now() - start >= wait) return std::unexpected(KeychainError::lock_timeout(lock_file));
-    // Always the whole interval, unlike the store's locks: the last try may come up to one
-    // interval after the wait ran out.
-    std::this_thread::sleep_for(kKeychainLockRetry);
-  }
+  // Every sleep is the whole interval, unlike the store's locks: the last try may come up to one
+  // interval after the wait ran out.
+  auto lock = store::wait_for_lock(std::move(*file), true, {.limit = wait, .interval = kKeychainLockRetry,
+                                                           .whole_intervals = true});
+  if (!lock) return std::unexpected(KeychainError::io(lock_file, std::move(lock).error()));
+  if (!*lock) return std::unexpected(KeychainError::lock_timeout(lock_file));
+  return std::move(**lock);
 }
 
 KeychainResult<store::FileLock> lock_root(const std::filesystem::path& base, const HashValue& root) {

@@ -52,6 +52,18 @@ void FileLock::release() {
   (void)file_.close();
 }
 
+IoResult<std::optional<FileLock>> wait_for_lock(platform::File file, bool exclusive, const LockWait& wait) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    auto attempt = exclusive ? try_lock_exclusive(file) : try_lock_shared(file);
+    if (attempt) return FileLock(std::move(file));
+    if (attempt.error().kind() != IoError::WouldBlock) return std::unexpected(std::move(attempt).error());
+    const auto waited = std::chrono::steady_clock::now() - start;
+    if (waited >= wait.limit) return std::nullopt;
+    std::this_thread::sleep_for(wait.whole_intervals ? wait.interval : std::min(wait.interval, wait.limit - waited));
+  }
+}
+
 StoreResult<FileLock> lock_file_with_wait(const std::filesystem::path& lock_path, bool exclusive,
                                           FileAccess access) {
   std::filesystem::path dir = lock_path.parent_path();
@@ -61,19 +73,10 @@ StoreResult<FileLock> lock_file_with_wait(const std::filesystem::path& lock_path
   auto file = open_lock_file(lock_path, access);
   if (!file) return std::unexpected(StoreError::io(lock_path, std::move(file).error()));
 
-  const auto start = std::chrono::steady_clock::now();
-  for (;;) {
-    auto attempt = exclusive ? try_lock_exclusive(*file) : try_lock_shared(*file);
-    if (attempt) return FileLock(std::move(*file));
-    if (attempt.error().kind() != IoError::WouldBlock) {
-      return std::unexpected(StoreError::io(lock_path, std::move(attempt).error()));
-    }
-    const auto waited = std::chrono::steady_clock::now() - start;
-    if (waited >= kLockWait) return std::unexpected(StoreError::workspace_lock_held(lock_path));
-    // The last sleep is cut short so the final attempt falls at the end of the wait.
-    std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
-        kLockRetryInterval, kLockWait - waited));
-  }
+  auto lock = wait_for_lock(std::move(*file), exclusive, LockWait{});
+  if (!lock) return std::unexpected(StoreError::io(lock_path, std::move(lock).error()));
+  if (!*lock) return std::unexpected(StoreError::workspace_lock_held(lock_path));
+  return std::move(**lock);
 }
 
 StoreResult<WorkspaceLock> WorkspaceLock::acquire(const WorkspacePaths& paths) {

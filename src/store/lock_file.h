@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 
 #include "errors/store_error.h"
@@ -52,6 +53,19 @@ class FileLock {
  private:
   platform::File file_;
 };
+
+// How a contended lock is waited for.
+struct LockWait {
+  std::chrono::steady_clock::duration limit = kLockWait;
+  std::chrono::steady_clock::duration interval = kLockRetryInterval;
+  // Every sleep a whole interval, so the last try may come up to one interval after the limit;
+  // otherwise the last sleep is cut short and the final try falls at the limit.
+  bool whole_intervals = false;
+};
+
+// Tries the lock of `file` until it is free or `wait` runs out: the lock, none when the wait ran
+// out, or the I/O error of a try that failed otherwise. The one retry loop of every lock.
+IoResult<std::optional<FileLock>> wait_for_lock(platform::File file, bool exclusive, const LockWait& wait);
 
 // Opens (creating its folder and the file when missing) and locks `lock_path`, retrying every
 // 100 ms while another holder keeps it; after 10 s fails with StoreError::WorkspaceLockHeld
