@@ -84,11 +84,6 @@ AuthorityMap seed_authority(const UserId& root_user_id);
 UnresolvedEntry entity_heads(const EntityKey& key, const ConflictEntry& conflict,
                              const std::map<HashValue, const EffectiveRecord*>& by_hash);
 
-// Rounds until two agree (at most 64); then handles and entry points. `invalid` is set when the
-// authority did not settle.
-VaultState authority_fixpoint(const RootIdentity& root, std::span<const EffectiveRecord> records,
-                              const std::set<HashValue>& admitted_deletions, const RolledBackMap& rolled_back);
-
 struct AuthorityPassResult {
   VaultState state;
   std::set<HashValue> admitted_deletions;
