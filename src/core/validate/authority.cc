@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/validate/authority_internal.h"
+
 namespace ostrel::validate {
 namespace {
 
