@@ -24,16 +24,6 @@ CoreResult<Id> id_of(CoreResult<HashValue> hash) {
 
 }  // namespace
 
-CoreResult<UserId> user_id_from_public_keys(std::span<const std::uint8_t> signing_public_key,
-                                            std::span<const std::uint8_t> hpke_public_key) {
-  // Two byte strings one after the other, with no framing around the pair.
-  cord::Buffer data;
-  data.reserve(8 + signing_public_key.size() + hpke_public_key.size());
-  if (auto r = cord::write_byte_string(data, signing_public_key); !r) return std::unexpected(CoreError(r.error()));
-  if (auto r = cord::write_byte_string(data, hpke_public_key); !r) return std::unexpected(CoreError(r.error()));
-  return UserId(crypto::domain_hash("ostrel.user.v1", data));
-}
-
 CoreResult<SecretId> derive_secret_id(const SecretSelectorV1& selector) {
   return id_of<SecretId>(crypto::domain_hash_cord("ostrel.secret.v1", selector));
 }

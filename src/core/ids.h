@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "crypto/user_id.h"
 #include "errors/core_error.h"
 #include "ids/identifiers.h"
 
@@ -18,10 +19,8 @@ struct GroupMemberIdInputV1;
 // Each derivation is a domain hash of the input's canonical encoding under a fixed tag; it fails
 // only when the input cannot be encoded.
 
-// `UserId::from_public_keys`: "ostrel.user.v1" over the signing key, then the HPKE key, as byte
-// strings one after the other.
-CoreResult<UserId> user_id_from_public_keys(std::span<const std::uint8_t> signing_public_key,
-                                            std::span<const std::uint8_t> hpke_public_key);
+// `UserId::from_public_keys`: the crypto layer derives it, for the identity; its name stays here too.
+using crypto::user_id_from_public_keys;
 // `SecretId::derive`: "ostrel.secret.v1" over the selector.
 CoreResult<SecretId> derive_secret_id(const SecretSelectorV1& selector);
 // `GroupMemberId::derive`: "ostrel.group-member.v1" over the group and the member.

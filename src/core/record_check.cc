@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "core/ids.h"
+#include "core/record_check_internal.h"
 #include "crypto/domain_hash.h"
 
 namespace ostrel::core {

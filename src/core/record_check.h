@@ -13,9 +13,6 @@ namespace ostrel::core {
 
 inline constexpr std::uint64_t kCounterCeiling = std::uint64_t{1} << 62;
 
-// InvalidStructure carrying the error's display text.
-ValidationIssue to_invalid_structure(const CoreError& error);
-
 // The user id must be the one derived from the record's two public keys.
 StructureCheck check(const UserRecordV1& user);
 

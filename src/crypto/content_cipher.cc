@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "crypto/content_cipher_internal.h"
 #include "errors/try.h"
 
 namespace ostrel::crypto {

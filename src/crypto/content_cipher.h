@@ -27,10 +27,6 @@ CryptoResult<platform::SecretBytes> aead_decrypt(const ContentKey& key, ContentN
                                                  std::span<const std::uint8_t> ciphertext,
                                                  std::span<const std::uint8_t> associated_data);
 
-// The HPKE info of a context: "ostrel.hpke-info.v1" and the context, each behind its length as a
-// 64-bit big-endian integer (35 + context bytes).
-cord::Buffer hpke_info(std::span<const std::uint8_t> context);
-
 // Wraps a content key for the holder of `recipient_public_key` under the info of `context`.
 CryptoResult<hpke::Sealed> hpke_seal(std::span<const std::uint8_t> recipient_public_key,
                                      std::span<const std::uint8_t> context,

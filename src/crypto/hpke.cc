@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "crypto/hkdf.h"
+#include "crypto/hpke_internal.h"
 #include "crypto/random.h"
 #include "errors/try.h"
 

@@ -1,7 +1,7 @@
 #include "crypto/identity.h"
 
-#include "core/ids.h"
 #include "crypto/hkdf.h"
+#include "crypto/user_id.h"
 #include "errors/try.h"
 
 namespace ostrel::crypto {
@@ -32,7 +32,7 @@ CryptoResult<Identity> Identity::from_seed(std::span<const std::uint8_t> master_
   OSTREL_TRY_ASSIGN(auto keys, derive_identity_keys(master_seed));
   const auto signing_public_key = keys.signing_key.public_key();
   const auto hpke_public_key = keys.hpke_public_key;
-  OSTREL_TRY_ASSIGN(auto user_id, core::user_id_from_public_keys(signing_public_key, hpke_public_key));
+  OSTREL_TRY_ASSIGN(auto user_id, user_id_from_public_keys(signing_public_key, hpke_public_key));
   return Identity{std::move(user_id), signing_public_key, hpke_public_key,
                   platform::SecretArray<kMasterSeedBytes>(master_seed.first<kMasterSeedBytes>()),
                   std::move(keys)};
@@ -44,7 +44,7 @@ std::vector<std::uint8_t> Identity::sign(std::string_view purpose,
 }
 
 UserIdCheck Identity::check_user_id() const {
-  auto recomputed = core::user_id_from_public_keys(signing_public_key, hpke_public_key);
+  auto recomputed = user_id_from_public_keys(signing_public_key, hpke_public_key);
   if (!recomputed) return std::move(recomputed).error();
   if (recomputed->value.bytes != user_id.value.bytes) return UserIdMismatch{user_id, std::move(*recomputed)};
   return std::move(*recomputed);

@@ -7,6 +7,7 @@
 #include "errors/try.h"
 #include "keychain/files.h"
 #include "keychain/layout.h"
+#include "keychain/migrate_internal.h"
 #include "store/io.h"
 
 namespace ostrel::keychain {

@@ -28,9 +28,4 @@ KeychainResult<void> split_combined_keychain(const std::filesystem::path& base, 
 KeychainResult<void> split_legacy_keychain(const std::filesystem::path& base, const HashValue& root,
                                            const std::filesystem::path& legacy);
 
-// Copies of the set's identities of `root`, in canonical order.
-std::vector<SealedIdentityV1> identities_for_root(const KeychainRecords& records, const HashValue& root);
-// Every record that is not an identity of `root`.
-KeychainRecords remaining_records(KeychainRecords records, const HashValue& root);
-
 }  // namespace ostrel::keychain

@@ -7,6 +7,7 @@
 
 #include "crypto/content_cipher.h"
 #include "errors/try.h"
+#include "keychain/unlock_internal.h"
 
 namespace ostrel::keychain {
 namespace {

@@ -47,11 +47,6 @@ using Argon2idRunner = KeychainResult<DerivedKey> (*)(const Argon2idInput&);
 // p within their bounds.
 KeychainResult<void> check_kdf_params(const KdfParamsV1& params, std::span<const std::uint8_t> salt);
 
-// The key of `passphrase` (its bytes exactly, no normalisation) under `params`: checked first,
-// then computed with no secret and no associated data.
-KeychainResult<DerivedKey> derive_key(std::span<const std::uint8_t> passphrase, std::span<const std::uint8_t> salt,
-                                      const KdfParamsV1& params, Argon2idRunner run = argon2id);
-
 // The associated data of a sealed identity (root, then user, as byte strings).
 KeychainResult<cord::Buffer> unlock_aad(std::span<const std::uint8_t> root, std::span<const std::uint8_t> user);
 

@@ -9,6 +9,7 @@
 #include "crypto/random.h"
 #include "errors/text_form.h"
 #include "errors/try.h"
+#include "ops/commit_internal.h"
 #include "ops/join_commit.h"
 #include "platform/test_hooks.h"
 #include "store/io.h"

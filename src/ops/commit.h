@@ -66,22 +66,9 @@ struct AfterImageRecords {
   std::shared_ptr<const void> owner;
 };
 
-// What rolling a journal forward does to one state file.
-enum class FileAction { Write, AlreadyWritten };
-
 // The result of a guarded write of a state file (`file` is OpsError::kVaultFile or kRatchetFile):
 // a write refused because the name no longer held the file read is PreconditionChanged.
 OpsResult<void> written_or_changed(StoreResult<store::WriteOutcome> outcome, std::string_view file);
-
-// Classifies a state file (its current bytes, none when missing) against its precondition and its
-// after-image: already written when it holds the after-image, to be written when it holds the
-// precondition, otherwise RecoveryMismatch.
-OpsResult<FileAction> check_transaction_file(std::optional<std::span<const std::uint8_t>> current,
-                                             const store::FilePreconditionV1& before,
-                                             std::span<const std::uint8_t> after_image);
-
-// Whether `current` holds the after-image (by transaction file digest).
-bool matches_after_image(std::span<const std::uint8_t> current, std::span<const std::uint8_t> after_image);
 
 // Replaces the vault file at `vault_at` (the location its session resolved when it opened) with
 // `next_vault` and the root's ratchet file with `next_ratchet` through a journal. Refuses, writing

@@ -11,6 +11,7 @@
 #include "errors/try.h"
 #include "ops/commit.h"
 #include "ops/read_secret.h"
+#include "ops/write_secret_internal.h"
 #include "store/lock_file.h"
 #include "store/ratchet_file.h"
 #include "store/transaction_file.h"

@@ -16,6 +16,7 @@
 #include "platform/random.h"
 #include "platform/secure_memory.h"
 #include "platform/test_hooks.h"
+#include "store/io_internal.h"
 
 namespace ostrel::store {
 namespace {

@@ -56,10 +56,6 @@ StoreResult<std::optional<FileContents>> read_optional_file(const FileLocation& 
 // does not come back after a power loss.
 StoreResult<void> remove_file_if_present(const std::filesystem::path& path);
 
-// A fresh sibling of `target`: "." + the target's name (or "ostrel-write" when the name is not
-// UTF-8) + ".tmp." + 32 random lower-case hex digits.
-std::filesystem::path temp_path_for(const std::filesystem::path& target);
-
 // Moves `temp` over `target` in one step and syncs the folder. On failure the temporary file is
 // deleted and the error names the target.
 StoreResult<void> rename_replace(const std::filesystem::path& temp,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/validate/authority_internal.h"
+
 namespace ostrel::validate {
 namespace {
 
@@ -332,13 +334,6 @@ UnresolvedEntry entity_heads(const EntityKey& key, const ConflictEntry& conflict
     entry.candidates.push_back(*r);
   }
   return entry;
-}
-
-VaultState authority_fixpoint(const RootIdentity& root, std::span<const EffectiveRecord> records,
-                              const std::set<HashValue>& admitted, const RolledBackMap& rolled_back) {
-  const PrincipalIndex index(records, rolled_back);
-  return assemble(root, records, run_fixpoint(index, root, entry_point_users(records, rolled_back), admitted),
-                  rolled_back);
 }
 
 AuthorityPassResult authority_pass(const RootIdentity& root, std::span<const EffectiveRecord> records,

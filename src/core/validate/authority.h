@@ -44,14 +44,10 @@ struct AuthorityRound : PrincipalMaps {
 
 // ---- index sets ----
 
-// Users of the EntryPoint records whose entity is not rolled back, from their entity keys.
-std::set<UserId> entry_point_users(std::span<const EffectiveRecord> records, const RolledBackMap& rolled_back);
 // Signers of every EntryPoint record (no rolled-back filter).
 std::set<UserId> entry_point_signers(std::span<const EffectiveRecord> records);
 // Every record hash of a state, once each.
 VerifiedHashes record_hash_set(std::span<const EffectiveRecord> records);
-// References to the UserDeleted, GroupDeleted and GrantDeleted records, in record order.
-std::vector<const EffectiveRecord*> sort_record_refs(std::span<const EffectiveRecord> records);
 
 // ---- the principal records of a pass, grouped once ----
 
@@ -83,11 +79,6 @@ AuthorityMap seed_authority(const UserId& root_user_id);
 // `by_hash` indexes the effective records by record hash.
 UnresolvedEntry entity_heads(const EntityKey& key, const ConflictEntry& conflict,
                              const std::map<HashValue, const EffectiveRecord*>& by_hash);
-
-// Rounds until two agree (at most 64); then handles and entry points. `invalid` is set when the
-// authority did not settle.
-VaultState authority_fixpoint(const RootIdentity& root, std::span<const EffectiveRecord> records,
-                              const std::set<HashValue>& admitted_deletions, const RolledBackMap& rolled_back);
 
 struct AuthorityPassResult {
   VaultState state;

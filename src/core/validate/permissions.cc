@@ -4,6 +4,8 @@
 #include <set>
 #include <string_view>
 
+#include "core/validate/permissions_internal.h"
+
 namespace ostrel::validate {
 namespace {
 

@@ -18,8 +18,6 @@ using core::SecretSelectorV1;
 
 // Whether keyspace `k` contains the secret address `s`: the path matcher, then each label matcher.
 bool matches(const KeyspaceSelectorV1& k, const SecretSelectorV1& s);
-// Whether `contained` names no secret address outside `container` (a structural test).
-bool covers(const KeyspaceSelectorV1& container, const KeyspaceSelectorV1& contained);
 
 // A list that keeps insertion order and holds no two equal elements; a side index keeps
 // "append unless present" constant-time however many grants a principal collects.

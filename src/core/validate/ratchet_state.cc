@@ -4,6 +4,7 @@
 #include <set>
 
 #include "cord/set.h"
+#include "core/validate/ratchet_state_internal.h"
 
 namespace ostrel::validate {
 namespace {

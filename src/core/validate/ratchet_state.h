@@ -18,13 +18,6 @@
 
 namespace ostrel::validate {
 
-// The entity a ratchet record remembers; none for FormatVersion and TrustedRoot.
-std::optional<EntityKey> ratchet_record_key(const core::RatchetRecordV1& record);
-
-// The binding a ratchet record remembers: none for an empty handle text, an absent membership
-// input, a selector without path segments, and kinds that have no binding.
-std::optional<EntityBinding> ratchet_record_binding(const core::RatchetRecordV1& record);
-
 // The entity record of `key`'s kind with that counter; a binding of another kind is written as
 // "no binding". None for the vault root, which is never counted.
 std::optional<core::RatchetRecordV1> ratchet_record_from_counter(const EntityKey& key, std::uint64_t counter,

@@ -4,6 +4,7 @@
 
 #include "core/ids.h"
 #include "core/record_sign.h"
+#include "core/validate/trust_internal.h"
 #include "crypto/signing.h"
 #include "errors/try.h"
 

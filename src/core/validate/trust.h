@@ -32,13 +32,6 @@ struct HashedRecord {
   HashValue hash;
 };
 
-// The root identity of `record` when it is a VaultRoot record whose user id its own keys give
-// and whose signature verifies under its own key; none when it is not. With
-// `signature_known_valid` the signature is taken as valid without verifying it. Fails only when
-// the user id, the signed bytes or the key id cannot be derived.
-CoreResult<std::optional<RootIdentity>> self_signed_root(const core::VaultRecordV1& record,
-                                                         bool signature_known_valid);
-
 // The derivation's root search: the one self-signed root whose key id is `trusted_root`, or the
 // issue that ends the derivation (RootNotTrusted for none, AmbiguousRoot for several). Candidates
 // are counted per record, so one root stored twice is ambiguous. Records whose hash is in

@@ -2,6 +2,7 @@
 
 #include "errors/text_form.h"
 #include "errors/try.h"
+#include "frontend/selector/grammar_internal.h"
 
 namespace ostrel::frontend::selector {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ids.h"
-#include "core/record_check.h"
+#include "core/record_check_internal.h"
 #include "core/record_sign.h"
 #include "crypto/domain_hash.h"
 #include "support/hex.h"

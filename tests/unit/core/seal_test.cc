@@ -11,6 +11,7 @@
 #include "core/ids.h"
 #include "core/record_sign.h"
 #include "core/seal.h"
+#include "crypto/content_cipher_internal.h"
 #include "support/hex.h"
 #include "support/identities.h"
 #include "support/secret_text.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "crypto/hkdf.h"
-#include "crypto/hpke.h"
+#include "crypto/hpke_internal.h"
 #include "support/hex.h"
 #include "unit/crypto/secret_hex.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "frontend/selector/grammar.h"
+#include "frontend/selector/grammar_internal.h"
 
 namespace ostrel::frontend::selector {
 namespace {

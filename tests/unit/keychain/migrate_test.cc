@@ -10,7 +10,7 @@
 
 #include "keychain/files.h"
 #include "keychain/layout.h"
-#include "keychain/migrate.h"
+#include "keychain/migrate_internal.h"
 #include "support/keychain.h"
 #include "support/scratch.h"
 

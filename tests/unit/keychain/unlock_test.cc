@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "keychain/identity.h"
-#include "keychain/unlock.h"
+#include "keychain/unlock_internal.h"
 #include "support/hex.h"
 #include "support/identities.h"
 #include "support/keychain.h"

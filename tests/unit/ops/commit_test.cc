@@ -1,7 +1,7 @@
 // Committing a vault write: the journal first, the ratchet before the vault, both confirmed and
 // the journal deleted last; everything synced in that order; the refusals that write nothing;
 // rolling a journal forward from each state a crash can leave; the preflight and its errors.
-#include "ops/commit.h"
+#include "ops/commit_internal.h"
 
 #include <gtest/gtest.h>
 

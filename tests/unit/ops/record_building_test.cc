@@ -6,7 +6,7 @@
 #include "core/ids.h"
 #include "core/validate/derive.h"
 #include "ops/read_secret.h"
-#include "ops/write_secret.h"
+#include "ops/write_secret_internal.h"
 #include "support/identities.h"
 #include "support/secret_text.h"
 #include "unit/ops/scene.h"

@@ -1,5 +1,5 @@
 // Bounded reads, atomic writes, temporary names and removal, against real files.
-#include "store/io.h"
+#include "store/io_internal.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "core/ids.h"
-#include "core/validate/authority.h"
+#include "core/validate/authority_internal.h"
 #include "support/vault_builder.h"
 
 namespace ostrel::validate {

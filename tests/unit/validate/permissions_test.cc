@@ -1,7 +1,7 @@
 // Keyspace matching and covering, and what a set of rights allows.
 #include <gtest/gtest.h>
 
-#include "core/validate/permissions.h"
+#include "core/validate/permissions_internal.h"
 #include "support/vault_builder.h"
 
 namespace ostrel::validate {

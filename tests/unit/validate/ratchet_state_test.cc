@@ -4,7 +4,7 @@
 // rollback test.
 #include <gtest/gtest.h>
 
-#include "core/validate/ratchet_state.h"
+#include "core/validate/ratchet_state_internal.h"
 #include "support/hex.h"
 
 namespace ostrel::validate {
