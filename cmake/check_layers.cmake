@@ -1,9 +1,11 @@
 # Refuses an include that runs up a layer. Each folder of src/ is a layer (core/validate is one of
 # its own); a file may include its own layer and the layers below. A unit-test folder
 # (tests/unit/<layer>) keeps the rule of the layer it tests; the fixture tool's tests stand above
-# every layer. Run as a script: cmake -DROOT=<source> -DLAYERS=<lowest;...;highest>
+# every layer. Run as a script: cmake -DROOT=<source> -DLAYERS=<lowest,...,highest>
 # -DSTAMP=<file> -P check_layers.cmake
 cmake_minimum_required(VERSION 3.25)
+
+string(REPLACE "," ";" LAYERS "${LAYERS}")
 
 # The layer a path inside src/ (or a unit-test folder name) belongs to, as its index in LAYERS.
 function(layer_of relative out)

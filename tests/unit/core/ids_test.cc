@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "cord/text.h"
 #include "core/ids.h"
 #include "crypto/domain_hash.h"
+#include "crypto/identity.h"
 #include "support/hex.h"
 
 namespace ostrel {
@@ -25,6 +27,17 @@ TEST(KeyId, OfThirtyTwoZeroBytes) {
   auto id = core::key_id(std::vector<std::uint8_t>(32, 0));
   ASSERT_TRUE(id);
   EXPECT_EQ(to_hex(id->bytes), "5c8d0a325d4d37eb6e0a00b2649b2c4d50cf97809d17e0317221f8d79996c34e");
+}
+
+// The key id of a known identity's signing key (the identity of the seed 00 01 … 1f).
+TEST(KeyId, OfAKnownIdentity) {
+  std::vector<std::uint8_t> seed(32);
+  for (std::size_t i = 0; i < seed.size(); ++i) seed[i] = static_cast<std::uint8_t>(i);
+  auto id = crypto::Identity::from_seed(seed);
+  ASSERT_TRUE(id) << id.error().message();
+  auto key_id = core::key_id(id->signing_public_key);
+  ASSERT_TRUE(key_id);
+  EXPECT_EQ(to_hex(key_id->bytes), "c875df8a1880b61bf636b8f58ae3a694542e52f6403978e867ba4b1cf83e418b");
 }
 
 TEST(HandleIds, NormalisedBeforeHashingAndSeparatedByPurpose) {

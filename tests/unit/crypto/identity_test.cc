@@ -4,7 +4,6 @@
 
 #include <vector>
 
-#include "core/ids.h"
 #include "crypto/hpke.h"
 #include "crypto/identity.h"
 #include "support/core_dump.h"
@@ -31,9 +30,6 @@ TEST(Identity, KnownAnswers) {
   EXPECT_EQ(to_hex(id->signing_public_key), "5f101dae256a0a5a294ecc1121ee608ea7c1b129e48bf55018f040700aa654f4");
   EXPECT_EQ(to_hex(id->hpke_public_key), "e0a5a472d7c3f69244126d41ec7030083f104323c7775636e8ec2d23076ea655");
   EXPECT_EQ(to_hex(id->user_id.value.bytes), "3acbd8732cf2cf6b9410ccee479a8a8d2f15e12df71c356bbe615c7d1819fef1");
-  auto key_id = core::key_id(id->signing_public_key);
-  ASSERT_TRUE(key_id);
-  EXPECT_EQ(to_hex(key_id->bytes), "c875df8a1880b61bf636b8f58ae3a694542e52f6403978e867ba4b1cf83e418b");
   // The fields agree with the keys they were taken from, and the seed copy is the seed.
   EXPECT_EQ(id->keys.signing_key.public_key(), id->signing_public_key);
   EXPECT_EQ(id->keys.hpke_public_key, id->hpke_public_key);

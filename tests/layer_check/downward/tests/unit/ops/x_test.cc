@@ -1,0 +1,3 @@
+#include "unit/keychain/alice.h"
+#include "support/scratch.h"
+#include "ops/commit.h"

@@ -1,0 +1,2 @@
+#include "cord/text.h"
+#include "ops/commit.h"

@@ -1,0 +1,1 @@
+#include "cord/text.h"

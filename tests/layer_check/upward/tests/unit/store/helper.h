@@ -1,0 +1,1 @@
+#include "keychain/files.h"

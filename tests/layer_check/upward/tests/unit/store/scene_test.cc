@@ -1,0 +1,1 @@
+#include "unit/ops/scene.h"
