@@ -183,8 +183,12 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   }
   next_ratchet.raise(next_state.ratchet);
 
+  // The ratchet is encoded first, so that its encoder's scratch space is gone before the vault's
+  // after-image stands beside the file the session read; a vault that cannot be encoded is still
+  // the failure reported first.
+  StoreResult<cord::Buffer> ratchet_encoded = store::encode_ratchet_file(*next_ratchet);
   OSTREL_TRY_ASSIGN(cord::Buffer vault_after, store::encode_vault_file(candidate));
-  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, store::encode_ratchet_file(*next_ratchet));
+  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, std::move(ratchet_encoded));
   // The after-image becomes the session's bytes. The commit finds the candidate's records in it
   // and leaves them, and so every record the session holds, viewing it: once the session takes
   // it, the file it read before is let go.

@@ -29,6 +29,11 @@ struct RootsMet {
 };
 thread_local RootsMet* roots_met = nullptr;
 
+// Read where a file's state is wanted: each entry is decoded, handed to the state being loaded on
+// this thread and dropped, so the file's entries are never all held at once.
+struct LoadedEntry {};
+thread_local validate::RatchetStateLoader* state_loading = nullptr;
+
 static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
               "the ratchet file holds exactly the ratchet store");
 
@@ -59,6 +64,16 @@ struct Codec<store::CheckedEntry> {
   }
 };
 
+template <>
+struct Codec<store::LoadedEntry> {
+  static Status decode(Deserializer& d, store::LoadedEntry&, WidthHint hint) {
+    core::RatchetElement entry;
+    OSTREL_TRY(cord::decode(d, entry, hint));
+    store::state_loading->add(entry);
+    return {};
+  }
+};
+
 }  // namespace ostrel::cord
 
 namespace ostrel::store {
@@ -69,9 +84,13 @@ StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::pa
     return std::unexpected(StoreError::ratchet_invalid(path, std::move(error)));
   };
   if (!has_magic(kRatchetFile, bytes)) return invalid(cord::Error::validation(missing_magic_message(kRatchetFile)));
-  auto store = cord::from_slice<core::RatchetStore>(bytes.subspan(kRatchetFile.magic.size()));
-  if (!store) return invalid(std::move(store).error());
-  auto state = validate::RatchetState::from_store(std::get<0>(*store).items());
+  // The same reading as a RatchetStore's, each entry applied as it is met.
+  validate::RatchetStateLoader loader;
+  state_loading = &loader;
+  auto entries = cord::from_slice<std::variant<cord::Set<LoadedEntry>>>(bytes.subspan(kRatchetFile.magic.size()));
+  state_loading = nullptr;
+  if (!entries) return invalid(std::move(entries).error());
+  auto state = std::move(loader).finish();
   if (!state) return invalid(std::move(state).error());
   return std::move(*state);
 }

@@ -129,25 +129,27 @@ RatchetState RatchetState::from_baseline(const HashValue& root, std::span<const 
 }
 
 cord::Result<RatchetState> RatchetState::from_store(std::span<const core::RatchetElement> entries) {
-  RatchetState state;
-  const HashValue* root = nullptr;
-  for (const core::RatchetElement& entry : entries) {
-    const core::RatchetRecordV1* record = entry.known();
-    if (record == nullptr) {
-      state.raw_records.push_back(entry.raw_payload().to_vector());
-    } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
-      // Which of several roots would win depends on nothing we control; such a file is refused.
-      if (root != nullptr) {
-        return std::unexpected(cord::Error::validation("ratchet file has several trusted-root records"));
-      }
-      root = &t->root;
-    } else {
-      state.apply_record(*record);
-    }
+  RatchetStateLoader loader;
+  for (const core::RatchetElement& entry : entries) loader.add(entry);
+  return std::move(loader).finish();
+}
+
+void RatchetStateLoader::add(const core::RatchetElement& entry) {
+  const core::RatchetRecordV1* record = entry.known();
+  if (record == nullptr) {
+    state_.raw_records.push_back(entry.raw_payload().to_vector());
+  } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
+    if (roots_++ == 0) state_.trusted_root = t->root;
+  } else {
+    state_.apply_record(*record);
   }
-  if (root == nullptr) return std::unexpected(cord::Error::validation("ratchet file missing its trusted-root record"));
-  state.trusted_root = *root;
-  return state;
+}
+
+cord::Result<RatchetState> RatchetStateLoader::finish() && {
+  // Which of several roots would win depends on nothing we control; such a file is refused.
+  if (roots_ > 1) return std::unexpected(cord::Error::validation("ratchet file has several trusted-root records"));
+  if (roots_ == 0) return std::unexpected(cord::Error::validation("ratchet file missing its trusted-root record"));
+  return std::move(state_);
 }
 
 void RatchetState::apply_record(const core::RatchetRecordV1& record) {

@@ -93,6 +93,19 @@ struct RatchetState {
   void for_each_record(Fn&& fn) const;
 };
 
+// RatchetState::from_store for entries met one at a time, so that a file can be read without
+// holding all its entries at once: add() each in file order, then finish(), which refuses as
+// from_store does.
+class RatchetStateLoader {
+ public:
+  void add(const core::RatchetElement& entry);
+  cord::Result<RatchetState> finish() &&;
+
+ private:
+  RatchetState state_;
+  std::size_t roots_ = 0;  // trusted-root entries met; the first names the root
+};
+
 // Whether the derived state saw a rollback: some unresolved entity carries a remembered counter.
 bool has_rolled_back(const VaultState& state);
 

@@ -95,6 +95,9 @@ TEST(RatchetFileParse, Failures) {
        "Cord deserialization error: Duplicate element in set"},
       {"byte_after_the_set", file_of("00000000" "00000001" + root_entry(1) + "00"),
        "Trailing bytes after deserialization"},
+      // Entries are applied as they are read: a refusal of the entries still waits for the whole file.
+      {"two_roots_then_a_byte", file_of("00000000" "00000002" + root_entry(1) + root_entry(2) + "00"),
+       "Trailing bytes after deserialization"},
       {"byte_inside_an_entry", file_of("00000000" "00000001" "0000000d" "00000008" "0000000000000001" "00"),
        "Cord deserialization error: trailing bytes in evolving payload"},
   };
