@@ -106,7 +106,7 @@ def measure(tool: str, sizes: list[int], rounds: int) -> dict[str, Any]:
         for n, ws in workspaces.items():
             warm = median(f"{n}/open", "open_s")
             set_s = median(f"{n}/set", "set_s")
-            result["sizes"][n] = {
+            result["sizes"][str(n)] = {
                 "file_bytes": ws.file_bytes,
                 "warm_open_s": warm,
                 "set_s": set_s,
