@@ -124,9 +124,7 @@ class FlatMap {
   // O(n log n), not the O(n^2) of inserting each.
   template <class Fold>
   void insert_batch(std::vector<value_type>&& batch, Fold fold) {
-    if (!std::is_sorted(batch.begin(), batch.end(), EntryLess{})) {
-      std::stable_sort(batch.begin(), batch.end(), EntryLess{});
-    }
+    sort_stably(batch);
     // The new keys are gathered at the front of the batch, in order, each once.
     auto kept = batch.begin();
     auto held = entries_.begin();
@@ -150,6 +148,33 @@ class FlatMap {
   friend bool operator==(const FlatMap&, const FlatMap&) = default;
 
  private:
+  // Sorts `batch` by key, equal keys kept in batch order. A batch made of a few ascending runs
+  // (entries read in an order of their own, say grouped by kind) has its runs merged pairwise,
+  // in O(n log runs); one of many short runs is merge-sorted whole.
+  static void sort_stably(std::vector<value_type>& batch) {
+    constexpr std::size_t kMaxRuns = 64;
+    std::vector<std::size_t> bounds = {0};  // where each run starts, then the end
+    for (std::size_t i = 1; i < batch.size(); ++i) {
+      if (!(batch[i].first < batch[i - 1].first)) continue;
+      if (bounds.size() == kMaxRuns) {
+        std::stable_sort(batch.begin(), batch.end(), EntryLess{});
+        return;
+      }
+      bounds.push_back(i);
+    }
+    bounds.push_back(batch.size());
+    auto at = [&batch](std::size_t i) { return batch.begin() + static_cast<std::ptrdiff_t>(i); };
+    while (bounds.size() > 2) {
+      std::vector<std::size_t> merged = {0};
+      for (std::size_t i = 0; i + 2 < bounds.size(); i += 2) {
+        std::inplace_merge(at(bounds[i]), at(bounds[i + 1]), at(bounds[i + 2]), EntryLess{});
+        merged.push_back(bounds[i + 2]);
+      }
+      if (bounds.size() % 2 == 0) merged.push_back(bounds.back());  // an odd run out, carried over
+      bounds = std::move(merged);
+    }
+  }
+
   struct KeyLess {
     bool operator()(const value_type& e, const K& k) const { return e.first < k; }
   };
