@@ -29,7 +29,8 @@ struct RatchetState {
   // Payloads of stored entries this version cannot interpret, in the order met; written back
   // unchanged so that a later version's facts survive our rewrites.
   std::vector<cord::Bytes> raw_records;
-  // Both in key order, which is the order records are written in.
+  // Both in key order, which is the order records are written in. Held as sorted vectors: an
+  // iterator or reference into one does not survive a change to the state.
   FlatMap<EntityKey, std::uint64_t> counters;
   FlatMap<EntityKey, EntityBinding> bindings;  // every key is also a key of `counters`
   std::uint64_t format_version = 0;            // 0: none remembered
