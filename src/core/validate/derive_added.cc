@@ -68,7 +68,7 @@ bool counters_agree(const RatchetState& next, const RatchetState& remembered, co
       if (r != r_end && (key == nullptr || r->first < *key)) key = &r->first;
     }
     if (d != d_end && (key == nullptr || d->first < *key)) key = &d->first;
-    const EntityKey& k = *key;  // a node of its map, alive while the iterators move on
+    const EntityKey& k = *key;  // an entry of its map, alive while the iterators move on
     std::uint64_t held = 0;
     std::uint64_t viewed = 0;
     if (n != n_end && &n->first == key) held = (n++)->second;  // a key equal to n's is n's own

@@ -13,12 +13,6 @@ using Key = std::optional<EntityKey>;
 using Binding = std::optional<EntityBinding>;
 using Record = std::optional<core::RatchetRecordV1>;
 
-// counters[key] becomes the larger of its value (none counts as lower) and `counter`.
-void raise(std::map<EntityKey, std::uint64_t>& counters, const EntityKey& key, std::uint64_t counter) {
-  auto [it, inserted] = counters.try_emplace(key, counter);
-  if (!inserted) it->second = std::max(it->second, counter);
-}
-
 struct KeyOf {
   Key operator()(const core::UserRatchetRecordV1& x) const { return core::entity::User{x.user_id}; }
   Key operator()(const core::UserHandleRatchetRecordV1& x) const { return core::entity::UserHandle{x.handle_id}; }
@@ -124,7 +118,9 @@ RatchetState RatchetState::fresh(HashValue root) {
 
 RatchetState RatchetState::from_baseline(const HashValue& root, std::span<const core::RatchetRecordV1> baseline) {
   RatchetState s = fresh(root);
-  for (const core::RatchetRecordV1& record : baseline) s.apply_record(record);
+  PutBy later;
+  for (const core::RatchetRecordV1& record : baseline) s.apply_later(record, later);
+  s.fold_in(std::move(later));
   return s;
 }
 
@@ -141,7 +137,7 @@ void RatchetStateLoader::add(const core::RatchetElement& entry) {
   } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
     if (roots_++ == 0) state_.trusted_root = t->root;
   } else {
-    state_.apply_record(*record);
+    state_.apply_later(*record, later_);
   }
 }
 
@@ -149,52 +145,115 @@ cord::Result<RatchetState> RatchetStateLoader::finish() && {
   // Which of several roots would win depends on nothing we control; such a file is refused.
   if (roots_ > 1) return std::unexpected(cord::Error::validation("ratchet file has several trusted-root records"));
   if (roots_ == 0) return std::unexpected(cord::Error::validation("ratchet file missing its trusted-root record"));
+  // A file orders its entries by their encoding, which is not key order (the record kinds are
+  // numbered unlike the entity kinds, and a payload's length comes before its id), so the
+  // entries are sorted once here.
+  state_.fold_in(std::move(later_));
+  state_.counters.trim();
+  state_.bindings.trim();
   return std::move(state_);
 }
 
 void RatchetState::apply_record(const core::RatchetRecordV1& record) {
+  PutBy later;
+  apply_later(record, later);
+  fold_in(std::move(later));
+}
+
+void RatchetState::apply_later(const core::RatchetRecordV1& record, PutBy& later) {
   if (const auto* v = std::get_if<std::uint64_t>(&record.variant())) {
     format_version = std::max(format_version, *v);
     return;
   }
   std::optional<EntityKey> key = ratchet_record_key(record);
   if (!key) return;  // TrustedRoot: the root is fixed when the state is made
-  raise(counters, *key, counter_of(record));
-  // A disagreeing binding is dropped: the remembered one is what the id was derived from.
-  if (std::optional<EntityBinding> b = ratchet_record_binding(record)) {
-    bindings.try_emplace(std::move(*key), std::move(*b));
-  }
+  std::optional<EntityBinding> b = ratchet_record_binding(record);
+  if (b) later.bindings.emplace_back(*key, std::move(*b));
+  later.counters.emplace_back(std::move(*key), counter_of(record));
+}
+
+void RatchetState::fold_in(PutBy&& later) {
+  // A counter is the highest met (none counts as lower); the first binding met is kept, ours
+  // before any put by. A disagreeing binding is dropped: the remembered one is what the id was
+  // derived from.
+  counters.insert_batch(std::move(later.counters),
+                        [](std::uint64_t& held, std::uint64_t met) { held = std::max(held, met); });
+  bindings.insert_batch(std::move(later.bindings), [](EntityBinding&, EntityBinding&&) {});
 }
 
 void RatchetState::advance(const RatchetView& view) { (void)advance_noting(view); }
 
+namespace {
+
+// How many keys of `view` (ascending) `held` lacks; one forward walk.
+template <class Held, class View>
+std::size_t count_absent(Held& held, const View& view) {
+  std::size_t n = 0;
+  auto at = held.begin();
+  for (const auto& entry : view) {
+    at = held.lower_bound_from(at, entry.first);
+    if (at == held.end() || at->first != entry.first) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
 RatchetState::Advance RatchetState::advance_noting(const RatchetView& view) {
   Advance changes;
   changes.format_version = format_version;
+  // New keys are gathered, in key order, and merged in at once; counted first, so that the maps
+  // grow by exactly what they gain.
+  std::vector<std::pair<EntityKey, std::uint64_t>> new_counters;
+  new_counters.reserve(count_absent(counters, view.counters));
+  auto held = counters.begin();
   for (const auto& [key, counter] : view.counters) {
-    auto [it, inserted] = counters.try_emplace(key, counter);
-    if (inserted) {
+    held = counters.lower_bound_from(held, key);
+    if (held == counters.end() || held->first != key) {
       changes.counters.emplace_back(key, std::nullopt);
-    } else if (counter > it->second) {
-      changes.counters.emplace_back(key, it->second);
-      it->second = counter;
+      new_counters.emplace_back(key, counter);
+    } else if (counter > held->second) {
+      changes.counters.emplace_back(key, held->second);
+      held->second = counter;
     }
   }
+  counters.insert_absent(std::move(new_counters));
+
+  std::vector<std::pair<EntityKey, EntityBinding>> new_bindings;
+  new_bindings.reserve(count_absent(bindings, view.bindings));
+  auto bound = bindings.begin();
   for (const auto& [key, b] : view.bindings) {
-    if (bindings.try_emplace(key, b).second) changes.bindings.push_back(key);
+    bound = bindings.lower_bound_from(bound, key);
+    if (bound == bindings.end() || bound->first != key) {
+      changes.bindings.push_back(key);
+      new_bindings.emplace_back(key, b);
+    }
   }
+  bindings.insert_absent(std::move(new_bindings));
   if (view.format_version) format_version = std::max(format_version, *view.format_version);
   return changes;
 }
 
 void RatchetState::take_back(Advance&& changes) {
-  for (const EntityKey& key : changes.bindings) bindings.erase(key);
+  // Keys added are removed in one pass over each map (the lists are in key order, searched by
+  // bisection), not one shift of the entries per key.
+  if (!changes.bindings.empty()) {
+    bindings.erase_if([&](const EntityKey& key, const EntityBinding&) {
+      return std::binary_search(changes.bindings.begin(), changes.bindings.end(), key);
+    });
+  }
+  std::vector<EntityKey> added;
   for (auto& [key, was] : changes.counters) {
     if (was) {
       counters[key] = *was;
     } else {
-      counters.erase(key);
+      added.push_back(std::move(key));
     }
+  }
+  if (!added.empty()) {
+    counters.erase_if([&](const EntityKey& key, std::uint64_t) {
+      return std::binary_search(added.begin(), added.end(), key);
+    });
   }
   format_version = changes.format_version;
 }
@@ -225,7 +284,10 @@ void RatchetState::for_each_record(Fn&& fn) const {
 
 OpsResult<void> RatchetState::merge(const RatchetState& other) {
   if (other.trusted_root != trusted_root) return std::unexpected(OpsError::recovery_mismatch());
-  other.for_each_record([this](const core::RatchetRecordV1& record) { apply_record(record); });
+  // Put by while `other`'s maps are walked (they may be ours), folded in after.
+  PutBy later;
+  other.for_each_record([this, &later](const core::RatchetRecordV1& record) { apply_later(record, later); });
+  fold_in(std::move(later));
 
   // Room first, so the views below stay valid while payloads are appended.
   raw_records.reserve(raw_records.size() + other.raw_records.size());

@@ -6,13 +6,14 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "cord/codec.h"
 #include "core/ratchet_records.h"
+#include "core/validate/flat_map.h"
 #include "core/validate/state.h"
 #include "errors/ops_error.h"
 
@@ -28,9 +29,11 @@ struct RatchetState {
   // Payloads of stored entries this version cannot interpret, in the order met; written back
   // unchanged so that a later version's facts survive our rewrites.
   std::vector<cord::Bytes> raw_records;
-  std::map<EntityKey, std::uint64_t> counters;
-  std::map<EntityKey, EntityBinding> bindings;  // every key is also a key of `counters`
-  std::uint64_t format_version = 0;             // 0: none remembered
+  // Both in key order, which is the order records are written in. Held as sorted vectors: an
+  // iterator or reference into one does not survive a change to the state.
+  FlatMap<EntityKey, std::uint64_t> counters;
+  FlatMap<EntityKey, EntityBinding> bindings;  // every key is also a key of `counters`
+  std::uint64_t format_version = 0;            // 0: none remembered
 
   // The state of a root nothing is remembered for yet.
   static RatchetState fresh(HashValue root);
@@ -54,7 +57,7 @@ struct RatchetState {
 
   // What one advance changed, so that it can be taken back: the counters it raised or added (with
   // the value each had, none when it was added), the bindings it added and the format version
-  // before it.
+  // before it. Both lists are in key order.
   struct Advance {
     std::vector<std::pair<EntityKey, std::optional<std::uint64_t>>> counters;
     std::vector<EntityKey> bindings;
@@ -89,6 +92,20 @@ struct RatchetState {
   friend bool operator==(const RatchetState&, const RatchetState&) = default;
 
  private:
+  friend class RatchetStateLoader;
+
+  // Entity counters and bindings of records met but not yet in the maps. Many records are put by
+  // as met and folded in at once: inserting each into the sorted maps would shift their entries
+  // every time.
+  struct PutBy {
+    std::vector<std::pair<EntityKey, std::uint64_t>> counters;
+    std::vector<std::pair<EntityKey, EntityBinding>> bindings;
+  };
+  // apply_record, the entity's counter and binding put by in `later`.
+  void apply_later(const core::RatchetRecordV1& record, PutBy& later);
+  // Applies what was put by, as applying its records in the order met would.
+  void fold_in(PutBy&& later);
+
   template <class Fn>
   void for_each_record(Fn&& fn) const;
 };
@@ -103,6 +120,7 @@ class RatchetStateLoader {
 
  private:
   RatchetState state_;
+  RatchetState::PutBy later_;
   std::size_t roots_ = 0;  // trusted-root entries met; the first names the root
 };
 

@@ -4,6 +4,11 @@
 // rollback test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <map>
+#include <numeric>
+#include <random>
+
 #include "core/validate/ratchet_state_internal.h"
 #include "support/hex.h"
 
@@ -118,8 +123,8 @@ TEST(RatchetState, ApplyRecordOnlyGrows) {
   struct Case {
     const char* name;
     std::vector<RatchetRecordV1> applied;
-    std::map<EntityKey, std::uint64_t> counters;
-    std::map<EntityKey, EntityBinding> bindings;
+    FlatMap<EntityKey, std::uint64_t> counters;
+    FlatMap<EntityKey, EntityBinding> bindings;
     std::uint64_t format_version;
   };
   const Case cases[] = {
@@ -156,8 +161,8 @@ TEST(RatchetState, FromBaselineAppliesInListOrderUnderTheGivenRoot) {
   RatchetState s = RatchetState::from_baseline(h(9), baseline);
   EXPECT_EQ(s.trusted_root, h(9));
   EXPECT_TRUE(s.raw_records.empty());
-  EXPECT_EQ(s.counters, (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 3}}));
-  EXPECT_EQ(s.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
+  EXPECT_EQ(s.counters, (FlatMap<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 3}}));
+  EXPECT_EQ(s.bindings, (FlatMap<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
   EXPECT_EQ(s.format_version, 1u);
 
   EXPECT_EQ(RatchetState::from_baseline(h(9), {}), RatchetState::fresh(h(9)));
@@ -213,8 +218,8 @@ TEST(RatchetState, AdvanceNeverLowersOrReplaces) {
   view.format_version = 0;
   s.advance(view);
   EXPECT_EQ(s.counters,
-            (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 4}, {secret_key(3), 2}}));
-  EXPECT_EQ(s.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}},
+            (FlatMap<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_handle_key(2), 4}, {secret_key(3), 2}}));
+  EXPECT_EQ(s.bindings, (FlatMap<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}},
                                                             {secret_key(3), kPath}}));
   EXPECT_EQ(s.format_version, 1u);
 
@@ -243,8 +248,8 @@ TEST(RatchetState, MergeTakesMaximaKeepsOwnBindingsAndAddsNewRawEntries) {
 
   ASSERT_TRUE(mine.merge(theirs));
   EXPECT_EQ(mine.counters,
-            (std::map<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_key(3), 2}, {user_handle_key(2), 5}}));
-  EXPECT_EQ(mine.bindings, (std::map<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
+            (FlatMap<EntityKey, std::uint64_t>{{user_key(1), 7}, {user_key(3), 2}, {user_handle_key(2), 5}}));
+  EXPECT_EQ(mine.bindings, (FlatMap<EntityKey, EntityBinding>{{user_handle_key(2), binding::UserHandle{"alice"}}}));
   EXPECT_EQ(mine.format_version, 2u);
   // Ours first, then theirs that were new, in their order; the shared one once.
   EXPECT_EQ(mine.raw_records, (std::vector<cord::Bytes>{{0, 0, 0, 10, 1}, {0, 0, 0, 11}, {0, 0, 0, 10}}));
@@ -333,6 +338,87 @@ TEST(RatchetState, FromStoreWalksEntriesInFileOrder) {
   ASSERT_TRUE(s) << s.error().message();
   EXPECT_EQ(s->counters.at(user_handle_key(1)), 2u);
   EXPECT_EQ(s->bindings.at(user_handle_key(1)), EntityBinding(binding::UserHandle{"bob"}));
+}
+
+// The counter an entity record carries.
+std::uint64_t counter_of(const RatchetRecordV1& r) {
+  return std::visit(
+      [](const auto& x) -> std::uint64_t {
+        if constexpr (requires { x.counter; }) {
+          return x.counter;
+        } else {
+          return 0;
+        }
+      },
+      r.variant());
+}
+
+// A file of many records, keys repeated with other counters and bindings, loads as the records
+// applied one at a time in file order would: the highest counter, the first binding met. The
+// file's order (by encoding: record kinds numbered unlike entity kinds, shorter payloads first)
+// is not key order, and the state comes back in key order all the same.
+TEST(RatchetState, ManyRecordsLoadAsAppliedOneByOneInFileOrder) {
+  std::mt19937 rng(7);
+  auto below = [&rng](std::uint32_t n) { return rng() % n; };
+  const std::string handles[] = {"", "al", "bob", "carol"};
+  const core::SecretSelectorV1 selectors[] = {core::SecretSelectorV1{}, kPath, {{"x"}, {}}, {{"app", "db", "ro"}, {}}};
+  std::vector<std::uint64_t> counters(400);
+  std::iota(counters.begin(), counters.end(), std::uint64_t{0});
+  std::shuffle(counters.begin(), counters.end(), rng);  // distinct, so no two entries are equal
+  std::vector<RatchetElement> elements = {RatchetElement(trusted_root(h(9)))};
+  for (std::uint64_t counter : counters) {
+    const auto id = static_cast<std::uint8_t>(1 + below(12));
+    switch (below(5)) {
+      case 0: elements.emplace_back(user(id, counter)); break;
+      case 1: elements.emplace_back(user_handle(id, counter, handles[below(4)])); break;
+      case 2: elements.emplace_back(secret(id, counter, selectors[below(4)])); break;
+      case 3: elements.emplace_back(RatchetRecordV1(core::EntryPointRatchetRecordV1{UserId(h(id)), counter})); break;
+      default: elements.emplace_back(RatchetRecordV1::format_version(counter)); break;
+    }
+  }
+  auto store = cord::from_slice<core::RatchetStore>(from_hex(store_hex(elements)));
+  ASSERT_TRUE(store) << store.error().message();
+  const auto& in_file = std::get<0>(*store).items();
+
+  std::map<EntityKey, std::uint64_t> want_counters;
+  std::map<EntityKey, EntityBinding> want_bindings;
+  std::uint64_t want_version = 0;
+  RatchetState one_by_one = RatchetState::fresh(h(9));
+  std::vector<RatchetRecordV1> records;
+  bool out_of_key_order = false;
+  std::optional<EntityKey> last;
+  for (const RatchetElement& e : in_file) {
+    const RatchetRecordV1& r = *e.known();
+    records.push_back(r);
+    one_by_one.apply_record(r);
+    if (r.kind() == RatchetRecordV1::FormatVersion) want_version = std::max(want_version, std::get<8>(r.variant()));
+    const std::optional<EntityKey> key = ratchet_record_key(r);
+    if (!key) continue;
+    if (last && *key < *last) out_of_key_order = true;
+    last = key;
+    std::uint64_t& c = want_counters[*key];
+    c = std::max(c, counter_of(r));
+    if (auto b = ratchet_record_binding(r)) want_bindings.try_emplace(*key, std::move(*b));
+  }
+  ASSERT_TRUE(out_of_key_order) << "the case must not be one the file's order sorts already";
+
+  auto loaded = RatchetState::from_store(in_file);
+  ASSERT_TRUE(loaded) << loaded.error().message();
+  using Counters = std::vector<std::pair<EntityKey, std::uint64_t>>;
+  using Bindings = std::vector<std::pair<EntityKey, EntityBinding>>;
+  EXPECT_EQ(Counters(loaded->counters.begin(), loaded->counters.end()),
+            Counters(want_counters.begin(), want_counters.end()));
+  EXPECT_EQ(Bindings(loaded->bindings.begin(), loaded->bindings.end()),
+            Bindings(want_bindings.begin(), want_bindings.end()));
+  EXPECT_EQ(loaded->format_version, want_version);
+  EXPECT_EQ(*loaded, one_by_one);
+  EXPECT_EQ(RatchetState::from_baseline(h(9), records), one_by_one);
+  // Merging the two halves of the file in turn into a fresh state also gives it.
+  const std::span<const RatchetRecordV1> all(records);
+  RatchetState merged = RatchetState::fresh(h(9));
+  ASSERT_TRUE(merged.merge(RatchetState::from_baseline(h(9), all.first(all.size() / 2))));
+  ASSERT_TRUE(merged.merge(RatchetState::from_baseline(h(9), all.subspan(all.size() / 2))));
+  EXPECT_EQ(merged, one_by_one);
 }
 
 TEST(RatchetState, HasRolledBack) {
