@@ -99,9 +99,11 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       OSTREL_TRY_ASSIGN(file, read_vault(paths, vault_at));
     }
     // The ratchet file read here is kept with its look, so that a first write finds it unchanged
-    // and need not read it again.
+    // and need not read it again. Its secret bindings refer to the vault's records that state
+    // them rather than copying them; those records are kept with the state.
     OSTREL_TRY_ASSIGN(const store::FileLocation ratchet_at, store::locate_ratchet(paths, root));
-    OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> remembered, store::load_ratchet(ratchet_at, root));
+    OSTREL_TRY_ASSIGN(std::optional<store::LoadedRatchet> remembered,
+                      store::load_ratchet(ratchet_at, root, file.records.items()));
     std::optional<validate::RatchetState> remembered_state;
     if (remembered) {
       remembered_state = std::move(remembered->state);

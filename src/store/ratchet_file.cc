@@ -39,8 +39,9 @@ static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::Ra
 
 // The state, and the root it names checked against the one asked for.
 StoreResult<validate::RatchetState> parse_for_root(const std::filesystem::path& path, const HashValue& root,
-                                                   std::span<const std::uint8_t> bytes) {
-  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_ratchet_file(path, bytes));
+                                                   std::span<const std::uint8_t> bytes,
+                                                   std::span<const core::VaultRecordV1> records = {}) {
+  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_ratchet_file(path, bytes, records));
   if (state.trusted_root != root) return std::unexpected(StoreError::trust_root_mismatch(state.trusted_root, root));
   return state;
 }
@@ -79,13 +80,14 @@ struct Codec<store::LoadedEntry> {
 namespace ostrel::store {
 
 StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
-                                                       std::span<const std::uint8_t> bytes) {
+                                                       std::span<const std::uint8_t> bytes,
+                                                       std::span<const core::VaultRecordV1> records) {
   auto invalid = [&path](cord::Error error) {
     return std::unexpected(StoreError::ratchet_invalid(path, std::move(error)));
   };
   if (!has_magic(kRatchetFile, bytes)) return invalid(cord::Error::validation(missing_magic_message(kRatchetFile)));
   // The same reading as a RatchetStore's, each entry applied as it is met.
-  validate::RatchetStateLoader loader;
+  validate::RatchetStateLoader loader(records);
   state_loading = &loader;
   auto entries = cord::from_slice<std::variant<cord::Set<LoadedEntry>>>(bytes.subspan(kRatchetFile.magic.size()));
   state_loading = nullptr;
@@ -182,10 +184,11 @@ StoreResult<std::optional<FileContents>> read_ratchet_bytes(const FileLocation& 
   return read_optional_file(at, kRatchetFile.max_bytes);
 }
 
-StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root) {
+StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root,
+                                                       std::span<const core::VaultRecordV1> records) {
   OSTREL_TRY_ASSIGN(std::optional<FileContents> contents, read_ratchet_bytes(at));
   if (!contents) return std::nullopt;
-  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(at.requested(), root, contents->bytes));
+  OSTREL_TRY_ASSIGN(validate::RatchetState state, parse_for_root(at.requested(), root, contents->bytes, records));
   return LoadedRatchet{std::move(state), std::move(*contents)};
 }
 

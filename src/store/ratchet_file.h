@@ -24,8 +24,11 @@ inline constexpr std::uint64_t kMaxRatchetFileBytes = 268'435'456;
 
 // The state a complete ratchet file holds. A wrong magic, a malformed set, and a set without
 // exactly one trusted-root entry are RatchetInvalid naming `path`. Unknown entries are kept raw.
+// Secret bindings that a record of `records` states alike refer to that record instead of owning
+// a copy (validate::RatchetStateLoader).
 StoreResult<validate::RatchetState> parse_ratchet_file(const std::filesystem::path& path,
-                                                       std::span<const std::uint8_t> bytes);
+                                                       std::span<const std::uint8_t> bytes,
+                                                       std::span<const core::VaultRecordV1> records = {});
 
 // The trusted root a complete ratchet file names, with the refusals of parse_ratchet_file, but
 // without making the state: the entries are read one at a time and only the trusted-root entries
@@ -53,9 +56,11 @@ struct LoadedRatchet {
   validate::RatchetState state;
   FileContents file;
 };
-// load_ratchet from the file at `at`, with the file read.
+// load_ratchet from the file at `at`, with the file read; secret bindings are shared with
+// `records` as parse_ratchet_file shares them.
 // REQUIRES: the root's state lock is held.
-StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root);
+StoreResult<std::optional<LoadedRatchet>> load_ratchet(const FileLocation& at, const HashValue& root,
+                                                       std::span<const core::VaultRecordV1> records = {});
 
 // Where `root`'s ratchet file lives, resolved now; the state directory is checked
 // (prepare_state_dir) and the root's folder created first. Failures are Io.

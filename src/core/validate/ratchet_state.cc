@@ -1,6 +1,7 @@
 #include "core/validate/ratchet_state.h"
 
 #include <algorithm>
+#include <cstring>
 #include <set>
 
 #include "cord/set.h"
@@ -130,6 +131,38 @@ cord::Result<RatchetState> RatchetState::from_store(std::span<const core::Ratche
   return std::move(loader).finish();
 }
 
+namespace {
+
+std::uint64_t id_prefix(const SecretId& id) {
+  std::uint64_t prefix = 0;
+  std::memcpy(&prefix, id.value.bytes.data(), std::min(sizeof prefix, id.value.bytes.size()));
+  return prefix;
+}
+
+}  // namespace
+
+RatchetStateLoader::RatchetStateLoader(std::span<const core::VaultRecordV1> records) : records_(records) {
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const core::RecordBodyV1* body = records[i].known_body();
+    if (body == nullptr) continue;
+    if (const SecretId* id = body->secret_id()) secrets_.emplace_back(id_prefix(*id), i);
+  }
+  std::sort(secrets_.begin(), secrets_.end());
+}
+
+std::optional<EntityBinding> RatchetStateLoader::stated_binding(const core::RatchetRecordV1& record) const {
+  const auto* secret = std::get_if<core::SecretRatchetRecordV1>(&record.variant());
+  if (secret == nullptr || secret->selector.tuple.empty() || secrets_.empty()) return std::nullopt;
+  const std::uint64_t prefix = id_prefix(secret->secret_id);
+  for (auto it = std::lower_bound(secrets_.begin(), secrets_.end(), std::pair(prefix, std::size_t{0}));
+       it != secrets_.end() && it->first == prefix; ++it) {
+    const core::VaultRecordV1& held = records_[it->second];
+    const core::RecordBodyV1& body = *held.known_body();
+    if (*body.secret_selector() == secret->selector) return EntityBinding::of_body(held, body);
+  }
+  return std::nullopt;
+}
+
 void RatchetStateLoader::add(const core::RatchetElement& entry) {
   const core::RatchetRecordV1* record = entry.known();
   if (record == nullptr) {
@@ -137,7 +170,7 @@ void RatchetStateLoader::add(const core::RatchetElement& entry) {
   } else if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
     if (roots_++ == 0) state_.trusted_root = t->root;
   } else {
-    state_.apply_later(*record, later_);
+    state_.apply_later(*record, later_, stated_binding(*record));
   }
 }
 
@@ -145,6 +178,8 @@ cord::Result<RatchetState> RatchetStateLoader::finish() && {
   // Which of several roots would win depends on nothing we control; such a file is refused.
   if (roots_ > 1) return std::unexpected(cord::Error::validation("ratchet file has several trusted-root records"));
   if (roots_ == 0) return std::unexpected(cord::Error::validation("ratchet file missing its trusted-root record"));
+  secrets_ = {};  // searched only while entries come
+  records_ = {};
   // A file orders its entries by their encoding, which is not key order (the record kinds are
   // numbered unlike the entity kinds, and a payload's length comes before its id), so the
   // entries are sorted once here.
@@ -160,14 +195,14 @@ void RatchetState::apply_record(const core::RatchetRecordV1& record) {
   fold_in(std::move(later));
 }
 
-void RatchetState::apply_later(const core::RatchetRecordV1& record, PutBy& later) {
+void RatchetState::apply_later(const core::RatchetRecordV1& record, PutBy& later, std::optional<EntityBinding> stated) {
   if (const auto* v = std::get_if<std::uint64_t>(&record.variant())) {
     format_version = std::max(format_version, *v);
     return;
   }
   std::optional<EntityKey> key = ratchet_record_key(record);
   if (!key) return;  // TrustedRoot: the root is fixed when the state is made
-  std::optional<EntityBinding> b = ratchet_record_binding(record);
+  std::optional<EntityBinding> b = stated ? std::move(stated) : ratchet_record_binding(record);
   if (b) later.bindings.emplace_back(*key, std::move(*b));
   later.counters.emplace_back(std::move(*key), counter_of(record));
 }

@@ -70,8 +70,9 @@ struct RatchetState {
   void take_back(Advance&& changes);
 
   // Makes each remembered secret binding that a record of `state` states alike refer to that record
-  // instead of owning a copy: the same content, held once. A ratchet read from its file owns a
-  // copy of every secret's selector, which its vault's records hold already.
+  // instead of owning a copy: the same content, held once. A ratchet read from its file without
+  // its vault's records (RatchetStateLoader), or merged with another, owns a copy of each secret's
+  // selector, which its vault's records hold already.
   void share_bindings(const VaultState& state);
 
   // Takes in everything `other` remembers (counters and format version by maximum, our bindings
@@ -101,8 +102,10 @@ struct RatchetState {
     std::vector<std::pair<EntityKey, std::uint64_t>> counters;
     std::vector<std::pair<EntityKey, EntityBinding>> bindings;
   };
-  // apply_record, the entity's counter and binding put by in `later`.
-  void apply_later(const core::RatchetRecordV1& record, PutBy& later);
+  // apply_record, the entity's counter and binding put by in `later`; `stated`, when given, is
+  // the binding to remember instead of the record's own (the same content, held elsewhere).
+  void apply_later(const core::RatchetRecordV1& record, PutBy& later,
+                   std::optional<EntityBinding> stated = std::nullopt);
   // Applies what was put by, as applying its records in the order met would.
   void fold_in(PutBy&& later);
 
@@ -115,13 +118,27 @@ struct RatchetState {
 // from_store does.
 class RatchetStateLoader {
  public:
+  RatchetStateLoader() = default;
+  // A loader whose secret bindings refer to a record of `records` that states the same selector,
+  // holding that record, instead of owning a copy: the state is the same, its content held once.
+  // REQUIRES: `records` outlive the adding of entries (they are searched then, and not after).
+  explicit RatchetStateLoader(std::span<const core::VaultRecordV1> records);
+
   void add(const core::RatchetElement& entry);
   cord::Result<RatchetState> finish() &&;
 
  private:
+  // The binding a record of `records_` gives that equals the secret binding `record` remembers;
+  // none when the record remembers none or no record states it.
+  std::optional<EntityBinding> stated_binding(const core::RatchetRecordV1& record) const;
+
   RatchetState state_;
   RatchetState::PutBy later_;
   std::size_t roots_ = 0;  // trusted-root entries met; the first names the root
+  std::span<const core::VaultRecordV1> records_;
+  // The secret records of `records_`, as (the first bytes of the secret id, index), ascending: a
+  // small key to search by, the selector compared in full.
+  std::vector<std::pair<std::uint64_t, std::size_t>> secrets_;
 };
 
 // Whether the derived state saw a rollback: some unresolved entity carries a remembered counter.

@@ -67,6 +67,69 @@ TEST(Derive, RememberedBindingsSharedWithTheRecordsThatStateThem) {
   EXPECT_EQ(&remembered.bindings.at(other_key).selector(), &before.bindings.at(other_key).selector());
 }
 
+// A ratchet loaded beside its vault's records is the state loaded alone, but each secret binding
+// that a record (a value or a deletion) states alike refers to that record's selector; a selector
+// the vault does not state under the remembered id stays the file's own.
+TEST(Derive, RatchetLoadedBesideItsVaultRefersToTheRecordsThatStateItsSecrets) {
+  Scene sc;
+  const SecretSelectorV1 gone{{"app", "gone"}, {}};
+  const SecretSelectorV1 kept{{"app", "kept"}, {}};
+  const SecretSelectorV1 bare{{"app", "bare"}, {}};
+  sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id});
+  sc.v.delete_secret(sc.alice, gone, 3);
+  sc.v.add_secret(sc.alice, kept, 1, {sc.alice.user_id});
+  sc.v.add_secret(sc.alice, bare, 1, {sc.alice.user_id});
+  const std::vector<VaultRecordV1> records = sc.v.file_order();
+  const SecretSelectorV1 absent{{"app", "absent"}, {}};
+  const SecretSelectorV1 forged{{"app", "forged"}, {}};
+  auto key = [](const SecretSelectorV1& s) { return EntityKey(entity::Secret{*derive_secret_id(s)}); };
+  auto entry = [](const SecretSelectorV1& id_of, std::uint64_t counter, const SecretSelectorV1& remembered) {
+    return RatchetElement(RatchetRecordV1(SecretRatchetRecordV1{*derive_secret_id(id_of), counter, remembered}));
+  };
+  const std::vector<RatchetElement> entries = {
+      RatchetElement(RatchetRecordV1(TrustedRootRatchetRecordV1{sc.v.root_identity().key_id})),
+      entry(sc.db, 2, sc.db),
+      entry(gone, 3, gone),
+      entry(absent, 1, absent),
+      entry(kept, 1, forged),             // the id of a stated secret, another selector
+      entry(forged, 1, sc.db),            // a stated selector under another id
+      entry(bare, 1, SecretSelectorV1{}), // a counter without a binding
+  };
+  RatchetStateLoader alone;
+  RatchetStateLoader beside(records);
+  for (const RatchetElement& e : entries) {
+    alone.add(e);
+    beside.add(e);
+  }
+  const auto want = std::move(alone).finish();
+  const auto got = std::move(beside).finish();
+  ASSERT_TRUE(want && got);
+  EXPECT_TRUE(*got == *want);
+  EXPECT_EQ(got->to_records(), want->to_records());
+
+  auto stated_at = [&](const SecretSelectorV1& s) -> const SecretSelectorV1* {
+    for (const VaultRecordV1& r : records) {
+      const RecordBodyV1* body = r.known_body();
+      if (body != nullptr && body->secret_selector() != nullptr && *body->secret_selector() == s) {
+        return body->secret_selector();
+      }
+    }
+    return nullptr;
+  };
+  ASSERT_NE(stated_at(sc.db), nullptr);
+  ASSERT_NE(stated_at(gone), nullptr);
+  EXPECT_EQ(&got->bindings.at(key(sc.db)).selector(), stated_at(sc.db));
+  EXPECT_EQ(&got->bindings.at(key(gone)).selector(), stated_at(gone));
+  const std::pair<SecretSelectorV1, SecretSelectorV1> own_copies[] = {{absent, absent}, {kept, forged}, {forged, sc.db}};
+  for (const auto& [id_of, remembered] : own_copies) {
+    const SecretSelectorV1& held = got->bindings.at(key(id_of)).selector();
+    EXPECT_EQ(held, remembered);
+    EXPECT_NE(&held, stated_at(remembered));
+  }
+  EXPECT_FALSE(got->bindings.contains(key(bare)));
+  EXPECT_EQ(got->counters.at(key(bare)), 1u);
+}
+
 TEST(Derive, CleanVault) {
   Scene sc;
   const auto& rec = sc.v.add_secret(sc.alice, sc.db, 2, {sc.alice.user_id, sc.bob.user_id});
