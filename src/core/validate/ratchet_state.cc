@@ -133,10 +133,25 @@ cord::Result<RatchetState> RatchetState::from_store(std::span<const core::Ratche
 
 namespace {
 
+// The first eight bytes of a secret id as a big-endian number (zeros past its end): prefixes are
+// ordered as their ids are, so ids met in ascending order are searched for in ascending order.
 std::uint64_t id_prefix(const SecretId& id) {
+  const IdBytes& bytes = id.value.bytes;
   std::uint64_t prefix = 0;
-  std::memcpy(&prefix, id.value.bytes.data(), std::min(sizeof prefix, id.value.bytes.size()));
+  for (std::size_t i = 0; i < sizeof prefix; ++i) prefix = (prefix << 8) | (i < bytes.size() ? bytes[i] : 0);
   return prefix;
+}
+
+// The first position in [from, end) not less than `value`, found by steps that double from `from`:
+// cheap when it lies near. REQUIRES: every element before `from` is less than `value`.
+template <class It, class T, class Less>
+It lower_bound_from(It from, It end, const T& value, Less less) {
+  std::size_t step = 1;
+  while (static_cast<std::size_t>(end - from) > step && less(*(from + (step - 1)), value)) {
+    from += step;
+    step *= 2;
+  }
+  return std::lower_bound(from, from + std::min<std::size_t>(step, end - from), value, less);
 }
 
 }  // namespace
@@ -150,12 +165,20 @@ RatchetStateLoader::RatchetStateLoader(std::span<const core::VaultRecordV1> reco
   std::sort(secrets_.begin(), secrets_.end());
 }
 
-std::optional<EntityBinding> RatchetStateLoader::stated_binding(const core::RatchetRecordV1& record) const {
+std::optional<EntityBinding> RatchetStateLoader::stated_binding(const core::RatchetRecordV1& record) {
   const auto* secret = std::get_if<core::SecretRatchetRecordV1>(&record.variant());
   if (secret == nullptr || secret->selector.tuple.empty() || secrets_.empty()) return std::nullopt;
   const std::uint64_t prefix = id_prefix(secret->secret_id);
-  for (auto it = std::lower_bound(secrets_.begin(), secrets_.end(), std::pair(prefix, std::size_t{0}));
-       it != secrets_.end() && it->first == prefix; ++it) {
+  // A file lists its secrets in runs of ascending id, so the search goes on from where the last
+  // one ended; only a prefix below the last one searches the part before again.
+  const std::pair<std::uint64_t, std::size_t> first(prefix, 0);
+  const auto searched = secrets_.begin() + static_cast<std::ptrdiff_t>(searched_);
+  auto it = prefix < last_prefix_ ? std::lower_bound(secrets_.begin(), searched, first)
+                                  : lower_bound_from(searched, secrets_.end(), first, std::less<>());
+  // Every entry before `searched_` has a prefix below `last_prefix_`.
+  last_prefix_ = prefix;
+  searched_ = static_cast<std::size_t>(it - secrets_.begin());
+  for (; it != secrets_.end() && it->first == prefix; ++it) {
     const core::VaultRecordV1& held = records_[it->second];
     const core::RecordBodyV1& body = *held.known_body();
     if (*body.secret_selector() == secret->selector) return EntityBinding::of_body(held, body);

@@ -130,7 +130,8 @@ class RatchetStateLoader {
  private:
   // The binding a record of `records_` gives that equals the secret binding `record` remembers;
   // none when the record remembers none or no record states it.
-  std::optional<EntityBinding> stated_binding(const core::RatchetRecordV1& record) const;
+  // Searches on from the previous search when the id is not below the previous one.
+  std::optional<EntityBinding> stated_binding(const core::RatchetRecordV1& record);
 
   RatchetState state_;
   RatchetState::PutBy later_;
@@ -139,6 +140,10 @@ class RatchetStateLoader {
   // The secret records of `records_`, as (the first bytes of the secret id, index), ascending: a
   // small key to search by, the selector compared in full.
   std::vector<std::pair<std::uint64_t, std::size_t>> secrets_;
+  // Where the last search ended in `secrets_`, and the prefix it looked for: every entry before
+  // that position has a lower prefix.
+  std::size_t searched_ = 0;
+  std::uint64_t last_prefix_ = 0;
 };
 
 // Whether the derived state saw a rollback: some unresolved entity carries a remembered counter.
