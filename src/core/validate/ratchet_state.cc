@@ -317,13 +317,22 @@ void RatchetState::take_back(Advance&& changes) {
 }
 
 void RatchetState::share_bindings(const VaultState& state) {
+  // Secret keys are ordered by their ids, as the state's secret index is, so one forward walk
+  // finds each secret's current record.
+  const auto& index = state.secret_index;
+  auto slot = index.begin();
+  auto id_less = [](const VaultState::SecretSlot& s, const SecretId& id) { return s.id < id; };
   for (auto& [key, binding] : bindings) {
     const auto* secret = std::get_if<core::entity::Secret>(&key.variant());
     if (secret == nullptr) continue;
-    const EffectiveRecord* record = state.current_secret_record(secret->secret_id);
-    if (record == nullptr) continue;
-    std::optional<EntityBinding> stated = EntityBinding::of_body(record->record, record->body());
-    if (stated && *stated == binding) binding = std::move(*stated);
+    slot = lower_bound_from(slot, index.end(), secret->secret_id, id_less);
+    if (slot == index.end() || slot->id != secret->secret_id) continue;
+    const EffectiveRecord& record = state.records[slot->current];
+    const core::SecretSelectorV1* stated = record.body().secret_selector();
+    // A binding that refers to this very selector already (loaded beside the records) is left
+    // as it is; so is one of another kind, which no selector equals.
+    if (stated == nullptr || binding.kind() != EntityBinding::Secret || &binding.selector() == stated) continue;
+    if (binding.selector() == *stated) binding = *EntityBinding::of_body(record.record, record.body());
   }
 }
 
