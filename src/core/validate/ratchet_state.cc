@@ -230,10 +230,60 @@ void RatchetState::apply_later(const core::RatchetRecordV1& record, PutBy& later
   later.counters.emplace_back(std::move(*key), counter_of(record));
 }
 
+namespace {
+
+// Sorts put-by entries by key, equal keys kept in the order met, moving each entry once: the order
+// is found on (leading part of the key, position) pairs, cheap to compare and to move, and the
+// entries are then taken in it. Entries read from a file come in a few ascending runs (one per
+// kind and payload length), which are merged pairwise; many runs are sorted whole.
+template <class V>
+void sort_put_by(std::vector<std::pair<EntityKey, V>>& batch) {
+  struct At {
+    std::uint64_t prefix;
+    std::size_t position;
+  };
+  std::vector<At> order;
+  order.reserve(batch.size());
+  for (std::size_t i = 0; i < batch.size(); ++i) order.push_back({batch[i].first.order_prefix(), i});
+  auto less = [&batch](const At& a, const At& b) {
+    if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    return batch[a.position].first < batch[b.position].first;
+  };
+  constexpr std::size_t kMaxRuns = 64;
+  std::vector<std::size_t> bounds = {0};  // where each run starts, then the end
+  for (std::size_t i = 1; i < order.size() && bounds.size() <= kMaxRuns; ++i) {
+    if (less(order[i], order[i - 1])) bounds.push_back(i);
+  }
+  if (bounds.size() == 1) return;  // in order already
+  auto at = [&order](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
+  if (bounds.size() > kMaxRuns) {
+    std::stable_sort(order.begin(), order.end(), less);
+  } else {
+    bounds.push_back(order.size());
+    while (bounds.size() > 2) {
+      std::vector<std::size_t> merged = {0};
+      for (std::size_t i = 0; i + 2 < bounds.size(); i += 2) {
+        std::inplace_merge(at(bounds[i]), at(bounds[i + 1]), at(bounds[i + 2]), less);
+        merged.push_back(bounds[i + 2]);
+      }
+      if (bounds.size() % 2 == 0) merged.push_back(bounds.back());  // an odd run out, carried over
+      bounds = std::move(merged);
+    }
+  }
+  std::vector<std::pair<EntityKey, V>> sorted;
+  sorted.reserve(batch.size());
+  for (const At& a : order) sorted.push_back(std::move(batch[a.position]));
+  batch = std::move(sorted);
+}
+
+}  // namespace
+
 void RatchetState::fold_in(PutBy&& later) {
   // A counter is the highest met (none counts as lower); the first binding met is kept, ours
   // before any put by. A disagreeing binding is dropped: the remembered one is what the id was
-  // derived from.
+  // derived from. Sorted here, where each entry moves once, the batches are found in order there.
+  sort_put_by(later.counters);
+  sort_put_by(later.bindings);
   counters.insert_batch(std::move(later.counters),
                         [](std::uint64_t& held, std::uint64_t met) { held = std::max(held, met); });
   bindings.insert_batch(std::move(later.bindings), [](EntityBinding&, EntityBinding&&) {});

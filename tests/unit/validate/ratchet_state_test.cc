@@ -421,6 +421,67 @@ TEST(RatchetState, ManyRecordsLoadAsAppliedOneByOneInFileOrder) {
   EXPECT_EQ(merged, one_by_one);
 }
 
+// Records in any order fold in as applied one at a time: counters by maximum, the first binding
+// met kept. Ids that share their leading bytes are ordered by the rest, and equal keys keep the
+// order met, whether the records come in many short runs or in a few long ones.
+TEST(RatchetState, RecordsInAnyOrderFoldInAsAppliedOneByOne) {
+  auto id = [](std::uint8_t fill, std::size_t at, std::uint8_t last) {
+    cord::Bytes b(32, fill);
+    b[at] = last;
+    return HashValue(b);
+  };
+  // Alike in their first seven bytes, apart from the first and the last.
+  const HashValue ids[] = {id(5, 7, 1), id(5, 7, 2), id(5, 31, 9), id(5, 8, 0), id(6, 0, 6), id(4, 0, 4)};
+  const std::string handles[] = {"", "al", "bob"};
+  const core::SecretSelectorV1 selectors[] = {core::SecretSelectorV1{}, kPath, {{"x"}, {}}};
+  std::mt19937 rng(11);
+  auto below = [&rng](std::uint32_t n) { return rng() % n; };
+  std::vector<RatchetRecordV1> records;
+  for (std::uint64_t n = 0; n < 600; ++n) {
+    const HashValue& at = ids[below(6)];
+    const std::uint64_t counter = below(50);
+    switch (below(3)) {
+      case 0: records.emplace_back(core::UserRatchetRecordV1{UserId(at), counter}); break;
+      case 1: records.emplace_back(core::UserHandleRatchetRecordV1{UserHandleId(at), counter, handles[below(3)]}); break;
+      default: records.emplace_back(core::SecretRatchetRecordV1{SecretId(at), counter, selectors[below(3)]}); break;
+    }
+  }
+  // A few ascending runs: the records sorted by key in five blocks (a stable sort keeps the order
+  // met among equal keys).
+  std::vector<RatchetRecordV1> runs = records;
+  auto by_key = [](const RatchetRecordV1& a, const RatchetRecordV1& b) {
+    return *ratchet_record_key(a) < *ratchet_record_key(b);
+  };
+  for (std::size_t block = 0; block < 5; ++block) {
+    auto from = runs.begin() + static_cast<std::ptrdiff_t>(block * 120);
+    std::stable_sort(from, from + 120, by_key);
+  }
+  struct Case {
+    const char* name;
+    const std::vector<RatchetRecordV1>& records;
+  } cases[] = {{"many short runs", records}, {"five long runs", runs}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RatchetState one_by_one = RatchetState::fresh(h(9));
+    std::map<EntityKey, std::uint64_t> want_counters;
+    std::map<EntityKey, EntityBinding> want_bindings;
+    for (const RatchetRecordV1& r : c.records) {
+      one_by_one.apply_record(r);
+      std::uint64_t& held = want_counters[*ratchet_record_key(r)];
+      held = std::max(held, counter_of(r));
+      if (auto b = ratchet_record_binding(r)) want_bindings.try_emplace(*ratchet_record_key(r), std::move(*b));
+    }
+    const RatchetState folded = RatchetState::from_baseline(h(9), c.records);
+    using Counters = std::vector<std::pair<EntityKey, std::uint64_t>>;
+    using Bindings = std::vector<std::pair<EntityKey, EntityBinding>>;
+    EXPECT_EQ(Counters(folded.counters.begin(), folded.counters.end()),
+              Counters(want_counters.begin(), want_counters.end()));
+    EXPECT_EQ(Bindings(folded.bindings.begin(), folded.bindings.end()),
+              Bindings(want_bindings.begin(), want_bindings.end()));
+    EXPECT_EQ(folded, one_by_one);
+  }
+}
+
 TEST(RatchetState, HasRolledBack) {
   struct Case {
     const char* name;
