@@ -232,12 +232,14 @@ void RatchetState::apply_later(const core::RatchetRecordV1& record, PutBy& later
 
 namespace {
 
-// Sorts put-by entries by key, equal keys kept in the order met, moving each entry once: the order
-// is found on (leading part of the key, position) pairs, cheap to compare and to move, and the
-// entries are then taken in it. Entries read from a file come in a few ascending runs (one per
-// kind and payload length), which are merged pairwise; many runs are sorted whole.
-template <class V>
-void sort_put_by(std::vector<std::pair<EntityKey, V>>& batch) {
+// Put-by entries in key order, one per key: the entries of a key folded into the first met, in the
+// order met. Each entry moves once: the order is found on (leading part of the key, position)
+// pairs, cheap to compare and to move, and the entries are then taken in it. Entries read from a
+// file come in a few ascending runs (one per kind and payload length), which are merged pairwise;
+// many runs are sorted whole.
+template <class V, class Fold>
+std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<EntityKey, V>>&& batch, Fold fold) {
+  if (batch.size() < 2) return std::move(batch);
   struct At {
     std::uint64_t prefix;
     std::size_t position;
@@ -254,7 +256,6 @@ void sort_put_by(std::vector<std::pair<EntityKey, V>>& batch) {
   for (std::size_t i = 1; i < order.size() && bounds.size() <= kMaxRuns; ++i) {
     if (less(order[i], order[i - 1])) bounds.push_back(i);
   }
-  if (bounds.size() == 1) return;  // in order already
   auto at = [&order](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
   if (bounds.size() > kMaxRuns) {
     std::stable_sort(order.begin(), order.end(), less);
@@ -272,8 +273,31 @@ void sort_put_by(std::vector<std::pair<EntityKey, V>>& batch) {
   }
   std::vector<std::pair<EntityKey, V>> sorted;
   sorted.reserve(batch.size());
-  for (const At& a : order) sorted.push_back(std::move(batch[a.position]));
-  batch = std::move(sorted);
+  std::uint64_t last_prefix = 0;
+  for (const At& a : order) {
+    auto& entry = batch[a.position];
+    // Equal keys have equal leading parts; only those are compared in full.
+    if (!sorted.empty() && a.prefix == last_prefix && sorted.back().first == entry.first) {
+      fold(sorted.back().second, std::move(entry.second));
+    } else {
+      sorted.push_back(std::move(entry));
+      last_prefix = a.prefix;
+    }
+  }
+  return sorted;
+}
+
+// Folds `batch` into `map` as FlatMap::insert_batch does, the batch sorted and its keys folded
+// first. REQUIRES: folding a key's entries together and then into the held value gives what
+// folding each into it in turn gives (true of a maximum and of keeping the first).
+template <class V, class Fold>
+void fold_batch(FlatMap<EntityKey, V>& map, std::vector<std::pair<EntityKey, V>>&& batch, Fold fold) {
+  std::vector<std::pair<EntityKey, V>> sorted = sorted_and_folded(std::move(batch), fold);
+  if (map.empty()) {
+    map.insert_absent(std::move(sorted));  // taken whole: nothing to merge with
+  } else {
+    map.insert_batch(std::move(sorted), fold);
+  }
 }
 
 }  // namespace
@@ -281,12 +305,10 @@ void sort_put_by(std::vector<std::pair<EntityKey, V>>& batch) {
 void RatchetState::fold_in(PutBy&& later) {
   // A counter is the highest met (none counts as lower); the first binding met is kept, ours
   // before any put by. A disagreeing binding is dropped: the remembered one is what the id was
-  // derived from. Sorted here, where each entry moves once, the batches are found in order there.
-  sort_put_by(later.counters);
-  sort_put_by(later.bindings);
-  counters.insert_batch(std::move(later.counters),
-                        [](std::uint64_t& held, std::uint64_t met) { held = std::max(held, met); });
-  bindings.insert_batch(std::move(later.bindings), [](EntityBinding&, EntityBinding&&) {});
+  // derived from.
+  fold_batch(counters, std::move(later.counters),
+             [](std::uint64_t& held, std::uint64_t met) { held = std::max(held, met); });
+  fold_batch(bindings, std::move(later.bindings), [](EntityBinding&, EntityBinding&&) {});
 }
 
 void RatchetState::advance(const RatchetView& view) { (void)advance_noting(view); }
