@@ -154,6 +154,32 @@ It lower_bound_from(It from, It end, const T& value, Less less) {
   return std::lower_bound(from, from + std::min<std::size_t>(step, end - from), value, less);
 }
 
+// Sorts `items` stably. What is read from a file comes in a few ascending runs (one per kind and
+// payload length), which are merged pairwise, in O(n log runs); many runs are sorted whole.
+template <class T, class Less>
+void sort_runs(std::vector<T>& items, Less less) {
+  constexpr std::size_t kMaxRuns = 64;
+  std::vector<std::size_t> bounds = {0};  // where each run starts, then the end
+  for (std::size_t i = 1; i < items.size() && bounds.size() <= kMaxRuns; ++i) {
+    if (less(items[i], items[i - 1])) bounds.push_back(i);
+  }
+  if (bounds.size() > kMaxRuns) {
+    std::stable_sort(items.begin(), items.end(), less);
+    return;
+  }
+  bounds.push_back(items.size());
+  auto at = [&items](std::size_t i) { return items.begin() + static_cast<std::ptrdiff_t>(i); };
+  while (bounds.size() > 2) {
+    std::vector<std::size_t> merged = {0};
+    for (std::size_t i = 0; i + 2 < bounds.size(); i += 2) {
+      std::inplace_merge(at(bounds[i]), at(bounds[i + 1]), at(bounds[i + 2]), less);
+      merged.push_back(bounds[i + 2]);
+    }
+    if (bounds.size() % 2 == 0) merged.push_back(bounds.back());  // an odd run out, carried over
+    bounds = std::move(merged);
+  }
+}
+
 }  // namespace
 
 RatchetStateLoader::RatchetStateLoader(std::span<const core::VaultRecordV1> records) : records_(records) {
@@ -162,7 +188,8 @@ RatchetStateLoader::RatchetStateLoader(std::span<const core::VaultRecordV1> reco
     if (body == nullptr) continue;
     if (const SecretId* id = body->secret_id()) secrets_.emplace_back(id_prefix(*id), i);
   }
-  std::sort(secrets_.begin(), secrets_.end());
+  // A vault file lists its secret records in a few runs of ascending id, merged here.
+  sort_runs(secrets_, std::less<>());
 }
 
 std::optional<EntityBinding> RatchetStateLoader::stated_binding(const core::RatchetRecordV1& record) {
@@ -234,9 +261,7 @@ namespace {
 
 // Put-by entries in key order, one per key: the entries of a key folded into the first met, in the
 // order met. Each entry moves once: the order is found on (leading part of the key, position)
-// pairs, cheap to compare and to move, and the entries are then taken in it. Entries read from a
-// file come in a few ascending runs (one per kind and payload length), which are merged pairwise;
-// many runs are sorted whole.
+// pairs, cheap to compare and to move, and the entries are then taken in it.
 template <class V, class Fold>
 std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<EntityKey, V>>&& batch, Fold fold) {
   if (batch.size() < 2) return std::move(batch);
@@ -251,26 +276,7 @@ std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<Ent
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return batch[a.position].first < batch[b.position].first;
   };
-  constexpr std::size_t kMaxRuns = 64;
-  std::vector<std::size_t> bounds = {0};  // where each run starts, then the end
-  for (std::size_t i = 1; i < order.size() && bounds.size() <= kMaxRuns; ++i) {
-    if (less(order[i], order[i - 1])) bounds.push_back(i);
-  }
-  auto at = [&order](std::size_t i) { return order.begin() + static_cast<std::ptrdiff_t>(i); };
-  if (bounds.size() > kMaxRuns) {
-    std::stable_sort(order.begin(), order.end(), less);
-  } else {
-    bounds.push_back(order.size());
-    while (bounds.size() > 2) {
-      std::vector<std::size_t> merged = {0};
-      for (std::size_t i = 0; i + 2 < bounds.size(); i += 2) {
-        std::inplace_merge(at(bounds[i]), at(bounds[i + 1]), at(bounds[i + 2]), less);
-        merged.push_back(bounds[i + 2]);
-      }
-      if (bounds.size() % 2 == 0) merged.push_back(bounds.back());  // an odd run out, carried over
-      bounds = std::move(merged);
-    }
-  }
+  sort_runs(order, less);
   std::vector<std::pair<EntityKey, V>> sorted;
   sorted.reserve(batch.size());
   std::uint64_t last_prefix = 0;
