@@ -34,6 +34,17 @@ thread_local RootsMet* roots_met = nullptr;
 struct LoadedEntry {};
 thread_local validate::RatchetStateLoader* state_loading = nullptr;
 
+// Decodes one entry whose texts and byte strings view the file's bytes instead of copying them:
+// the entry is dropped before the bytes are, and whatever is kept of it (the state's keys, bindings
+// and raw entries) is a copy, which owns its bytes.
+cord::Status decode_viewing(cord::Deserializer& d, core::RatchetElement& entry, cord::WidthHint hint) {
+  const bool may_view = d.may_view();
+  d.set_may_view(true);
+  cord::Status st = cord::decode(d, entry, hint);
+  d.set_may_view(may_view);
+  return st;
+}
+
 static_assert(std::is_same_v<core::RatchetStore, std::variant<cord::Set<core::RatchetElement>>>,
               "the ratchet file holds exactly the ratchet store");
 
@@ -55,7 +66,7 @@ template <>
 struct Codec<store::CheckedEntry> {
   static Status decode(Deserializer& d, store::CheckedEntry&, WidthHint hint) {
     core::RatchetElement entry;
-    OSTREL_TRY(cord::decode(d, entry, hint));
+    OSTREL_TRY(store::decode_viewing(d, entry, hint));
     if (const core::RatchetRecordV1* record = entry.known()) {
       if (const auto* t = std::get_if<core::TrustedRootRatchetRecordV1>(&record->variant())) {
         if (store::roots_met->count++ == 0) store::roots_met->root = t->root;
@@ -69,7 +80,7 @@ template <>
 struct Codec<store::LoadedEntry> {
   static Status decode(Deserializer& d, store::LoadedEntry&, WidthHint hint) {
     core::RatchetElement entry;
-    OSTREL_TRY(cord::decode(d, entry, hint));
+    OSTREL_TRY(store::decode_viewing(d, entry, hint));
     store::state_loading->add(entry);
     return {};
   }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -159,6 +160,26 @@ TEST(RatchetFileCodec, EncodeLayoutAndRoundTrip) {
   auto r = encode_ratchet_file(twice);
   ASSERT_FALSE(r);
   EXPECT_EQ(r.error().message(), "Cord error: Cord serialization error: Duplicate element in set");
+}
+
+// The state parsed from a file keeps nothing of the file's bytes: with them overwritten and freed,
+// its handles, selector texts, labels and raw entries are all still there.
+TEST(RatchetFileParse, StateOwnsWhatItKeepsOfTheFile) {
+  const RatchetState want = sample_state();
+  auto file = encode_ratchet_file(want);
+  ASSERT_TRUE(file) << file.error().message();
+  Bytes bytes(file->begin(), file->end());
+  auto got = parse_ratchet_file("r", bytes);
+  ASSERT_TRUE(got) << got.error().message();
+  std::fill(bytes.begin(), bytes.end(), 0xff);
+  bytes = Bytes();
+  EXPECT_EQ(got->counters, want.counters);
+  EXPECT_EQ(got->bindings, want.bindings);
+  std::vector<Bytes> raw = got->raw_records;
+  std::vector<Bytes> want_raw = want.raw_records;
+  std::sort(raw.begin(), raw.end());
+  std::sort(want_raw.begin(), want_raw.end());
+  EXPECT_EQ(raw, want_raw);
 }
 
 TEST(RatchetFileStore, SaveThenLoadIsPrivateAndKeepsEverything) {
