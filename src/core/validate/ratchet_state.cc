@@ -263,8 +263,8 @@ namespace {
 // order met. The order is found on (leading part of the key, position) pairs, cheap to compare and
 // to move, and each entry then moves once.
 template <class V, class Fold>
-std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<EntityKey, V>>&& batch, Fold fold) {
-  if (batch.size() < 2) return std::move(batch);
+std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<EntityKey, V>> batch, Fold fold) {
+  if (batch.size() < 2) return batch;
   struct At {
     std::uint64_t prefix;
     std::size_t position;
@@ -277,36 +277,22 @@ std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<Ent
     return batch[a.position].first < batch[b.position].first;
   };
   sort_runs(order, less);
-  // The entries are moved into that order in place, a cycle of the permutation at a time (each
-  // place marked done by pointing at itself), so no second batch is held.
-  for (std::size_t start = 0; start < order.size(); ++start) {
-    if (order[start].position == start) continue;
-    std::pair<EntityKey, V> first = std::move(batch[start]);
-    std::size_t to = start;
-    while (order[to].position != start) {
-      const std::size_t from = order[to].position;
-      batch[to] = std::move(batch[from]);
-      order[to].position = to;
-      to = from;
-    }
-    batch[to] = std::move(first);
-    order[to].position = to;
-  }
-  std::size_t kept = 0;
-  for (std::size_t i = 0; i < batch.size(); ++i) {
+  // Taken in that order into a new batch: read where they lie, written one after another. The
+  // old batch goes when this returns.
+  std::vector<std::pair<EntityKey, V>> sorted;
+  sorted.reserve(batch.size());
+  std::uint64_t last_prefix = 0;
+  for (const At& a : order) {
+    auto& entry = batch[a.position];
     // Equal keys have equal leading parts; only those are compared in full.
-    if (kept != 0 && order[i].prefix == order[kept - 1].prefix && batch[kept - 1].first == batch[i].first) {
-      fold(batch[kept - 1].second, std::move(batch[i].second));
-      continue;
+    if (!sorted.empty() && a.prefix == last_prefix && sorted.back().first == entry.first) {
+      fold(sorted.back().second, std::move(entry.second));
+    } else {
+      sorted.push_back(std::move(entry));
+      last_prefix = a.prefix;
     }
-    if (kept != i) {
-      batch[kept] = std::move(batch[i]);
-      order[kept].prefix = order[i].prefix;
-    }
-    ++kept;
   }
-  batch.erase(batch.begin() + static_cast<std::ptrdiff_t>(kept), batch.end());
-  return std::move(batch);
+  return sorted;
 }
 
 // Folds `batch` into `map` as FlatMap::insert_batch does, the batch sorted and its keys folded
