@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <set>
 
 #include "cord/set.h"
@@ -265,13 +266,18 @@ namespace {
 template <class V, class Fold>
 std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<EntityKey, V>> batch, Fold fold) {
   if (batch.size() < 2) return batch;
+  // Eight bytes a pair: the kind and the id's first three bytes (ties are settled by the whole
+  // keys, and ids spread evenly), and a position (fold_batch sends no larger batch here).
   struct At {
-    std::uint64_t prefix;
-    std::size_t position;
+    std::uint32_t prefix;
+    std::uint32_t position;
   };
   std::vector<At> order;
   order.reserve(batch.size());
-  for (std::size_t i = 0; i < batch.size(); ++i) order.push_back({batch[i].first.order_prefix(), i});
+  for (std::size_t i = 0; i < batch.size(); ++i) {
+    const auto prefix = static_cast<std::uint32_t>(batch[i].first.order_prefix() >> 32);
+    order.push_back({prefix, static_cast<std::uint32_t>(i)});
+  }
   auto less = [&batch](const At& a, const At& b) {
     if (a.prefix != b.prefix) return a.prefix < b.prefix;
     return batch[a.position].first < batch[b.position].first;
@@ -281,7 +287,7 @@ std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<Ent
   // old batch goes when this returns.
   std::vector<std::pair<EntityKey, V>> sorted;
   sorted.reserve(batch.size());
-  std::uint64_t last_prefix = 0;
+  std::uint32_t last_prefix = 0;
   for (const At& a : order) {
     auto& entry = batch[a.position];
     // Equal keys have equal leading parts; only those are compared in full.
@@ -300,6 +306,10 @@ std::vector<std::pair<EntityKey, V>> sorted_and_folded(std::vector<std::pair<Ent
 // folding each into it in turn gives (true of a maximum and of keeping the first).
 template <class V, class Fold>
 void fold_batch(FlatMap<EntityKey, V>& map, std::vector<std::pair<EntityKey, V>>&& batch, Fold fold) {
+  if (batch.size() > std::numeric_limits<std::uint32_t>::max()) {
+    map.insert_batch(std::move(batch), fold);  // beyond what positions of 32 bits can name
+    return;
+  }
   std::vector<std::pair<EntityKey, V>> sorted = sorted_and_folded(std::move(batch), fold);
   if (map.empty()) {
     map.insert_absent(std::move(sorted));  // taken whole: nothing to merge with
