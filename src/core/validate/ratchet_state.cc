@@ -1,7 +1,6 @@
 #include "core/validate/ratchet_state.h"
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <set>
 
