@@ -14,12 +14,8 @@ Result<std::uint32_t> Deserializer::read_u32(WidthHint hint) {
   return static_cast<std::uint32_t>(v);
 }
 
-Result<std::uint64_t> Deserializer::read_len_width(Width w, std::uint64_t bound) {
-  const int n = 1 << static_cast<int>(w);
-  if (remaining_ < static_cast<std::size_t>(n)) return std::unexpected(Error::UnexpectedEnd);
-  const std::uint64_t v = take_be(n);
-  if (v > bound) return std::unexpected(Error::length_limit_exceeded(v, bound));
-  return v;
+Result<std::uint64_t> Deserializer::length_above(std::uint64_t v, std::uint64_t bound) {
+  return std::unexpected(Error::length_limit_exceeded(v, bound));
 }
 
 Result<std::string_view> Deserializer::read_str_width(Width w, std::uint64_t bound) {

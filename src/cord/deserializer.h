@@ -2,8 +2,10 @@
 // is owned by one decoding call; it takes no locks and never copies its input.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string_view>
@@ -69,7 +71,14 @@ class Deserializer {
   Result<std::uint32_t> read_u32(WidthHint hint);
   // A length or element count in the hint's width, bounded by max_length().
   Result<std::uint64_t> read_len(WidthHint hint) { return read_len_width(width_of(hint), max_length_); }
-  Result<std::uint64_t> read_len_width(Width w, std::uint64_t bound);
+  // Inline: every length and count of a decoding passes here.
+  Result<std::uint64_t> read_len_width(Width w, std::uint64_t bound) {
+    const int n = 1 << static_cast<int>(w);
+    if (remaining_ < static_cast<std::size_t>(n)) return std::unexpected(Error::UnexpectedEnd);
+    const std::uint64_t v = take_be(n);
+    if (v > bound) [[unlikely]] return length_above(v, bound);
+    return v;
+  }
   // A text in the hint's width, bounded by max_length(), as a view into the input.
   Result<std::string_view> read_str(WidthHint hint) { return read_str_width(width_of(hint), max_length_); }
   // Length, bound, UTF-8, then NFC (skipped for all-ASCII text).
@@ -84,14 +93,28 @@ class Deserializer {
   void leave() { --depth_; }
 
  private:
-  // REQUIRES: n <= remaining_.
+  // The big-endian number in the next n bytes, read in one load.
+  // REQUIRES: n is 1, 2, 4 or 8, and n <= remaining_.
   std::uint64_t take_be(int n) {
-    std::uint64_t v = 0;
-    for (int i = 0; i < n; ++i) v = (v << 8) | pos_[i];
+    std::uint64_t v;
+    switch (n) {
+      case 1: v = pos_[0]; break;
+      case 2: v = load_be<std::uint16_t>(pos_); break;
+      case 4: v = load_be<std::uint32_t>(pos_); break;
+      default: v = load_be<std::uint64_t>(pos_); break;
+    }
     pos_ += n;
-    remaining_ -= n;
+    remaining_ -= static_cast<std::size_t>(n);
     return v;
   }
+  template <class U>
+  static U load_be(const std::uint8_t* p) {
+    U v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little) v = std::byteswap(v);
+    return v;
+  }
+  static Result<std::uint64_t> length_above(std::uint64_t v, std::uint64_t bound);
 
   const std::uint8_t* pos_;
   std::size_t remaining_;

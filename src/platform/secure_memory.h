@@ -4,8 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <limits>
 #include <new>
+#include <type_traits>
+#include <vector>
 
 namespace ostrel::platform {
 
@@ -23,6 +27,10 @@ struct SecretHeap {
   // REQUIRES: `p` came from allocate(bytes), with the same `bytes`.
   static void release(void* p, std::size_t bytes) noexcept;
 };
+
+// Handed to WipingAllocator::construct, it leaves an element as the heap gave it out instead of
+// zeroing it: for a buffer overwritten whole right away (unzeroed_bytes).
+struct LeftUnset {};
 
 // An allocator that zeroes every block before returning it to the heap, so a growing container
 // leaves no stale copies of its contents behind when it reallocates or is destroyed. `Heap`
@@ -46,11 +54,56 @@ struct WipingAllocator {
     secure_wipe(p, n * sizeof(T));
     Heap::release(p, n * sizeof(T));
   }
+  // Only LeftUnset selects this; every other construction (resize's zeroing included) is the
+  // standard one.
+  template <class U>
+    requires std::is_trivially_default_constructible_v<U>
+  void construct(U* p, LeftUnset) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
 
   template <class U>
   bool operator==(const WipingAllocator<U, Heap>&) const noexcept {
     return true;
   }
 };
+
+namespace detail {
+// `n` LeftUnset values, as the range a vector is built from.
+class LeftUnsetRange {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = LeftUnset;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const LeftUnset*;
+  using reference = LeftUnset;
+
+  LeftUnsetRange() = default;
+  explicit LeftUnsetRange(std::size_t at) : at_(at) {}
+  LeftUnset operator*() const { return {}; }
+  LeftUnsetRange& operator++() {
+    ++at_;
+    return *this;
+  }
+  LeftUnsetRange operator++(int) { return LeftUnsetRange(at_++); }
+  friend difference_type operator-(LeftUnsetRange a, LeftUnsetRange b) {
+    return static_cast<difference_type>(a.at_ - b.at_);
+  }
+  friend bool operator==(LeftUnsetRange, LeftUnsetRange) = default;
+
+ private:
+  std::size_t at_ = 0;
+};
+}  // namespace detail
+
+// A wiping vector of `n` bytes that are not zeroed first, for a buffer whose every byte is
+// written right away (a file read into it): zeroing 160 MiB only for read() to overwrite it costs
+// a pass over memory. The bytes hold whatever the heap handed out (never a secret: released
+// blocks were wiped), so a caller that writes fewer must shrink the vector to what it wrote.
+template <class Heap = SecretHeap>
+std::vector<std::uint8_t, WipingAllocator<std::uint8_t, Heap>> unzeroed_bytes(std::size_t n) {
+  return std::vector<std::uint8_t, WipingAllocator<std::uint8_t, Heap>>(detail::LeftUnsetRange(0),
+                                                                        detail::LeftUnsetRange(n));
+}
 
 }  // namespace ostrel::platform

@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 #include <variant>
+#include <vector>
 
 #include "crypto/signing.h"
 #include "errors/try.h"
@@ -55,9 +56,31 @@ std::optional<VerificationCacheV1> decode_verification_cache_file(std::span<cons
   return std::move(*cache);
 }
 
+std::span<const std::uint8_t> signed_payload_of(std::span<const std::uint8_t> file, const VerificationCacheV1& cache) {
+  // The file is the magic, the variant index, the three signed fields, then the key and the
+  // signature, each a 4-byte length and its bytes, and nothing after them.
+  constexpr std::size_t kVariantIndex = 4;
+  constexpr std::size_t kLength = 4;
+  const std::size_t start = kCacheFile.magic.size() + kVariantIndex;
+  const std::size_t tail = kLength + cache.signing_public_key.size() + kLength + cache.signature.size();
+  if (file.size() < start + tail) return {};  // not the file `cache` came from
+  return file.subspan(start, file.size() - start - tail);
+}
+
+namespace {
+
+std::optional<std::vector<std::uint8_t>> read_cache_bytes(const WorkspacePaths& paths, const HashValue& root,
+                                                          const UserId& user) {
+  auto bytes = read_stored_file(paths.cache_path(root.bytes, user.value.bytes), kCacheFile);
+  if (!bytes) return std::nullopt;
+  return std::move(*bytes);
+}
+
+}  // namespace
+
 std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths& paths, const HashValue& root,
                                                            const UserId& user) {
-  auto bytes = read_stored_file(paths.cache_path(root.bytes, user.value.bytes), kCacheFile);
+  const auto bytes = read_cache_bytes(paths, root, user);
   if (!bytes) return std::nullopt;
   return decode_verification_cache_file(*bytes);
 }
@@ -82,11 +105,13 @@ std::optional<VerificationCacheV1> load_verification_cache(const WorkspacePaths&
   if (!current_user) return std::nullopt;
   const std::optional<UserId> user = current_user(root);
   if (!user) return std::nullopt;
-  std::optional<VerificationCacheV1> cache = read_verification_cache(paths, root, *user);
+  const auto bytes = read_cache_bytes(paths, root, *user);
+  if (!bytes) return std::nullopt;
+  std::optional<VerificationCacheV1> cache = decode_verification_cache_file(*bytes);
   if (!cache || cache->trusted_root != root || cache->version != kVerificationCacheVersion) return std::nullopt;
-  auto payload = encode_verification_payload(cache->trusted_root, kVerificationCacheVersion, cache->record_hashes);
-  if (!payload) return std::nullopt;
-  if (!crypto::verify_signature(kVerificationCachePurpose, cache->signing_public_key, *payload, cache->signature)) {
+  // The signed bytes as read, not encoded again: they are the canonical payload (signed_payload_of).
+  if (!crypto::verify_signature(kVerificationCachePurpose, cache->signing_public_key,
+                                signed_payload_of(*bytes, *cache), cache->signature)) {
     return std::nullopt;
   }
   return cache;

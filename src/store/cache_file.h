@@ -51,6 +51,13 @@ StoreResult<cord::Buffer> encode_verification_cache_file(const VerificationCache
 // them; none otherwise.
 std::optional<VerificationCacheV1> decode_verification_cache_file(std::span<const std::uint8_t> file);
 
+// The bytes of a complete cache file that its signature covers: the root, the version and the
+// hashes as they stand in the file, a view of `file`. Decoding is strict (fixed-width prefixes,
+// hashes in strictly ascending order of their encodings, nothing after the last field), so these
+// bytes are exactly encode_verification_payload of the decoded fields, found without encoding or
+// sorting anything. REQUIRES: `cache` is what decode_verification_cache_file(file) returned.
+std::span<const std::uint8_t> signed_payload_of(std::span<const std::uint8_t> file, const VerificationCacheV1& cache);
+
 // The cache of (root, user) as stored, or none for any failure: missing, unreadable, too large,
 // wrong magic, undecodable. Nothing is verified here.
 std::optional<VerificationCacheV1> read_verification_cache(const WorkspacePaths& paths, const HashValue& root,

@@ -80,7 +80,14 @@ IoResult<Bytes> read_bounded(platform::OsResult<platform::File> file, std::uint6
   // Files such as those under /proc report size 0 yet have content, and a file may grow while it
   // is read: past the reported size the buffer grows, but never beyond max + 1 bytes.
   const std::uint64_t limit = max == std::numeric_limits<std::uint64_t>::max() ? max : max + 1;
-  Bytes buf(static_cast<std::size_t>(info->size));
+  // Nothing but the bytes read is ever seen: the buffer is cut back to them below.
+  Bytes buf = [&] {
+    if constexpr (std::is_same_v<Bytes, std::vector<std::uint8_t>>) {
+      return Bytes(static_cast<std::size_t>(info->size));
+    } else {
+      return platform::unzeroed_bytes(static_cast<std::size_t>(info->size));
+    }
+  }();
   std::size_t len = 0;
   for (;;) {
     if (len < buf.size()) {

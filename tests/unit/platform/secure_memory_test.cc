@@ -68,6 +68,45 @@ TEST(WipingAllocator, GrowingBufferWipesEveryBlockItLeaves) {
   }
 }
 
+// A heap whose blocks arrive filled with 0x5a, so that what zeroes them can be seen; blocks go
+// back through RecordingHeap.
+struct FilledHeap {
+  static void* allocate(std::size_t bytes) {
+    void* p = SecretHeap::allocate(bytes);
+    std::fill_n(static_cast<std::uint8_t*>(p), bytes, std::uint8_t{0x5a});
+    return p;
+  }
+  static void release(void* p, std::size_t bytes) noexcept { RecordingHeap::release(p, bytes); }
+};
+using FilledBuffer = std::vector<std::uint8_t, WipingAllocator<std::uint8_t, FilledHeap>>;
+
+// unzeroed_bytes leaves the heap's bytes as they came, in pooled and mapped blocks alike, while
+// every other way of making bytes (a sized buffer, growth by resize) still zeroes them; blocks of
+// either kind are wiped when they go back.
+TEST(WipingAllocator, OnlyUnzeroedBytesSkipTheZeroing) {
+  auto all = [](const FilledBuffer& b, std::size_t from, std::uint8_t want) {
+    return std::all_of(b.begin() + static_cast<std::ptrdiff_t>(from), b.end(), [&](std::uint8_t x) { return x == want; });
+  };
+  for (const std::size_t n : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, std::size_t{4097}, std::size_t{3} << 20}) {
+    SCOPED_TRACE(n);
+    RecordingHeap::released.clear();
+    {
+      FilledBuffer unset = unzeroed_bytes<FilledHeap>(n);
+      ASSERT_EQ(unset.size(), n);
+      EXPECT_TRUE(all(unset, 0, 0x5a));
+      unset.resize(n + 100);  // grows into a new block: the new bytes are zero
+      EXPECT_TRUE(all(unset, n, 0));
+      FilledBuffer sized(n);
+      EXPECT_TRUE(all(sized, 0, 0));
+      FilledBuffer grown;
+      grown.reserve(n + 8);
+      grown.resize(n + 8);
+      EXPECT_TRUE(all(grown, 0, 0));
+    }
+    for (const RecordingHeap::Released& r : RecordingHeap::released) EXPECT_TRUE(r.all_zero) << r.bytes << " bytes";
+  }
+}
+
 // A heap that notes the size asked for and refuses it, so sizes near the limit can be tried.
 struct RefusingHeap {
   static inline std::optional<std::size_t> asked;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,111 @@ TEST(VerificationCache, IgnoredWheneverSomethingIsWrong) {
     Workspace ws;
     c.prepare(ws);
     EXPECT_EQ(load_verification_cache(ws.paths, ws.root, ws.current_user()), std::nullopt);
+  }
+}
+
+// The signature is checked over the signed fields' bytes as they stand in the file. For every
+// file that decodes, those bytes must be exactly the encoded payload: roots, hashes, keys and
+// signatures of any length (hashes beyond the inline size, empty ones, one whose shorter encoding
+// sorts first), any version, and caches drawn at random.
+TEST(VerificationCache, SignedPayloadIsTheEncodedPayload) {
+  struct Case {
+    std::string name;
+    VerificationCacheV1 cache;
+  };
+  std::vector<Case> cases = {
+      {"no_hashes", {h(0xaa), 1, {}, Bytes(32, 1), Bytes(64, 2)}},
+      {"hashes_of_mixed_lengths",
+       {h(0xaa), 1,
+        cord::Set<HashValue>({h(9), HashValue(Bytes{}), HashValue(Bytes(40, 3)), HashValue(Bytes{0xff}), h(1)}),
+        Bytes(32, 1), Bytes(64, 2)}},
+      {"empty_root_key_and_signature", {HashValue(Bytes{}), ~std::uint64_t{0}, cord::Set<HashValue>({h(1)}), {}, {}}},
+      {"long_root_key_and_signature", {HashValue(Bytes(100, 5)), 2, cord::Set<HashValue>({h(1), h(2)}), Bytes(1000, 6), Bytes(3, 7)}},
+  };
+  std::mt19937 rng(20261211);
+  auto some_bytes = [&](std::size_t max) {
+    Bytes out(std::uniform_int_distribution<std::size_t>(0, max)(rng));
+    for (std::uint8_t& b : out) b = static_cast<std::uint8_t>(rng());
+    return out;
+  };
+  for (int i = 0; i < 100; ++i) {
+    const std::size_t n = std::uniform_int_distribution<std::size_t>(0, 50)(rng);
+    cord::Set<HashValue> set;
+    for (std::size_t k = 0; k < n; ++k) set.insert(HashValue(some_bytes(k % 3 == 0 ? 3 : 48)));
+    cases.push_back({"random_" + std::to_string(i),
+                     {HashValue(some_bytes(64)), rng(), std::move(set), some_bytes(80), some_bytes(80)}});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto file = encode_verification_cache_file(c.cache);
+    ASSERT_TRUE(file.has_value());
+    const std::optional<VerificationCacheV1> decoded = decode_verification_cache_file(*file);
+    ASSERT_EQ(decoded, c.cache);
+    auto payload = encode_verification_payload(c.cache.trusted_root, c.cache.version, c.cache.record_hashes);
+    ASSERT_TRUE(payload.has_value());
+    const std::span<const std::uint8_t> read = signed_payload_of(*file, *decoded);
+    EXPECT_EQ(Bytes(read.begin(), read.end()), Bytes(payload->begin(), payload->end()));
+  }
+}
+
+// A cache is loaded exactly when its signature verifies over the encoded payload: a signature over
+// any neighbouring bytes of the file, or over the hashes in another order, is refused.
+TEST(VerificationCache, LoadedExactlyWhenTheEncodedPayloadIsSigned) {
+  const std::vector<HashValue> hashes = {h(9), HashValue(Bytes{}), HashValue(Bytes(40, 3)), h(1), HashValue(Bytes{0xff})};
+  // The file of a cache of `hashes` whose signature covers what `signed_bytes` makes of the
+  // encoded payload and of the file's bytes in front of it (the magic and the variant index).
+  using Signed = cord::Buffer (*)(const cord::Buffer& payload, const cord::Buffer& file);
+  struct Case {
+    const char* name;
+    Signed signed_bytes;
+    bool loaded;
+  };
+  const Case cases[] = {
+      {"the_payload", [](const cord::Buffer& p, const cord::Buffer&) { return p; }, true},
+      {"the_payload_and_the_key_length",
+       [](const cord::Buffer& p, const cord::Buffer&) {
+         cord::Buffer out = p;
+         for (std::uint8_t b : {0, 0, 0, 32}) out.push_back(b);
+         return out;
+       },
+       false},
+      {"the_payload_short_of_its_last_byte",
+       [](const cord::Buffer& p, const cord::Buffer&) { return cord::Buffer(p.begin(), p.end() - 1); }, false},
+      {"the_variant_index_and_the_payload",
+       [](const cord::Buffer& p, const cord::Buffer& file) {
+         cord::Buffer out(file.begin() + 13, file.begin() + 17);
+         out.insert(out.end(), p.begin(), p.end());
+         return out;
+       },
+       false},
+      {"the_hashes_in_another_order",
+       [](const cord::Buffer& p, const cord::Buffer&) {
+         // Root (4 + 32), version (8), count (4), then the first two hashes' encodings swapped: the
+         // empty one (4 bytes) and the one-byte one (5 bytes).
+         cord::Buffer out(p.begin(), p.begin() + 48);
+         out.insert(out.end(), p.begin() + 52, p.begin() + 57);
+         out.insert(out.end(), p.begin() + 48, p.begin() + 52);
+         out.insert(out.end(), p.begin() + 57, p.end());
+         return out;
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Workspace ws;
+    VerificationCacheV1 cache = ws.signed_cache(hashes);
+    const cord::Buffer payload = *encode_verification_payload(cache.trusted_root, cache.version, cache.record_hashes);
+    const cord::Buffer unsigned_file = *encode_verification_cache_file(cache);
+    const cord::Buffer message = c.signed_bytes(payload, unsigned_file);
+    ASSERT_EQ(message.size() == payload.size() && std::equal(message.begin(), message.end(), payload.begin()),
+              c.loaded);
+    cache.signature = crypto::sign(ws.user.keys.signing_key, kVerificationCachePurpose, message);
+    ws.write_raw(*encode_verification_cache_file(cache));
+    const auto loaded = load_verification_cache(ws.paths, ws.root, ws.current_user());
+    EXPECT_EQ(loaded.has_value(), c.loaded);
+    if (c.loaded) {
+      EXPECT_EQ(loaded, cache);
+    }
   }
 }
 
