@@ -121,8 +121,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       return user;
     };
     if (auto cache = store::load_verification_cache(paths, root, noting_user)) {
-      verified.reserve(cache->record_hashes.size());
-      for (const HashValue& h : cache->record_hashes) verified.insert(h);
+      verified = validate::VerifiedHashes(std::move(cache->record_hashes.items()));
       cache_signer = std::vector<std::uint8_t>(cache->signing_public_key.begin(), cache->signing_public_key.end());
     } else {
       cache_user.reset();
