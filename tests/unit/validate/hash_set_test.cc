@@ -45,6 +45,13 @@ void expect_same_lookups(const HashSet& set, const std::unordered_set<HashValue>
   ASSERT_EQ(set.size(), model.size());
   EXPECT_EQ(set.empty(), model.empty());
   for (const HashValue& p : probes) EXPECT_EQ(set.contains(p), model.contains(p)) << p.debug();
+  // The batched lookup answers each as the single one does, batches cut short at the end too.
+  for (std::size_t n : {probes.size(), probes.size() - probes.size() / 3, std::size_t{1}, std::size_t{0}}) {
+    const std::vector<std::uint8_t> held =
+        set.contains_each(n, [&](std::size_t i) -> const HashValue& { return probes[i]; });
+    ASSERT_EQ(held.size(), n);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(held[i] != 0, model.contains(probes[i])) << probes[i].debug();
+  }
 }
 
 TEST(HashSet, AgreesWithUnorderedSetOnRandomInserts) {
