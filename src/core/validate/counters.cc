@@ -69,10 +69,12 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
 }
 
 RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered) {
+  // Both maps are in key order: one walk over the view finds each remembered key.
   RolledBackMap out;
+  auto at = view.counters.begin();
   for (const auto& [key, counter] : remembered.counters) {
-    auto it = view.counters.find(key);
-    const std::uint64_t current = it == view.counters.end() ? 0 : it->second;
+    at = view.counters.lower_bound_from(at, key);
+    const std::uint64_t current = at == view.counters.end() || at->first != key ? 0 : at->second;
     if (current < counter) out.emplace_hint(out.end(), key, counter);
   }
   return out;
@@ -148,12 +150,20 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
 
 RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered) {
   // The view becomes the delta in place: what is already remembered leaves it, nothing is copied.
-  // The delta is kept with the state, so it holds no spare room.
+  // The delta is kept with the state, so it holds no spare room. The view and the remembered maps
+  // are in the same key order, and erase_if asks in key order, so each remembered map is walked
+  // once alongside.
+  auto counter_at = remembered.counters.begin();
   view.counters.erase_if([&](const EntityKey& key, std::uint64_t counter) {
-    auto r = remembered.counters.find(key);
-    return counter <= (r == remembered.counters.end() ? 0 : r->second);
+    counter_at = remembered.counters.lower_bound_from(counter_at, key);
+    const bool held = counter_at != remembered.counters.end() && counter_at->first == key;
+    return counter <= (held ? counter_at->second : 0);
   });
-  view.bindings.erase_if([&](const EntityKey& key, const EntityBinding&) { return remembered.bindings.contains(key); });
+  auto binding_at = remembered.bindings.begin();
+  view.bindings.erase_if([&](const EntityKey& key, const EntityBinding&) {
+    binding_at = remembered.bindings.lower_bound_from(binding_at, key);
+    return binding_at != remembered.bindings.end() && binding_at->first == key;
+  });
   view.counters.trim();
   view.bindings.trim();
   RatchetView delta;
