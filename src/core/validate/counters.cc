@@ -35,21 +35,28 @@ bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::
 
 }  // namespace
 
-RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
-                                const std::set<HashValue>& admitted) {
+CountedRecords derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
+                                   const std::set<HashValue>& admitted) {
   const std::set<UserId> entry_signers = entry_point_signers(records);
   // The records that count, grouped by entity with record order kept inside each group: an
   // entity's counter is its group's highest, its binding the first one a record of it gives.
   // Grouping a list and filling the maps in key order is cheaper than a map search per record.
   std::vector<const EffectiveRecord*> counted;
   counted.reserve(records.size());
+  PermissionsLookup permissions(first_pass.authority);
   for (const EffectiveRecord& r : records) {
-    if (counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) counted.push_back(&r);
+    if (counts_for_view(r, permissions(r.signer), entry_signers, admitted)) counted.push_back(&r);
   }
+  // The order secret_writes gives (by entity, then record order), so its records come out of
+  // this list in its order.
   sort_by_entity(counted, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
   std::size_t entities = 0;
   for (std::size_t i = 0; i < counted.size(); ++i) entities += i == 0 || counted[i]->key != counted[i - 1]->key;
-  RatchetView view;
+  CountedRecords out;
+  for (const EffectiveRecord* r : counted) {
+    if (r->body().secret_selector() != nullptr) out.secret_writes.push_back(r);
+  }
+  RatchetView& view = out.view;
   view.counters.reserve(entities);
   view.bindings.reserve(entities);
   for (auto first = counted.begin(); first != counted.end();) {
@@ -65,7 +72,7 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
     if (binding) view.bindings.push_back(key, std::move(*binding));
     first = it;
   }
-  return view;
+  return out;
 }
 
 RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered) {

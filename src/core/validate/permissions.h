@@ -74,4 +74,24 @@ using AuthorityMap = std::map<core::PrincipalRefV1, Permissions>;
 // empty Permissions when it has none. A reference: no copy per lookup.
 const Permissions& permissions_of(const AuthorityMap& authority, const UserId& user);
 
+// permissions_of over a walk of records, keeping the last answer: records of one signer tend to
+// stand together, and comparing ids is cheaper than searching the map. REQUIRES: `authority`
+// outlives the lookup and does not change meanwhile.
+class PermissionsLookup {
+ public:
+  explicit PermissionsLookup(const AuthorityMap& authority) : authority_(authority) {}
+  const Permissions& operator()(const UserId& user) {
+    if (last_ == nullptr || last_user_ != user) {
+      last_ = &permissions_of(authority_, user);
+      last_user_ = user;
+    }
+    return *last_;
+  }
+
+ private:
+  const AuthorityMap& authority_;
+  UserId last_user_;
+  const Permissions* last_ = nullptr;
+};
+
 }  // namespace ostrel::validate
