@@ -177,6 +177,7 @@ class FlatMap {
 
   template <class It>
   static It gallop(It from, It last, const K& key) {
+    if (from == last || !(from->first < key)) return from;  // a walk in step with the map's keys
     std::size_t step = 1;
     auto low = from;
     while (static_cast<std::size_t>(last - low) > step && (low + step - 1)->first < key) {
