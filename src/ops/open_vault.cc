@@ -121,8 +121,7 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
       return user;
     };
     if (auto cache = store::load_verification_cache(paths, root, noting_user)) {
-      verified.reserve(cache->record_hashes.size());
-      for (const HashValue& h : cache->record_hashes) verified.insert(h);
+      verified = validate::VerifiedHashes(std::move(cache->record_hashes.items()));
       cache_signer = std::vector<std::uint8_t>(cache->signing_public_key.begin(), cache->signing_public_key.end());
     } else {
       cache_user.reset();
@@ -132,7 +131,9 @@ OpsResult<OpenVault> OpenVault::open(const store::WorkspacePaths& paths, const s
     // The cache lists exactly this state's records when it lists as many and each of them.
     const bool cache_lists_state =
         cache_signer && state.issues.empty() && state.records.size() == verified.size() &&
-        std::ranges::all_of(state.records, [&](const validate::EffectiveRecord& r) { return verified.contains(r.hash); });
+        std::ranges::all_of(verified.contains_each(state.records.size(),
+                                                   [&](std::size_t i) -> const HashValue& { return state.records[i].hash; }),
+                            [](std::uint8_t held) { return held != 0; });
     out.emplace(OpenVault{std::move(state), paths, std::move(vault_at), std::move(file.bytes),
                           std::move(loaded.ratchet), std::move(cache_signer), std::nullopt,
                           std::move(loaded.pending), std::move(file.records),

@@ -194,10 +194,10 @@ std::set<UserId> entry_point_signers(std::span<const EffectiveRecord> records) {
 }
 
 VerifiedHashes record_hash_set(std::span<const EffectiveRecord> records) {
-  VerifiedHashes hashes;
+  std::vector<HashValue> hashes;
   hashes.reserve(records.size());
-  for (const EffectiveRecord& r : records) hashes.insert(r.hash);
-  return hashes;
+  for (const EffectiveRecord& r : records) hashes.push_back(r.hash);
+  return VerifiedHashes(std::move(hashes));
 }
 
 std::vector<const EffectiveRecord*> sort_record_refs(std::span<const EffectiveRecord> records) {

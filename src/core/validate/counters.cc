@@ -35,21 +35,28 @@ bool counts_for_view(const EffectiveRecord& r, const Permissions& p, const std::
 
 }  // namespace
 
-RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
-                                const std::set<HashValue>& admitted) {
+CountedRecords derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
+                                   const std::set<HashValue>& admitted) {
   const std::set<UserId> entry_signers = entry_point_signers(records);
   // The records that count, grouped by entity with record order kept inside each group: an
   // entity's counter is its group's highest, its binding the first one a record of it gives.
   // Grouping a list and filling the maps in key order is cheaper than a map search per record.
   std::vector<const EffectiveRecord*> counted;
   counted.reserve(records.size());
+  PermissionsLookup permissions(first_pass.authority);
   for (const EffectiveRecord& r : records) {
-    if (counts_for_view(r, permissions_of(first_pass.authority, r.signer), entry_signers, admitted)) counted.push_back(&r);
+    if (counts_for_view(r, permissions(r.signer), entry_signers, admitted)) counted.push_back(&r);
   }
+  // The order secret_writes gives (by entity, then record order), so its records come out of
+  // this list in its order.
   sort_by_entity(counted, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
   std::size_t entities = 0;
   for (std::size_t i = 0; i < counted.size(); ++i) entities += i == 0 || counted[i]->key != counted[i - 1]->key;
-  RatchetView view;
+  CountedRecords out;
+  for (const EffectiveRecord* r : counted) {
+    if (r->body().secret_selector() != nullptr) out.secret_writes.push_back(r);
+  }
+  RatchetView& view = out.view;
   view.counters.reserve(entities);
   view.bindings.reserve(entities);
   for (auto first = counted.begin(); first != counted.end();) {
@@ -65,14 +72,16 @@ RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const 
     if (binding) view.bindings.push_back(key, std::move(*binding));
     first = it;
   }
-  return view;
+  return out;
 }
 
 RolledBackMap rolled_back_entities(const RatchetView& view, const RatchetState& remembered) {
+  // Both maps are in key order: one walk over the view finds each remembered key.
   RolledBackMap out;
+  auto at = view.counters.begin();
   for (const auto& [key, counter] : remembered.counters) {
-    auto it = view.counters.find(key);
-    const std::uint64_t current = it == view.counters.end() ? 0 : it->second;
+    at = view.counters.lower_bound_from(at, key);
+    const std::uint64_t current = at == view.counters.end() || at->first != key ? 0 : at->second;
     if (current < counter) out.emplace_hint(out.end(), key, counter);
   }
   return out;
@@ -148,12 +157,20 @@ std::map<EntityKey, UnresolvedEntry> rolled_back_entries(std::span<const Effecti
 
 RatchetView ratchet_delta(RatchetView&& view, const RatchetState& remembered) {
   // The view becomes the delta in place: what is already remembered leaves it, nothing is copied.
-  // The delta is kept with the state, so it holds no spare room.
+  // The delta is kept with the state, so it holds no spare room. The view and the remembered maps
+  // are in the same key order, and erase_if asks in key order, so each remembered map is walked
+  // once alongside.
+  auto counter_at = remembered.counters.begin();
   view.counters.erase_if([&](const EntityKey& key, std::uint64_t counter) {
-    auto r = remembered.counters.find(key);
-    return counter <= (r == remembered.counters.end() ? 0 : r->second);
+    counter_at = remembered.counters.lower_bound_from(counter_at, key);
+    const bool held = counter_at != remembered.counters.end() && counter_at->first == key;
+    return counter <= (held ? counter_at->second : 0);
   });
-  view.bindings.erase_if([&](const EntityKey& key, const EntityBinding&) { return remembered.bindings.contains(key); });
+  auto binding_at = remembered.bindings.begin();
+  view.bindings.erase_if([&](const EntityKey& key, const EntityBinding&) {
+    binding_at = remembered.bindings.lower_bound_from(binding_at, key);
+    return binding_at != remembered.bindings.end() && binding_at->first == key;
+  });
   view.counters.trim();
   view.bindings.trim();
   RatchetView delta;

@@ -14,10 +14,18 @@ namespace ostrel::validate {
 
 struct RatchetState;
 
+// The ratchet view, and the secret records that counted for it.
+struct CountedRecords {
+  RatchetView view;
+  // Exactly secret_writes(records, first_pass.authority), in its order: a secret record counts
+  // when its signer may write its selector. Points into `records`.
+  std::vector<const EffectiveRecord*> secret_writes;
+};
+
 // Per entity, the highest counter of the records that count (judged by the first authority
 // pass) and their binding.
-RatchetView derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
-                                const std::set<HashValue>& admitted_deletions);
+CountedRecords derive_ratchet_view(std::span<const EffectiveRecord> records, const VaultState& first_pass,
+                                   const std::set<HashValue>& admitted_deletions);
 
 // Every remembered entity whose counter in the view is lower (0 when absent), with the
 // remembered counter.

@@ -141,21 +141,23 @@ CoreResult<VaultState> build_state(std::span<const VaultRecordV1> records, const
   std::vector<EffectiveRecord>& effective = judged.effective;
 
   // 7-9. First authority pass, the ratchet view, the rollback comparison.
-  RatchetView view = [&] {
-    AuthorityPassResult first = authority_pass(root, effective, {});
-    return derive_ratchet_view(effective, first.state, first.admitted_deletions);
-  }();
+  AuthorityPassResult first = authority_pass(root, effective, {});
+  CountedRecords counted = derive_ratchet_view(effective, first.state, first.admitted_deletions);
+  RatchetView view = std::move(counted.view);
   const RolledBackMap rolled_back = rolled_back_entities(view, remembered);
 
-  // 10. Second pass, with rolled-back entities left out.
-  AuthorityPassResult second = authority_pass(root, effective, rolled_back);
-  VaultState state = std::move(second.state);
+  // 10. Second pass, with rolled-back entities left out: with none, it is the first pass again,
+  // and the writers' secret records are those the view counted.
+  const bool second_is_first = rolled_back.empty();
+  VaultState state = second_is_first ? std::move(first.state) : authority_pass(root, effective, rolled_back).state;
   state.issues = std::move(judged.issues);
   if (state.invalid) state.issues.push_back(core::ValidationIssue::authority_did_not_converge());
 
-  // The writers' secret records, found once for the conflicts and the secret index.
+  // The writers' secret records, found once for the conflicts and the secret index. The records
+  // move with their vector's storage, so pointers into it stay good.
   state.records = std::move(effective);
-  const std::vector<const EffectiveRecord*> writes = secret_writes(state.records, state.authority);
+  const std::vector<const EffectiveRecord*> writes =
+      second_is_first ? std::move(counted.secret_writes) : secret_writes(state.records, state.authority);
 
   // 11-12. Secret conflicts, then rolled-back entities, each replacing an entry of its key.
   for (auto& [key, entry] : build_heads(state.records, latest_secret_records(writes, rolled_back)))

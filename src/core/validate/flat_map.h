@@ -45,15 +45,8 @@ class FlatMap {
   iterator lower_bound(const K& key) { return std::lower_bound(begin(), end(), key, KeyLess{}); }
   // lower_bound, searching only from `from` on. REQUIRES: no entry before `from` has a key
   // `key` or above. Gallops, so a walk over m ascending keys costs O(m log(n/m)), not O(m log n).
-  iterator lower_bound_from(iterator from, const K& key) {
-    std::size_t step = 1;
-    auto low = from;
-    while (static_cast<std::size_t>(end() - low) > step && (low + step - 1)->first < key) {
-      low += step;
-      step *= 2;
-    }
-    return std::lower_bound(low, low + std::min<std::size_t>(step, end() - low), key, KeyLess{});
-  }
+  iterator lower_bound_from(iterator from, const K& key) { return gallop(from, end(), key); }
+  const_iterator lower_bound_from(const_iterator from, const K& key) const { return gallop(from, end(), key); }
 
   const_iterator find(const K& key) const {
     auto it = lower_bound(key);
@@ -96,10 +89,17 @@ class FlatMap {
     entries_.erase(it);
     return 1;
   }
-  // Removes the entries `drop` holds true of, in place, keeping the order of the rest.
+  // Removes the entries `drop` holds true of, in place, keeping the order of the rest. `drop` is
+  // asked once of each entry, in key order (so it may walk another sorted map alongside).
   template <class Pred>
   void erase_if(Pred drop) {
-    std::erase_if(entries_, [&](const value_type& e) { return drop(e.first, e.second); });
+    auto kept = entries_.begin();
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      if (drop(it->first, it->second)) continue;
+      if (kept != it) *kept = std::move(*it);
+      ++kept;
+    }
+    entries_.erase(kept, entries_.end());
   }
 
   // Adds entries for keys not held, in one merge: linear in the entries held and added.
@@ -173,6 +173,18 @@ class FlatMap {
       if (bounds.size() % 2 == 0) merged.push_back(bounds.back());  // an odd run out, carried over
       bounds = std::move(merged);
     }
+  }
+
+  template <class It>
+  static It gallop(It from, It last, const K& key) {
+    if (from == last || !(from->first < key)) return from;  // a walk in step with the map's keys
+    std::size_t step = 1;
+    auto low = from;
+    while (static_cast<std::size_t>(last - low) > step && (low + step - 1)->first < key) {
+      low += step;
+      step *= 2;
+    }
+    return std::lower_bound(low, low + std::min<std::size_t>(step, last - low), key, KeyLess{});
   }
 
   struct KeyLess {

@@ -74,4 +74,32 @@ using AuthorityMap = std::map<core::PrincipalRefV1, Permissions>;
 // empty Permissions when it has none. A reference: no copy per lookup.
 const Permissions& permissions_of(const AuthorityMap& authority, const UserId& user);
 
+// permissions_of over a walk of records, with the answers kept in a small table indexed by the
+// user id's leading bytes: a vault has few signers and many records, and comparing one id is
+// cheaper than searching the map. Ids that share a slot only cost a search of the map again.
+// REQUIRES: `authority` outlives the lookup and does not change meanwhile.
+class PermissionsLookup {
+ public:
+  explicit PermissionsLookup(const AuthorityMap& authority) : authority_(authority) {}
+  const Permissions& operator()(const UserId& user) {
+    if (kept_.empty()) kept_.resize(kSlots);
+    const auto& b = user.value.bytes;
+    Kept& k = kept_[b.size() >= 2 ? (std::size_t{b[0]} << 8 | b[1]) % kSlots : 0];
+    if (k.permissions == nullptr || k.user != user) {
+      k.permissions = &permissions_of(authority_, user);
+      k.user = user;
+    }
+    return *k.permissions;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 1024;
+  struct Kept {
+    UserId user;
+    const Permissions* permissions = nullptr;
+  };
+  const AuthorityMap& authority_;
+  std::vector<Kept> kept_;
+};
+
 }  // namespace ostrel::validate

@@ -33,9 +33,10 @@ std::string_view to_string(SecretStatus status) {
 std::vector<const EffectiveRecord*> secret_writes(std::span<const EffectiveRecord> records, const AuthorityMap& authority) {
   // Only writers' records count: admin, or a write or manage selector that matches.
   std::vector<const EffectiveRecord*> writes;
+  PermissionsLookup permissions(authority);
   for (const EffectiveRecord& r : records) {
     const SecretSelectorV1* selector = r.body().secret_selector();
-    if (selector != nullptr && permissions_of(authority, r.signer).can_write(*selector)) writes.push_back(&r);
+    if (selector != nullptr && permissions(r.signer).can_write(*selector)) writes.push_back(&r);
   }
   sort_by_entity(writes, [](const EffectiveRecord& a, const EffectiveRecord& b) { return &a < &b; });
   return writes;

@@ -12,11 +12,17 @@ namespace ostrel::validate {
 
 using namespace core;
 
+SignatureMemo::SignatureMemo(std::span<const HashedRecord> work, const VerifiedHashes& verified)
+    : work_(work),
+      state_(verified.contains_each(work.size(), [work](std::size_t i) -> const HashValue& { return work[i].hash; })) {
+  // Looked up all at once: a warm derivation asks about nearly every record.
+  for (std::uint8_t& s : state_) s = s != 0 ? kValid : kUnknown;
+}
+
 bool SignatureMemo::valid(std::size_t i) {
   if (state_[i] == kUnknown) {
     const HashedRecord& h = work_[i];
-    const bool ok = verified_.contains(h.hash) ||
-                    crypto::verify_signature(kRecordSignaturePurpose, h.record->signing_public_key(),
+    const bool ok = crypto::verify_signature(kRecordSignaturePurpose, h.record->signing_public_key(),
                                              h.record->signed_message(), h.record->signature());
     state_[i] = ok ? kValid : kInvalid;
   }

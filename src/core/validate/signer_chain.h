@@ -17,9 +17,9 @@ namespace ostrel::validate {
 // already known to be verified.
 class SignatureMemo {
  public:
-  // REQUIRES: `work` and `verified` outlive the memo.
-  SignatureMemo(std::span<const HashedRecord> work, const VerifiedHashes& verified)
-      : work_(work), verified_(verified), state_(work.size(), kUnknown) {}
+  // The items whose hash `verified` holds start out valid; the rest are checked when asked.
+  // REQUIRES: `work` outlives the memo.
+  SignatureMemo(std::span<const HashedRecord> work, const VerifiedHashes& verified);
 
   // Whether the signature of work item `i` counts as valid.
   bool valid(std::size_t i);
@@ -27,7 +27,6 @@ class SignatureMemo {
  private:
   enum : std::uint8_t { kUnknown, kValid, kInvalid };
   std::span<const HashedRecord> work_;
-  const VerifiedHashes& verified_;
   std::vector<std::uint8_t> state_;
 };
 

@@ -8,7 +8,6 @@
 #include <optional>
 #include <set>
 #include <span>
-#include <unordered_set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -19,6 +18,7 @@
 #include "core/records.h"
 #include "core/validate/entity_binding.h"
 #include "core/validate/flat_map.h"
+#include "core/validate/hash_set.h"
 #include "core/validate/permissions.h"
 #include "core/validation_issue.h"
 
@@ -37,8 +37,8 @@ struct RatchetView {
 
 // Record hashes of records whose signatures are known to verify: what a derivation takes as
 // already checked, and what a derived state offers the next one. Looked up once per record, so
-// hashed rather than ordered.
-using VerifiedHashes = std::unordered_set<HashValue>;
+// hashed rather than ordered, and held flat.
+using VerifiedHashes = HashSet;
 
 // A record that passed the per-record checks, with what the derivation learned of it. Its body
 // is the record's own decoded body (an effective record never has a raw one), not a second copy.

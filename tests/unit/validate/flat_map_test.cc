@@ -74,6 +74,32 @@ TEST(FlatMap, LowerBoundFromAgreesWithLowerBound) {
   }
   Map none;
   EXPECT_EQ(none.lower_bound_from(none.begin(), 1), none.end());
+  // The const form walks a const map alike.
+  const Map& read_only = m;
+  for (int key = -1; key <= 3 * 40 + 1; key += 5) {
+    for (auto from = read_only.begin(); from <= read_only.lower_bound(key); ++from) {
+      ASSERT_EQ(read_only.lower_bound_from(from, key), read_only.lower_bound(key)) << "key " << key;
+    }
+  }
+}
+
+TEST(FlatMap, EraseIfAsksInKeyOrderOnceEach) {
+  // Callers walk another sorted map alongside the predicate, so the order it is asked in is part
+  // of its contract; what survives is what std::map would keep.
+  Map m;
+  std::map<int, std::string> model;
+  for (int k : {9, 2, 7, 4, 1, 8, 3}) {
+    m.try_emplace(k, std::to_string(k));
+    model.emplace(k, std::to_string(k));
+  }
+  std::vector<int> asked;
+  m.erase_if([&](int key, const std::string&) {
+    asked.push_back(key);
+    return key % 3 != 1;
+  });
+  std::erase_if(model, [](const auto& e) { return e.first % 3 != 1; });
+  EXPECT_EQ(asked, (std::vector<int>{1, 2, 3, 4, 7, 8, 9}));
+  EXPECT_EQ(entries_of(m), entries_of_model(model));
 }
 
 TEST(FlatMap, InsertAbsentMergesIntoPlace) {
