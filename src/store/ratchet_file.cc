@@ -125,20 +125,13 @@ StoreResult<HashValue> check_ratchet_file(const std::filesystem::path& path, std
 }
 
 StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& state) {
-  // Each entry is encoded as it is made, into one scratch buffer, and the set is written from
-  // there: the same bytes as encoding a set of elements, without holding the elements.
-  using Element = cord::Codec<core::RatchetElement>;
+  // Each entry is encoded straight from the state into one scratch buffer, and the set is written
+  // from there: the same bytes as encoding a set of elements, without making the elements.
   cord::Buffer scratch;
   std::vector<std::pair<std::size_t, std::size_t>> ranges;
   ranges.reserve(state.counters.size() + 2 + state.raw_records.size());
   cord::Serializer es(scratch);
-  cord::Status encoded;
-  state.visit_records([&](const core::RatchetRecordV1& record) {
-    if (!encoded) return;
-    const std::size_t start = scratch.size();
-    encoded = Element::encode_known(es, record);
-    ranges.emplace_back(start, scratch.size());
-  });
+  cord::Status encoded = state.encode_entries(es, ranges);
   for (const cord::Bytes& raw : state.raw_records) {
     if (!encoded) break;
     const std::size_t start = scratch.size();

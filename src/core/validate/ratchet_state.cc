@@ -6,6 +6,7 @@
 
 #include "cord/set.h"
 #include "core/validate/ratchet_state_internal.h"
+#include "errors/try.h"
 
 namespace ostrel::validate {
 namespace {
@@ -475,6 +476,122 @@ std::vector<core::RatchetElement> RatchetState::to_elements() const {
   for_each_record([&out](core::RatchetRecordV1&& record) { out.emplace_back(std::move(record)); });
   for (const cord::Bytes& raw : raw_records) out.push_back(core::RatchetElement::raw(raw));
   return out;
+}
+
+namespace {
+
+using Entry = core::RatchetRecordV1;  // its Kind numbers the entries
+
+// What an absent secret binding is written as.
+const core::SecretSelectorV1 kNoSelector{};
+
+// One entry's slot as Codec<RatchetElement>::encode_known writes it: a four-byte length filled in
+// once the payload is written, the record's variant index, then `fields`.
+template <class Fields>
+cord::Status write_slot(cord::Serializer& s, Entry::Kind kind, Fields&& fields) {
+  cord::Buffer& out = s.out();
+  constexpr std::size_t kLen = 4;
+  const std::size_t start = out.size();
+  out.resize(start + kLen);
+  cord::Status st = s.write_variant_index(kind, cord::WidthHint::None);
+  if (st) st = fields();
+  if (!st) {
+    out.resize(start);
+    return st;
+  }
+  const std::uint64_t n = out.size() - start - kLen;
+  if (n > cord::max_of(cord::Width::W32)) {
+    out.resize(start);
+    return std::unexpected(cord::Error::Overflow);
+  }
+  for (std::size_t i = 0; i < kLen; ++i) out[start + i] = static_cast<std::uint8_t>(n >> (8 * (kLen - 1 - i)));
+  return {};
+}
+
+// The fields of an entity record, as RecordOf would make them and their codecs write them.
+struct EntryOf {
+  cord::Serializer& s;
+  std::uint64_t counter;
+  const EntityBinding* binding;
+
+  bool bound(EntityBinding::Kind kind) const { return binding != nullptr && binding->kind() == kind; }
+
+  template <class Id>
+  cord::Status id_and_counter(Entry::Kind kind, const Id& id) const {
+    return write_slot(s, kind, [&]() -> cord::Status {
+      OSTREL_TRY(cord::encode(s, id));
+      s.write_u64(counter);
+      return {};
+    });
+  }
+  template <class Id>
+  cord::Status handle(Entry::Kind kind, const Id& id, EntityBinding::Kind bound_kind) const {
+    return write_slot(s, kind, [&]() -> cord::Status {
+      OSTREL_TRY(cord::encode(s, id));
+      s.write_u64(counter);
+      return s.serialize_str(bound(bound_kind) ? binding->handle() : std::string_view(), cord::WidthHint::None);
+    });
+  }
+
+  cord::Status operator()(const core::entity::VaultRoot&) const { return {}; }
+  cord::Status operator()(const core::entity::EntryPoint& k) const { return id_and_counter(Entry::EntryPoint, k.user_id); }
+  cord::Status operator()(const core::entity::User& k) const { return id_and_counter(Entry::User, k.user_id); }
+  cord::Status operator()(const core::entity::UserHandle& k) const {
+    return handle(Entry::UserHandle, k.handle_id, EntityBinding::UserHandle);
+  }
+  cord::Status operator()(const core::entity::Group& k) const { return id_and_counter(Entry::Group, k.group_id); }
+  cord::Status operator()(const core::entity::GroupMember& k) const {
+    return write_slot(s, Entry::GroupMember, [&]() -> cord::Status {
+      OSTREL_TRY(cord::encode(s, k.group_member_id));
+      s.write_u64(counter);
+      // An option: its tag byte, then the value.
+      if (!bound(EntityBinding::GroupMember)) {
+        s.write_u8(0);
+        return {};
+      }
+      s.write_u8(1);
+      return cord::encode(s, binding->member_input());
+    });
+  }
+  cord::Status operator()(const core::entity::Grant& k) const { return id_and_counter(Entry::Grant, k.grant_id); }
+  cord::Status operator()(const core::entity::Secret& k) const {
+    return write_slot(s, Entry::Secret, [&]() -> cord::Status {
+      OSTREL_TRY(cord::encode(s, k.secret_id));
+      s.write_u64(counter);
+      return cord::encode(s, bound(EntityBinding::Secret) ? binding->selector() : kNoSelector);
+    });
+  }
+  cord::Status operator()(const core::entity::VaultHandle& k) const {
+    return handle(Entry::VaultHandle, k.handle_id, EntityBinding::VaultHandle);
+  }
+};
+
+}  // namespace
+
+cord::Status RatchetState::encode_entries(cord::Serializer& s,
+                                          std::vector<std::pair<std::size_t, std::size_t>>& ranges) const {
+  const cord::Buffer& out = s.out();
+  auto b = bindings.begin();
+  for (const auto& [key, counter] : counters) {
+    if (std::holds_alternative<core::entity::VaultRoot>(key.variant())) continue;  // never counted
+    while (b != bindings.end() && b->first < key) ++b;
+    const EntityBinding* binding = (b != bindings.end() && b->first == key) ? &b->second : nullptr;
+    const std::size_t start = out.size();
+    OSTREL_TRY(std::visit(EntryOf{s, counter, binding}, key.variant()));
+    ranges.emplace_back(start, out.size());
+  }
+  if (format_version != 0) {
+    const std::size_t start = out.size();
+    OSTREL_TRY(write_slot(s, Entry::FormatVersion, [&]() -> cord::Status {
+      s.write_u64(format_version);
+      return {};
+    }));
+    ranges.emplace_back(start, out.size());
+  }
+  const std::size_t start = out.size();
+  OSTREL_TRY(write_slot(s, Entry::TrustedRoot, [&]() { return cord::encode(s, trusted_root); }));
+  ranges.emplace_back(start, out.size());
+  return {};
 }
 
 bool has_rolled_back(const VaultState& state) {

@@ -90,6 +90,12 @@ struct RatchetState {
   // The entries of a ratchet file: to_records(), then every raw entry verbatim.
   std::vector<core::RatchetElement> to_elements() const;
 
+  // The ratchet-file entry (an evolving slot) of each record of to_records(), in that order,
+  // appended to `s` with the bytes cord::encode writes for a RatchetElement holding the record;
+  // `ranges` gains where each lies in s.out(). Written from the maps' keys, counters and
+  // bindings in place, without making the records. Raw entries are not included.
+  cord::Status encode_entries(cord::Serializer& s, std::vector<std::pair<std::size_t, std::size_t>>& ranges) const;
+
   friend bool operator==(const RatchetState&, const RatchetState&) = default;
 
  private:
