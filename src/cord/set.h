@@ -145,6 +145,79 @@ inline Status serialize_encoded_set(Serializer& s, const Buffer& scratch,
   return {};
 }
 
+// serialize_encoded_set, the same bytes and refusals, for elements whose encodings begin with a
+// few distinct patterns (a length and a variant index, say) and come in ascending order within
+// each: the elements are grouped stably by their first eight bytes, the groups taken in the order
+// of those bytes, and each group is only checked (sorted when it is not ascending). Linear for
+// such input, a sort by a number otherwise.
+inline Status serialize_encoded_set_grouped(Serializer& s, const Buffer& scratch,
+                                            std::span<const std::pair<std::size_t, std::size_t>> ranges,
+                                            WidthHint hint) {
+  const std::size_t n = ranges.size();
+  auto view = [&](std::size_t i) {
+    return ByteView(scratch.data() + ranges[i].first, ranges[i].second - ranges[i].first);
+  };
+  // The first eight bytes as a big-endian number, zeros past the end: a lower number means a
+  // lower encoding, an equal one leaves the rest to decide.
+  auto prefix = [&](std::size_t i) {
+    const ByteView v = view(i);
+    std::uint64_t p = 0;
+    for (std::size_t k = 0; k < 8; ++k) p = (p << 8) | (k < v.size() ? v[k] : 0);
+    return p;
+  };
+  std::vector<std::uint64_t> prefixes(n);
+  std::vector<std::uint32_t> group_of(n);
+  std::unordered_map<std::uint64_t, std::uint32_t> groups;  // prefix -> group, numbered as met
+  std::vector<std::uint64_t> met;                           // group -> prefix
+  for (std::size_t i = 0; i < n; ++i) {
+    prefixes[i] = prefix(i);
+    // Neighbours share a group often enough that the map is asked only on a change.
+    if (i > 0 && prefixes[i] == prefixes[i - 1]) {
+      group_of[i] = group_of[i - 1];
+      continue;
+    }
+    auto [it, added] = groups.try_emplace(prefixes[i], static_cast<std::uint32_t>(met.size()));
+    if (added) met.push_back(prefixes[i]);
+    group_of[i] = it->second;
+  }
+  // Groups in prefix order, then a stable counting sort of the elements into them.
+  std::vector<std::uint32_t> by_prefix(met.size());
+  std::iota(by_prefix.begin(), by_prefix.end(), std::uint32_t{0});
+  std::sort(by_prefix.begin(), by_prefix.end(), [&](std::uint32_t a, std::uint32_t b) { return met[a] < met[b]; });
+  std::vector<std::size_t> start(met.size() + 1, 0);  // by group number: where its elements go
+  for (std::uint32_t g : group_of) ++start[g + 1];
+  {
+    std::vector<std::size_t> sizes(start.begin() + 1, start.end());
+    std::size_t at = 0;
+    for (std::uint32_t g : by_prefix) {
+      start[g] = at;
+      at += sizes[g];
+    }
+  }
+  std::vector<std::size_t> bounds;  // where each group begins in `order`, in prefix order
+  bounds.reserve(met.size() + 1);
+  for (std::uint32_t g : by_prefix) bounds.push_back(start[g]);
+  bounds.push_back(n);
+  std::vector<std::size_t> order(n);
+  for (std::size_t i = 0; i < n; ++i) order[start[group_of[i]]++] = i;
+
+  auto less = [&](std::size_t i, std::size_t j) { return bytes_less(view(i), view(j)); };
+  for (std::size_t g = 0; g + 1 < bounds.size(); ++g) {
+    const auto first = order.begin() + static_cast<std::ptrdiff_t>(bounds[g]);
+    const auto last = order.begin() + static_cast<std::ptrdiff_t>(bounds[g + 1]);
+    // Strictly ascending rules out duplicates too; groups differ in their prefixes, so no two
+    // elements of different groups are alike.
+    auto not_ascending = [&](std::size_t i, std::size_t j) { return !less(i, j); };
+    if (std::adjacent_find(first, last, not_ascending) == last) continue;
+    std::sort(first, last, less);
+    if (std::adjacent_find(first, last, not_ascending) != last)
+      return std::unexpected(Error::wrap_ser(Error::DuplicateElement));
+  }
+  OSTREL_TRY(s.write_len(n, hint));
+  for (std::size_t i : order) s.write_raw(view(i));
+  return {};
+}
+
 template <class T>
 Status serialize_set(Serializer& s, const std::vector<T>& elements, WidthHint hint) {
   const std::size_t n = elements.size();

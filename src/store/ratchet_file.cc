@@ -142,7 +142,9 @@ StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& stat
   cord::Buffer out = start_file(kRatchetFile, 8 + scratch.size());
   cord::Serializer s(out);
   s.write_u32(0);  // the store's variant V1
-  if (auto r = cord::serialize_encoded_set(s, scratch, ranges, cord::WidthHint::None); !r) {
+  // The entries come in key order, which within one length and record kind is their encodings'
+  // order (ids of one length), so they are grouped by those leading bytes instead of sorted.
+  if (auto r = cord::serialize_encoded_set_grouped(s, scratch, ranges, cord::WidthHint::None); !r) {
     return std::unexpected(StoreError::from_cord(std::move(r).error()));
   }
   return out;

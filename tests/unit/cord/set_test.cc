@@ -1,6 +1,8 @@
 // Canonical sets: the writer's order and duplicate refusal, the reader's order check.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "test_types.h"
 
 namespace ostrel::cord::testing {
@@ -149,6 +151,45 @@ TEST(CanonicalSet, InsertRefusesEqualElementsAcrossEdits) {
   Set<Bytes> copy = s;
   EXPECT_FALSE(copy.insert(Bytes{0, 0}));
   EXPECT_TRUE(copy == s);
+}
+
+// The grouped writer against the sorting one on the same staged elements: random elements, short
+// ones (under the eight bytes it groups by, some a prefix of others) and long ones sharing leading
+// bytes, in runs that are ascending within a group, or not, with and without a repeat.
+TEST(CanonicalSet, GroupedWriterWritesAndRefusesAsTheSortingOne) {
+  std::mt19937_64 rng(42);
+  auto below = [&rng](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 400; ++round) {
+    const std::size_t n = below(3) == 0 ? below(4) : 1 + below(200);
+    const bool ascending_runs = below(2) == 0;
+    std::vector<Bytes> elems;
+    for (std::size_t i = 0; i < n; ++i) {
+      Bytes e(below(3) == 0 ? below(9) : 8 + below(6));
+      // Few distinct leading bytes, so that groups hold many elements.
+      for (std::size_t k = 0; k < e.size(); ++k) e[k] = static_cast<std::uint8_t>(k < 6 ? below(2) : rng());
+      elems.push_back(std::move(e));
+    }
+    if (ascending_runs) std::sort(elems.begin(), elems.end(), [](const Bytes& a, const Bytes& b) {
+      return bytes_less(ByteView(a).subspan(std::min<std::size_t>(8, a.size())),
+                        ByteView(b).subspan(std::min<std::size_t>(8, b.size())));
+    });
+    if (n > 1 && below(4) == 0) elems.push_back(elems[below(n)]);  // a repeat
+    Buffer scratch;
+    std::vector<std::pair<std::size_t, std::size_t>> ranges;
+    for (const Bytes& e : elems) {
+      ranges.emplace_back(scratch.size(), scratch.size() + e.size());
+      scratch.insert(scratch.end(), e.begin(), e.end());
+    }
+    Buffer want = {0xaa}, got = {0xaa};
+    Serializer ws(want), gs(got);
+    auto w = serialize_encoded_set(ws, scratch, ranges, WidthHint::None);
+    auto g = serialize_encoded_set_grouped(gs, scratch, ranges, WidthHint::None);
+    ASSERT_EQ(g.has_value(), w.has_value()) << "round " << round;
+    if (!w) {
+      EXPECT_EQ(g.error().message(), w.error().message());
+    }
+    EXPECT_EQ(to_hex(got), to_hex(want)) << "round " << round;
+  }
 }
 
 }  // namespace
