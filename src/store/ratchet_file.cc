@@ -128,6 +128,9 @@ StoreResult<cord::Buffer> encode_ratchet_file(const validate::RatchetState& stat
   // Each entry is encoded straight from the state into one scratch buffer, and the set is written
   // from there: the same bytes as encoding a set of elements, without making the elements.
   cord::Buffer scratch;
+  // Room for typical entries (an id, a counter, a short binding) at once: each growth of a buffer
+  // that wipes what it leaves copies and wipes everything written so far.
+  scratch.reserve(96 * state.counters.size() + 64);
   std::vector<std::pair<std::size_t, std::size_t>> ranges;
   ranges.reserve(state.counters.size() + 2 + state.raw_records.size());
   cord::Serializer es(scratch);

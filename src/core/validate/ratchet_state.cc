@@ -5,6 +5,7 @@
 #include <set>
 
 #include "cord/set.h"
+#include "cord/text.h"
 #include "core/validate/ratchet_state_internal.h"
 #include "errors/try.h"
 
@@ -485,6 +486,44 @@ using Entry = core::RatchetRecordV1;  // its Kind numbers the entries
 // What an absent secret binding is written as.
 const core::SecretSelectorV1 kNoSelector{};
 
+// A selector as its codec writes it (the tuple's count and texts, then the labels' count and
+// each key and value, every count and length in four bytes), sized first and written in one
+// piece; false, with nothing written, when a text is not ASCII (whose NFC form the codec works
+// out) or too long, which the codec is left to write.
+bool write_ascii_selector(cord::Buffer& out, const core::SecretSelectorV1& selector) {
+  constexpr std::uint64_t kMax = cord::max_of(cord::Width::W32);
+  std::uint64_t size = 8;
+  auto fits = [&](std::string_view t) {
+    size += 4 + t.size();
+    return t.size() <= kMax && cord::is_ascii(t);
+  };
+  for (const cord::Text& t : selector.tuple) {
+    if (!fits(t.view())) return false;
+  }
+  for (const core::SecretLabelV1& l : selector.labels) {
+    if (!fits(l.key.view()) || !fits(l.value.view())) return false;
+  }
+  if (selector.tuple.size() > kMax || selector.labels.size() > kMax) return false;
+  const std::size_t start = out.size();
+  out.resize(start + size);
+  std::uint8_t* p = out.data() + start;
+  auto put_len = [&p](std::uint64_t n) {
+    for (int i = 3; i >= 0; --i) *p++ = static_cast<std::uint8_t>(n >> (8 * i));
+  };
+  auto put_text = [&](std::string_view t) {
+    put_len(t.size());
+    p = std::copy_n(reinterpret_cast<const std::uint8_t*>(t.data()), t.size(), p);
+  };
+  put_len(selector.tuple.size());
+  for (const cord::Text& t : selector.tuple) put_text(t.view());
+  put_len(selector.labels.size());
+  for (const core::SecretLabelV1& l : selector.labels) {
+    put_text(l.key.view());
+    put_text(l.value.view());
+  }
+  return true;
+}
+
 // One entry's slot as Codec<RatchetElement>::encode_known writes it: a four-byte length filled in
 // once the payload is written, the record's variant index, then `fields`.
 template <class Fields>
@@ -558,7 +597,9 @@ struct EntryOf {
     return write_slot(s, Entry::Secret, [&]() -> cord::Status {
       OSTREL_TRY(cord::encode(s, k.secret_id));
       s.write_u64(counter);
-      return cord::encode(s, bound(EntityBinding::Secret) ? binding->selector() : kNoSelector);
+      const core::SecretSelectorV1& selector = bound(EntityBinding::Secret) ? binding->selector() : kNoSelector;
+      if (write_ascii_selector(s.out(), selector)) return {};
+      return cord::encode(s, selector);
     });
   }
   cord::Status operator()(const core::entity::VaultHandle& k) const {
