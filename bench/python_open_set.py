@@ -28,7 +28,7 @@ TINY = 16
 
 # One measurement, run by a fresh interpreter: prints the open and set times and the peak RSS.
 CHILD = r"""
-import json, resource, sys, time
+import json, sys, time
 import ostrel
 vault_dir, passphrase, do_set = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
 auth = ostrel.Auth.from_keychain(passphrase=passphrase)
@@ -38,8 +38,11 @@ t1 = time.perf_counter()
 if do_set:
     v.set("bench/written", "value")
 t2 = time.perf_counter()
-print(json.dumps({"open_s": t1 - t0, "set_s": t2 - t1,
-                  "maxrss_bytes": resource.getrusage(resource.RUSAGE_SELF).ru_maxrss * 1024}))
+# VmHWM, the peak of this program's own memory: ru_maxrss would also count the parent's, which the
+# child's address space was before exec (subprocess spawns with vfork).
+with open("/proc/self/status") as status:
+    hwm = next(int(line.split()[1]) for line in status if line.startswith("VmHWM:"))
+print(json.dumps({"open_s": t1 - t0, "set_s": t2 - t1, "maxrss_bytes": hwm * 1024}))
 """
 
 
@@ -71,6 +74,9 @@ class Workspace:
         for name in ("ws", "state"):
             shutil.rmtree(self.base / name)
             shutil.copytree(self.base / f"{name}.pristine", self.base / name, symlinks=True)
+        # The copies' dirty pages are written back now, not by the measured set's first fsync (the
+        # file system's journal commits them with it).
+        os.sync()
 
     def run(self, do_set: bool) -> dict[str, float]:
         self.restore()
