@@ -85,7 +85,9 @@ struct RecordOf {
   }
 };
 
-// The counter of an entity record; FormatVersion and TrustedRoot have none.
+
+}  // namespace
+
 std::uint64_t counter_of(const core::RatchetRecordV1& record) {
   return std::visit(
       [](const auto& x) -> std::uint64_t {
@@ -97,8 +99,6 @@ std::uint64_t counter_of(const core::RatchetRecordV1& record) {
       },
       record.variant());
 }
-
-}  // namespace
 
 std::optional<EntityKey> ratchet_record_key(const core::RatchetRecordV1& record) {
   return std::visit(KeyOf{}, record.variant());

@@ -13,4 +13,7 @@ std::optional<EntityKey> ratchet_record_key(const core::RatchetRecordV1& record)
 // input, a selector without path segments, and kinds that have no binding.
 std::optional<EntityBinding> ratchet_record_binding(const core::RatchetRecordV1& record);
 
+// The counter a ratchet record remembers; 0 for FormatVersion and TrustedRoot, which have none.
+std::uint64_t counter_of(const core::RatchetRecordV1& record);
+
 }  // namespace ostrel::validate

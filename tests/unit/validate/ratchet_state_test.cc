@@ -340,19 +340,6 @@ TEST(RatchetState, FromStoreWalksEntriesInFileOrder) {
   EXPECT_EQ(s->bindings.at(user_handle_key(1)), EntityBinding(binding::UserHandle{"bob"}));
 }
 
-// The counter an entity record carries.
-std::uint64_t counter_of(const RatchetRecordV1& r) {
-  return std::visit(
-      [](const auto& x) -> std::uint64_t {
-        if constexpr (requires { x.counter; }) {
-          return x.counter;
-        } else {
-          return 0;
-        }
-      },
-      r.variant());
-}
-
 // A file of many records, keys repeated with other counters and bindings, loads as the records
 // applied one at a time in file order would: the highest counter, the first binding met. The
 // file's order (by encoding: record kinds numbered unlike entity kinds, shorter payloads first)
