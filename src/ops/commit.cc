@@ -90,26 +90,35 @@ bool matches_after_image(std::span<const std::uint8_t> current, std::span<const 
 
 namespace {
 
-// The after-images' checks: the vault decodes (or, when the caller holds its records, is found to
-// hold exactly them, which then view it) and its single self-signed root is `root`; the ratchet
-// parses for that root. Returns the ratchet's state, except to a caller that holds the records
-// (and the state they came from): it is only checked then. Errors name the journal.
+// A vault after-image that did not adopt the records it was encoded from: decoding it gives the
+// decoder's own error for a file that does not decode; one that does holds other records.
+OpsError not_adopted(const std::filesystem::path& journal_path, std::span<const std::uint8_t> next_vault) {
+  auto records = store::decode_vault_file(next_vault);
+  if (!records) return StoreError::vault_invalid(journal_path, std::move(records).error());
+  return OpsError::recovery_mismatch();
+}
+
+// The after-images' checks: the vault decodes (or was found to hold exactly the records it was
+// encoded from, `adopted`) and its single self-signed root is `root`; the ratchet parses for that
+// root. Returns the ratchet's state, except to a caller that holds the records (and the state they
+// came from): it is only checked then. Errors name the journal.
 OpsResult<std::optional<validate::RatchetState>> check_after_images(const std::filesystem::path& journal_path, const HashValue& root,
                                                      std::span<const std::uint8_t> next_vault,
                                                      std::span<const std::uint8_t> next_ratchet,
-                                                     const AfterImageRecords* held) {
+                                                     const AdoptedAfterImage* adopted) {
   HashValue found;
-  if (held != nullptr && store::adopt_vault_file(next_vault, held->owner, *held->records)) {
-    OSTREL_TRY_ASSIGN(found, trust::select_root(held->records->items()));
+  if (adopted != nullptr) {
+    if (adopted->bytes().data() != next_vault.data() || adopted->bytes().size() != next_vault.size()) {
+      return std::unexpected(not_adopted(journal_path, next_vault));
+    }
+    OSTREL_TRY_ASSIGN(found, trust::select_root(adopted->records().items()));
   } else {
-    // Decoding again gives the decoder's own error for a file that did not adopt.
     auto records = store::decode_vault_file(next_vault);
     if (!records) return std::unexpected(StoreError::vault_invalid(journal_path, std::move(records).error()));
-    if (held != nullptr) return std::unexpected(OpsError::recovery_mismatch());
     OSTREL_TRY_ASSIGN(found, trust::select_root(records->items()));
   }
   if (found != root) return std::unexpected(OpsError::recovery_mismatch());
-  if (held != nullptr) {
+  if (adopted != nullptr) {
     // Only the check is wanted here: the caller holds the state the after-image was made from.
     OSTREL_TRY_ASSIGN(const HashValue named, store::check_ratchet_file(journal_path, next_ratchet));
     if (named != root) return std::unexpected(OpsError::recovery_mismatch());
@@ -144,6 +153,16 @@ OpsResult<std::optional<platform::FileId>> still_held(const store::FileLocation&
 
 }  // namespace
 
+OpsResult<AdoptedAfterImage> adopt_after_image(const store::WorkspacePaths& paths, const HashValue& root,
+                                               std::shared_ptr<const cord::Buffer> next_vault,
+                                               store::VaultRecords& records) {
+  const std::span<const std::uint8_t> bytes = *next_vault;
+  if (!store::adopt_vault_file(bytes, next_vault, records)) {
+    return std::unexpected(not_adopted(paths.transaction_path(root.bytes), bytes));
+  }
+  return AdoptedAfterImage(std::move(next_vault), records);
+}
+
 OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journal,
                                                       const store::WorkspacePaths& paths) {
   OSTREL_TRY_ASSIGN(std::optional<validate::RatchetState> ratchet,
@@ -153,9 +172,9 @@ OpsResult<validate::RatchetState> load_verified_state(const TransactionV1& journ
 }
 
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root, std::string_view operation_label, HeldFile held_vault,
+                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
                                    const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
-                                   std::span<const std::uint8_t> next_ratchet, const AfterImageRecords* next_records) {
+                                   std::span<const std::uint8_t> next_ratchet, const AdoptedAfterImage* adopted) {
   OSTREL_TRY(refuse_join_commit(paths, root));
   OSTREL_TRY_ASSIGN(const std::optional<TransactionV1> pending, store::load_transaction(paths, root));
   if (pending) return std::unexpected(pending_transaction_error_from_journal(*pending));
@@ -180,9 +199,8 @@ OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const sto
       .next_vault_bytes = {},
       .next_ratchet_bytes = {},
   };
-  held_vault = HeldFile({});  // the old vault's bytes are not needed any more
   const std::filesystem::path journal_path = paths.transaction_path(root.bytes);
-  OSTREL_TRY(check_after_images(journal_path, root, next_vault, next_ratchet, next_records));
+  OSTREL_TRY(check_after_images(journal_path, root, next_vault, next_ratchet, adopted));
   // The journal and its folder are synced before the ratchet file is touched: a crash from here on
   // finds the journal.
   OSTREL_TRY(store::write_transaction(paths, head, next_vault, next_ratchet));

@@ -14,6 +14,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/validate/ratchet_state.h"
@@ -39,9 +40,6 @@ struct PendingTransactionSummary {
 struct HeldFile {
   std::span<const std::uint8_t> bytes;
   std::optional<platform::FileInfo> read_from;
-  // What keeps `bytes` alive, when the caller hands it over: the commit lets it go as soon as it
-  // no longer needs the bytes, so that an old file is not held through the whole write.
-  std::shared_ptr<const void> owner;
   // The bytes' transaction file digest, when the caller kept only that: `bytes` is then empty.
   std::optional<HashValue> digest;
 
@@ -58,13 +56,33 @@ struct HeldFile {
   HeldFile(const Bytes& b) : bytes(b) {}  // NOLINT: bytes alone
 };
 
-// The records a new vault file was encoded from, held by the caller: the commit checks the file
-// by finding exactly them in it, and leaves them viewing it (store::adopt_vault_file), instead of
-// decoding a second set. `owner` keeps the file's bytes alive.
-struct AfterImageRecords {
-  store::VaultRecords* records;
-  std::shared_ptr<const void> owner;
+// A new vault file and the records it was encoded from, found in it: the records view its bytes
+// (store::adopt_vault_file), and whatever they viewed before can go. Only adopt_after_image makes
+// one, so a commit given it need not decode the file again.
+class AdoptedAfterImage {
+ public:
+  std::span<const std::uint8_t> bytes() const { return *bytes_; }
+  const store::VaultRecords& records() const { return *records_; }
+
+ private:
+  friend OpsResult<AdoptedAfterImage> adopt_after_image(const store::WorkspacePaths& paths, const HashValue& root,
+                                                        std::shared_ptr<const cord::Buffer> next_vault,
+                                                        store::VaultRecords& records);
+  AdoptedAfterImage(std::shared_ptr<const cord::Buffer> bytes, const store::VaultRecords& records)
+      : bytes_(std::move(bytes)), records_(&records) {}
+  std::shared_ptr<const cord::Buffer> bytes_;
+  const store::VaultRecords* records_;
 };
+
+// Checks that `next_vault` holds exactly `records`, in their order, and leaves them (and every copy
+// of them) viewing it, instead of decoding a second set of records. A file that does not decode
+// fails as the commit's check of the after-images does (VaultInvalid naming the root's journal),
+// one holding other records with RecoveryMismatch; records already moved stay moved (they hold the
+// same content either way).
+// REQUIRES: no other thread uses the records or their copies meanwhile.
+OpsResult<AdoptedAfterImage> adopt_after_image(const store::WorkspacePaths& paths, const HashValue& root,
+                                               std::shared_ptr<const cord::Buffer> next_vault,
+                                               store::VaultRecords& records);
 
 // The result of a guarded write of a state file (`file` is OpsError::kVaultFile or kRatchetFile):
 // a write refused because the name no longer held the file read is PreconditionChanged.
@@ -76,14 +94,14 @@ OpsResult<void> written_or_changed(StoreResult<store::WriteOutcome> outcome, std
 // `expected_ratchet` (PreconditionChanged), and when the new files do not decode or name another
 // root. Each file replaced is the file read: when a name holds another file just before its
 // rename, that file is refused with PreconditionChanged. The new files are written from where
-// they are (nothing is copied together) and read back slice by slice; with `next_records`, they
-// end up viewing `next_vault` (AfterImageRecords).
+// they are (nothing is copied together) and read back slice by slice. With `adopted`, whose bytes
+// must be `next_vault`, the vault's after-image is checked through the records found in it.
 // REQUIRES: the root's state lock is held exclusively, then the workspace lock.
 OpsResult<void> commit_vault_write(const store::WorkspacePaths& paths, const store::FileLocation& vault_at,
-                                   const HashValue& root, std::string_view operation_label, HeldFile held_vault,
+                                   const HashValue& root, std::string_view operation_label, const HeldFile& held_vault,
                                    const HeldFile& expected_ratchet, std::span<const std::uint8_t> next_vault,
                                    std::span<const std::uint8_t> next_ratchet,
-                                   const AfterImageRecords* next_records = nullptr);
+                                   const AdoptedAfterImage* adopted = nullptr);
 
 // Rolls a written journal forward: each file that holds its before-state is written, the ratchet
 // first; a file that holds neither image stops it before anything is written. A file is written

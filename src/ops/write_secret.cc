@@ -183,23 +183,20 @@ OpsResult<std::optional<WrittenSecret>> commit_change(VaultSession& session, cor
   }
   next_ratchet.raise(next_state.ratchet);
 
-  // The ratchet is encoded first, so that its encoder's scratch space is gone before the vault's
-  // after-image stands beside the file the session read; a vault that cannot be encoded is still
-  // the failure reported first.
-  StoreResult<cord::Buffer> ratchet_encoded = store::encode_ratchet_file(*next_ratchet);
   OSTREL_TRY_ASSIGN(cord::Buffer vault_after, store::encode_vault_file(candidate));
-  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, std::move(ratchet_encoded));
-  // The after-image becomes the session's bytes. The commit finds the candidate's records in it
-  // and leaves them, and so every record the session holds, viewing it: once the session takes
-  // it, the file it read before is let go.
+  // The after-image becomes the session's bytes: the candidate's records, and so every record the
+  // session holds, are found in it and left viewing it. Until the write succeeds the session's
+  // files count as unknown, so a refresh after a failed write reads them.
   auto kept_vault = std::make_shared<const cord::Buffer>(std::move(vault_after));
-  const AfterImageRecords adopted{&candidate, kept_vault};
-  // The commit takes the old bytes over and lets them go once they are hashed; until the write
-  // succeeds the session's files count as unknown, so a refresh after a failed write reads them.
-  std::shared_ptr<const cord::Buffer> held = std::exchange(open.vault_bytes, kept_vault);
-  HeldFile held_vault(*held, std::exchange(open.vault_seen, std::nullopt));
-  held_vault.owner = std::move(held);
-  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, store::kVaultMutationLabel, std::move(held_vault),
+  std::shared_ptr<const cord::Buffer> read_before = std::exchange(open.vault_bytes, kept_vault);
+  HeldFile held_vault = HeldFile::by_digest(store::transaction_file_digest(*read_before),
+                                            std::exchange(open.vault_seen, std::nullopt));
+  OSTREL_TRY_ASSIGN(const AdoptedAfterImage adopted, adopt_after_image(open.paths, root, kept_vault, candidate));
+  // Nothing views the file read before any more: it goes before the ratchet's after-image and its
+  // encoder's scratch space are made, so that two vault files and those never stand together.
+  read_before.reset();
+  OSTREL_TRY_ASSIGN(cord::Buffer ratchet_after, store::encode_ratchet_file(*next_ratchet));
+  OSTREL_TRY(commit_vault_write(open.paths, open.vault_location, root, store::kVaultMutationLabel, held_vault,
                                 HeldFile::by_digest(open.ratchet_seen->digest, open.ratchet_seen->info), *kept_vault,
                                 ratchet_after, &adopted));
 

@@ -158,6 +158,64 @@ TEST(CommitVaultWrite, RefusesAfterImagesThatAreNotOfTheRoot) {
   }
 }
 
+// A write's records are found in the after-image it encoded and left viewing it, so the file they
+// were read from can go before the commit; an after-image that does not hold them is refused as
+// the commit's check refuses it, and a commit handed records found in other bytes than the
+// after-image it writes refuses it too, writing nothing.
+TEST(AdoptAfterImage, LeavesTheRecordsViewingTheFileOrRefusesIt) {
+  JournalWorkspace ws;
+  const std::string journal = ws.journal_path().string();
+  auto buffer_of = [](const Bytes& b) { return std::make_shared<const cord::Buffer>(b.begin(), b.end()); };
+  struct Case {
+    const char* name;
+    Bytes after_image;
+    std::string want;  // empty: adopted
+  };
+  const Case cases[] = {
+      {"the_records_file", ws.new_vault, ""},
+      {"other_records", ws.old_vault, "transaction recovery found a file that matches neither its before nor after state"},
+      {"not_a_vault", testing::bytes("not a vault"),
+       "store error: vault file " + journal +
+           " is invalid: validation failed: not a ostrel vault file (missing magic prefix)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto read = std::make_shared<const Bytes>(ws.new_vault);
+    const std::weak_ptr<const Bytes> read_alive = read;
+    auto records = store::decode_vault_file(read);
+    ASSERT_TRUE(records.has_value());
+    read.reset();
+    const auto after = buffer_of(c.after_image);
+    auto adopted = adopt_after_image(ws.paths, ws.root_id, after, *records);
+    if (!c.want.empty()) {
+      ASSERT_FALSE(adopted.has_value());
+      EXPECT_EQ(adopted.error().message(), c.want);
+      continue;
+    }
+    ASSERT_TRUE(adopted.has_value()) << adopted.error().message();
+    EXPECT_TRUE(read_alive.expired());
+    EXPECT_EQ(adopted->bytes().data(), after->data());
+    for (const core::VaultRecordV1& r : records->items()) {
+      ASSERT_GE(r.encoding().data(), after->data());
+      ASSERT_LE(r.encoding().data() + r.encoding().size(), after->data() + after->size());
+    }
+    // The same bytes elsewhere are not the file the records were found in.
+    auto state_lock = store::StateLock::acquire_exclusive(ws.paths, ws.root_id.bytes);
+    auto workspace_lock = store::WorkspaceLock::acquire(ws.paths);
+    auto done = commit_vault_write(ws.paths, ws.vault_location(), ws.root_id, store::kVaultMutationLabel,
+                                   ws.vault_now(), ws.ratchet_now(), ws.new_vault, ws.new_ratchet, &*adopted);
+    ASSERT_FALSE(done.has_value());
+    EXPECT_EQ(done.error().message(), "transaction recovery found a file that matches neither its before nor after state");
+    EXPECT_EQ(ws.vault_now(), ws.old_vault);
+    EXPECT_FALSE(ws.journal_exists());
+    // Its own bytes are.
+    done = commit_vault_write(ws.paths, ws.vault_location(), ws.root_id, store::kVaultMutationLabel, ws.vault_now(),
+                              ws.ratchet_now(), *after, ws.new_ratchet, &*adopted);
+    ASSERT_TRUE(done.has_value()) << done.error().message();
+    EXPECT_EQ(ws.vault_now(), ws.new_vault);
+  }
+}
+
 TEST(CommitVaultWrite, APendingJournalBlocksTheCommit) {
   JournalWorkspace ws;
   write_journal(ws, ws.journal());
