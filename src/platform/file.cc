@@ -161,6 +161,8 @@ OsResult<void> sync(const File& file) {
   return {};
 }
 
+void drop_cached_pages(const File& file) noexcept { (void)::posix_fadvise(file.fd(), 0, 0, POSIX_FADV_DONTNEED); }
+
 OsResult<void> clear_nonblocking(const File& file) {
   const int flags = ::fcntl(file.fd(), F_GETFL);
   if (flags < 0) return std::unexpected(last_error());

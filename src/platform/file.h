@@ -94,6 +94,9 @@ OsResult<std::size_t> read_some(const File& file, std::span<std::uint8_t> out);
 OsResult<void> write_all(const File& file, std::span<const std::uint8_t> bytes);
 // Flushes data and metadata to stable storage.
 OsResult<void> sync(const File& file);
+// Lets the kernel drop the file's cached pages that are written back already: a file read again
+// only after a crash need not crowd out the files written after it. Only a hint; nothing fails.
+void drop_cached_pages(const File& file) noexcept;
 // Turns off O_NONBLOCK, for a file whose type is known to be regular: some network and FUSE
 // file systems honour the flag on regular files too.
 OsResult<void> clear_nonblocking(const File& file);

@@ -272,7 +272,7 @@ StoreResult<WriteOutcome> write_atomic(const FileLocation& at, Pieces pieces, Fi
   return WriteOutcome::Written;
 }
 
-IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max) {
+IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max, AfterCheck after) {
   auto file = platform::open_for_read_at(at.folder(), at.name());
   if (!file) return std::unexpected(file.error().code == ELOOP ? not_regular_file() : os_error(file.error()));
   auto info = platform::stat(*file);
@@ -314,7 +314,9 @@ IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t m
     ++piece;
     in_piece = 0;
   }
-  return piece == pieces.size();
+  const bool holds = piece == pieces.size();
+  if (holds && after == AfterCheck::DropCached) platform::drop_cached_pages(*file);
+  return holds;
 }
 
 StoreResult<void> write_atomic(const std::filesystem::path& path, std::span<const std::uint8_t> bytes,

@@ -84,10 +84,15 @@ StoreResult<WriteOutcome> write_atomic(const FileLocation& at, std::span<const s
 // The same for bytes given as pieces.
 StoreResult<WriteOutcome> write_atomic(const FileLocation& at, Pieces pieces, FileAccess access, ReplaceOnly only);
 
+// What a read-back leaves of the file in the page cache: its pages as they are, or none that can
+// go (platform::drop_cached_pages).
+enum class AfterCheck { KeepCached, DropCached };
+
 // Whether the file at `at` holds exactly the bytes of `pieces`, compared slice by slice so that
 // the file is never held in memory whole. Refusals and failures as read_regular_file_bounded(at,
 // max) reports them.
-IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max);
+IoResult<bool> file_holds(const FileLocation& at, Pieces pieces, std::uint64_t max,
+                          AfterCheck after = AfterCheck::KeepCached);
 
 // locate_for_write, then write_atomic whatever the name holds: a symbolic link at `path` is
 // resolved first, so the link stays and keeps naming the data; a link to nothing or to anything

@@ -24,7 +24,7 @@ StoreError transaction_refused(const std::filesystem::path& path, std::string re
 constexpr FileFormat kTransactionFile{.magic = {"ostrel-transaction\0", 19}, .magic_name = "transaction",
                                       .subject = "transaction", .max_bytes = kMaxTransactionFileBytes,
                                       .access = FileAccess::Private, .read_failed = io_read_failed,
-                                      .invalid = transaction_refused};
+                                      .invalid = transaction_refused, .uncached_once_checked = true};
 
 bool digest_of_wrong_length(const FilePreconditionV1& precondition) {
   const auto* digest = std::get_if<FilePreconditionV1::Digest>(&precondition.variant());

@@ -68,7 +68,8 @@ StoreResult<WriteOutcome> write_checked(const FileLocation& at, Pieces pieces, c
   OSTREL_TRY(check_size(at.requested(), total, format));
   OSTREL_TRY_ASSIGN(const WriteOutcome outcome, write_atomic(at, pieces, format.access, only));
   if (outcome == WriteOutcome::TargetChanged) return outcome;
-  auto holds = file_holds(at, pieces, format.max_bytes);
+  auto holds = file_holds(at, pieces, format.max_bytes,
+                          format.uncached_once_checked ? AfterCheck::DropCached : AfterCheck::KeepCached);
   if (!holds) return std::unexpected(format.read_failed(at.requested(), std::move(holds).error()));
   if (!*holds) return std::unexpected(differed(at, format));
   return WriteOutcome::Written;

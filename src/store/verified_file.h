@@ -30,6 +30,9 @@ struct FileFormat {
   StoreError (*read_failed)(const std::filesystem::path& path, IoError error);
   // How the file's own refusal of its bytes is reported: too large, or not what was written.
   StoreError (*invalid)(const std::filesystem::path& path, std::string message);
+  // Read again only after a crash (a journal): once write_checked has confirmed it, its pages
+  // leave the cache instead of crowding out the files written after it.
+  bool uncached_once_checked = false;
 };
 
 // The reporting of most state files: a failed read is Io at the path, and the file's own refusals

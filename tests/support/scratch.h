@@ -3,8 +3,12 @@
 // process that runs as a user who may read this process's files but not write them.
 #pragma once
 
+#include <fcntl.h>
 #include <grp.h>
+#include <linux/magic.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -112,6 +116,30 @@ inline std::vector<std::string> entries(const std::filesystem::path& dir) {
 }
 
 inline std::vector<std::uint8_t> bytes(const std::string& s) { return {s.begin(), s.end()}; }
+
+// How many of the file's pages the page cache holds now. None when it cannot be told: the file is
+// missing or empty, or lives in memory (tmpfs), whose pages never leave the cache.
+inline std::optional<std::size_t> cached_pages(const std::filesystem::path& p) {
+  struct statfs fs {};
+  if (::statfs(p.c_str(), &fs) != 0 || fs.f_type == TMPFS_MAGIC) return std::nullopt;
+  const int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  void* map = MAP_FAILED;
+  std::size_t size = 0;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    size = static_cast<std::size_t>(st.st_size);
+    map = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  }
+  ::close(fd);
+  if (map == MAP_FAILED) return std::nullopt;
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  std::vector<unsigned char> resident((size + page - 1) / page);
+  const bool told = ::mincore(map, size, resident.data()) == 0;
+  ::munmap(map, size);
+  if (!told) return std::nullopt;
+  return static_cast<std::size_t>(std::ranges::count_if(resident, [](unsigned char c) { return (c & 1) != 0; }));
+}
 
 // Runs `attempt` in a child process as a user for whom a file of mode 0444 that this process
 // made is readable but not writable: as root (who may write anything) the child becomes nobody

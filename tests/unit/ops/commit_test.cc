@@ -158,6 +158,26 @@ TEST(CommitVaultWrite, RefusesAfterImagesThatAreNotOfTheRoot) {
   }
 }
 
+// The journal is read again only after a crash: once confirmed, its pages leave the cache before
+// the ratchet and the vault are written, while those files' own pages stay for the next opening.
+TEST(CommitVaultWrite, TheJournalLeavesThePageCacheOnceConfirmed) {
+  JournalWorkspace ws;
+  std::optional<std::size_t> journal_cached;
+  std::optional<std::size_t> ratchet_cached;
+  platform::set_step_observer([&](std::string_view step, const std::filesystem::path&) {
+    if (step != platform::step::kRatchetWritten) return;
+    journal_cached = testing::cached_pages(ws.journal_path());
+    ratchet_cached = testing::cached_pages(ws.ratchet_path());
+  });
+  auto done = ws.commit();
+  platform::set_step_observer(nullptr);
+  ASSERT_TRUE(done.has_value()) << done.error().message();
+  if (!journal_cached || !ratchet_cached || *ratchet_cached == 0) {
+    GTEST_SKIP() << "this file system does not tell which written pages it caches";
+  }
+  EXPECT_EQ(*journal_cached, 0u);
+}
+
 // A write's records are found in the after-image it encoded and left viewing it, so the file they
 // were read from can go before the commit; an after-image that does not hold them is refused as
 // the commit's check refuses it, and a commit handed records found in other bytes than the
