@@ -1,6 +1,7 @@
 // Test helpers for file-system tests: a scratch directory removed afterwards, environment
-// variables restored afterwards, a umask fixed for the test, small file utilities, and a child
-// process that runs as a user who may read this process's files but not write them.
+// variables restored afterwards, a umask fixed for the test, small file utilities (among them how
+// much of a file the page cache holds), and a child process that runs as a user who may read this
+// process's files but not write them.
 #pragma once
 
 #include <fcntl.h>
